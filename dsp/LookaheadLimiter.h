@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tav {
+
+// Keeps the wet signal under max(1, input peak): delays it by the look-ahead L and lowers
+// one linked gain ahead of each peak, so the gain is reached exactly when the peak leaves.
+class LookaheadLimiter {
+public:
+    // Any thread; allocates. L = max(16, round(1.5 ms)), 100 ms release; ends in reset.
+    void prepare(double sampleRate, int channels);
+
+    // Audio thread; never allocates. Unity gain, empty delay lines.
+    void reset();
+
+    // Audio thread; never allocates. Limits signal[c][0..numSamples) in place.
+    void process(float* const* signal, int numSamples, float inputPeak);
+
+    int lookahead() const { return lookaheadSamples; }
+
+private:
+    struct ChannelState {
+        std::vector<float> delayLine;  // L + 1 samples of the wet signal
+    };
+
+    int lookaheadSamples = 0;
+    int ringSize = 1;
+    int writeIndex = 0;
+    float releaseCoefficient = 0.0f;
+    float smoothedGain = 1.0f;
+    double averageSum = 1.0;
+    std::vector<ChannelState> channelStates;
+    std::vector<float> requiredGain;
+    std::vector<float> averageRing;
+    std::vector<int64_t> minimumQueue;
+    int queueHead = 0;
+    int queueSize = 0;
+    int64_t sampleCounter = 0;
+};
+
+} // namespace tav

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <vector>
+
+namespace tav {
+
+// Real-input FFT of size N (a power of two, at least 8), computed through one complex
+// radix-2 transform of size M = N/2. Spectra are split re/im arrays of M + 1 bins.
+// Forward is unscaled; inverse carries the whole 1/N. One object serves one caller at a time.
+class RealFft {
+public:
+    // Any thread; allocates. Tabulates every twiddle so that the transforms need no trigonometry.
+    explicit RealFft(int size);
+
+    // Audio thread; never allocates. X[k] = sum x[n] e^(-j2pi kn/N), k = 0..M; im[0] = im[M] = 0.
+    void forward(const float* input, float* re, float* im);
+
+    // Audio thread; never allocates. Real signal of the Hermitian spectrum; im[0], im[M] unread.
+    void inverse(const float* re, const float* im, float* output);
+
+    int size() const { return n; }
+    int numBins() const { return half + 1; }
+
+private:
+    void complexTransform();
+
+    int n;
+    int half;
+    std::vector<int> bitReversal;
+    std::vector<float> stageCos, stageSin;
+    std::vector<float> splitCos, splitSin;
+    std::vector<float> workRe, workIm;
+    std::vector<float> resultRe, resultIm;
+};
+
+} // namespace tav

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+
+namespace tav::test {
+
+// Counts heap allocations made by the current thread while an instance is alive.
+// The test binary replaces the global operator new to feed it; real-time code
+// is checked by wrapping the call under test in a scope and expecting zero.
+class AllocationCounter {
+public:
+    AllocationCounter();
+    ~AllocationCounter();
+    AllocationCounter(const AllocationCounter&) = delete;
+    AllocationCounter& operator=(const AllocationCounter&) = delete;
+
+    // Allocations seen since construction.
+    std::size_t count() const;
+
+private:
+    std::size_t startCount;
+    bool wasCounting;
+};
+
+} // namespace tav::test
