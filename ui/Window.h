@@ -1,0 +1,171 @@
+#pragma once
+
+#include "plugin/AnalysisRecord.h"
+#include "ui/Canvas.h"
+#include "ui/MorphField.h"
+#include "ui/Theme.h"
+#include "ui/WindowListener.h"
+#include "ui/WindowTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace tav::ui {
+
+// The editor's view on the 760 x 500 design plane: holds the values it shows, paints the
+// whole editor every frame and turns pointer and key input into parameter gestures.
+// No platform code; every operation runs on the UI thread.
+class Window {
+public:
+    static constexpr float kWidth = 760.0f;
+    static constexpr float kHeight = 500.0f;
+
+    // UI thread. The listener may be null (edits then change only the view) and must
+    // outlive the view.
+    explicit Window(WindowListener* listener = nullptr);
+
+    // UI thread. Replaces the listener; null detaches it.
+    void setListener(WindowListener* newListener) { listener = newListener; }
+
+    // --- Values from the editor host ------------------------------------------------------
+
+    // UI thread; never allocates. All parameter values at once, in plain units; each is
+    // clamped to its range and a non-finite value leaves the current one.
+    void setParameterValues(float morph, int32_t algorithm, float mix, float outputDb, bool bypass,
+                            bool highQuality);
+    void setMorph(float value);
+    void setAlgorithm(int32_t index);
+    void setMix(float value);
+    void setOutput(float decibels);
+    void setBypass(bool on);
+    void setQuality(bool high) { highQuality = high; }
+    // UI thread. 0 "Paper", 1 "Ink"; other values read as "Paper".
+    void setTheme(int32_t value) { themeIndex = value == kThemeInk ? kThemeInk : kThemePaper; }
+    // UI thread; allocates. Shown as "VERSION " followed by it on the about card.
+    void setVersionText(std::string text) { versionText = std::move(text); }
+    // UI thread. The host is moving Morph by automation.
+    void setMorphAutomated(bool automated) { morphIsAutomated = automated; }
+
+    // UI thread; never allocates. A fresh analysis record arrived during the last dt seconds.
+    void updateSignals(const plugin::AnalysisRecord& record, float dt);
+    // UI thread; never allocates. A frame passed without a record.
+    void advance(float dt);
+
+    // --- Drawing --------------------------------------------------------------------------
+
+    // UI thread. Paints one complete frame; keeps the status card's measured body height.
+    void paint(Canvas& canvas);
+
+    // --- Input, in view units -------------------------------------------------------------
+
+    void onMouseDown(float x, float y);
+    void onMouseMove(float x, float y);
+    void onMouseUp(float x, float y);
+    void onDoubleClick(float x, float y);
+    void onMouseLeave();
+    void onKey(Key key, bool shift);
+    CursorKind cursorKind() const;
+
+    // UI thread. What lies under a point in the current state (overlays first).
+    Hit hitTest(float x, float y) const;
+
+    // --- State, for the editor host, snapshots and tests ----------------------------------
+
+    float morph() const { return morphValue; }
+    int32_t algorithm() const { return algorithmIndex; }
+    float mix() const { return mixValue; }
+    float output() const { return outputDb; }
+    bool bypass() const { return bypassOn; }
+    bool quality() const { return highQuality; }
+    int32_t theme() const { return themeIndex; }
+    bool morphAutomated() const { return morphIsAutomated; }
+    const std::string& version() const { return versionText; }
+
+    float levelA() const { return inputLevelA; }
+    float levelB() const { return inputLevelB; }
+    bool sidechainLive() const { return sidechainIsLive; }
+    float latencyMs() const { return latency; }
+    float latencyStandardMs() const { return latencyStandard; }
+    float latencyHighMs() const { return latencyHigh; }
+
+    const MorphField& morphField() const { return field; }
+    MorphField& morphField() { return field; }
+
+    ElementId hovered() const { return hoveredElement; }
+    ElementId focused() const { return focusedElement; }
+    bool focusVisible() const { return focusIsVisible; }
+    DragMode dragMode() const { return drag; }
+    Overlay overlay() const { return openOverlay; }
+    int32_t menuKeyboardRow() const { return menuKeyRow; }
+    int32_t menuPointerRow() const { return menuHoverRow; }
+    int32_t settingsKeyboardItem() const { return panelKeyItem; }
+    int32_t settingsPointerItem() const { return panelHoverItem; }
+    float statusBodyHeight() const { return bodyHeight; }
+
+private:
+    const Color& color(int32_t index) const { return paletteFor(themeIndex)[index]; }
+    const Color& valueColor() const;
+    float morphX() const;
+    bool ringOn(ElementId element) const;
+
+    void paintMorphDisplay(Canvas& canvas);
+    void paintInputPanel(Canvas& canvas, bool isB);
+    void paintMorphHandle(Canvas& canvas);
+    void paintTopBar(Canvas& canvas);
+    void paintBottomStrip(Canvas& canvas);
+    void paintStatusCard(Canvas& canvas, const StatusMessage& message);
+    void paintAlgorithmMenu(Canvas& canvas);
+    void paintSettingsPanel(Canvas& canvas);
+    void paintAboutCard(Canvas& canvas);
+
+    void pressWithoutOverlay(const Hit& hit, float x, float y);
+    void keyWithoutOverlay(Key key, bool shift);
+    void keyInMenu(Key key);
+    void keyInSettings(Key key);
+    void applySettingsItem(int32_t item);
+    void closeMenu();
+    void closeSettings();
+    void moveFocus(bool backwards);
+    void stepMorph(Key key, bool shift);
+    void stepValue(Key key, bool shift, ParamIndex index);
+
+    void gesture(ParamIndex index, float value);
+    void begin(ParamIndex index);
+    void perform(ParamIndex index, float value);
+    void end(ParamIndex index);
+
+    WindowListener* listener = nullptr;
+    MorphField field;
+
+    int32_t themeIndex = kThemePaper;
+    float morphValue = 0.5f;
+    int32_t algorithmIndex = 0;
+    float mixValue = 1.0f;
+    float outputDb = 0.0f;
+    bool bypassOn = false;
+    bool highQuality = false;
+    bool morphIsAutomated = false;
+    std::string versionText = "0.1.0";
+
+    float inputLevelA = 0.0f;
+    float inputLevelB = 0.0f;
+    bool sidechainIsLive = true;
+    float latency = 44.0f;
+    float latencyStandard = 44.0f;
+    float latencyHigh = 87.0f;
+
+    ElementId hoveredElement = ElementId::None;
+    ElementId focusedElement = ElementId::None;
+    bool focusIsVisible = false;
+    DragMode drag = DragMode::None;
+    float dragLastY = 0.0f;
+    Overlay openOverlay = Overlay::None;
+    int32_t menuKeyRow = 0;
+    int32_t menuHoverRow = -1;
+    int32_t panelKeyItem = 0;
+    int32_t panelHoverItem = -1;
+    float bodyHeight = 54.6f; // the status card's body, as measured at the last paint
+};
+
+} // namespace tav::ui

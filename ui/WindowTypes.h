@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tav::ui {
+
+// The keys the view understands; the native window and the editor host translate theirs.
+enum class Key : int32_t {
+    Left = 0,
+    Right = 1,
+    Up = 2,
+    Down = 3,
+    PageUp = 4,
+    PageDown = 5,
+    Home = 6,
+    End = 7,
+    Tab = 8,
+    Return = 9, // Return and Enter
+    Space = 10,
+    Escape = 11,
+};
+
+// Pointer shape the native window shows over the view.
+enum class CursorKind : int32_t {
+    Arrow = 0,
+    Hand = 1,
+    ResizeHorizontal = 2,
+    ResizeVertical = 3,
+};
+
+// Parameter numbers as the view reports them to its listener, values in plain units:
+// Morph 0..1, Algorithm 0..3 (whole), Mix 0..1, Output dB -24..+12, Bypass 0/1, Quality 0/1.
+enum ParamIndex : int32_t {
+    kParamMorph = 0,
+    kParamAlgorithm = 1,
+    kParamMix = 2,
+    kParamOutput = 3,
+    kParamBypass = 4,
+    kParamQuality = 5,
+};
+
+// The view's interactive elements, as hit testing names them.
+enum class ElementId : int32_t {
+    None = 0,
+    Wordmark = 1,
+    PresetPill = 2,
+    SettingsButton = 3,
+    BypassButton = 4,
+    MorphArea = 5,
+    AlgorithmSelector = 6,
+    MixValue = 7,
+    OutputValue = 8,
+    AlgorithmMenuRow = 9,
+    SettingsItem = 10,
+    RouteButton = 11,
+};
+
+// What lies under a point: an element and, for menu rows and settings items, the row.
+struct Hit {
+    ElementId element = ElementId::None;
+    int32_t index = -1;
+};
+
+// The one overlay that may be open over the view.
+enum class Overlay : int32_t {
+    None = 0,
+    AlgorithmMenu = 1,
+    SettingsPanel = 2,
+    AboutCard = 3,
+};
+
+// What a press-and-move is changing.
+enum class DragMode : int32_t {
+    None = 0,
+    Morph = 1,  // horizontal
+    Mix = 2,    // vertical
+    Output = 3, // vertical
+};
+
+} // namespace tav::ui
