@@ -1,0 +1,152 @@
+#include "dsp/RealFft.h"
+
+#include "support/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace tav {
+namespace {
+
+struct Spectrum {
+    std::vector<float> re, im;
+    explicit Spectrum(int n)
+        : re(static_cast<std::size_t>(n / 2 + 1)), im(static_cast<std::size_t>(n / 2 + 1)) {}
+};
+
+std::vector<float> randomSignal(int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(static_cast<std::size_t>(n));
+    for (float& v : x)
+        v = dist(rng);
+    return x;
+}
+
+double log2Of(int n) {
+    return std::log2(static_cast<double>(n));
+}
+
+double euclideanNorm(const std::vector<float>& x) {
+    double sum = 0.0;
+    for (float v : x)
+        sum += static_cast<double>(v) * v;
+    return std::sqrt(sum);
+}
+
+// Expected spectrum of a signal whose transform is the same real value c in every listed bin.
+void expectSpectrum(const Spectrum& s, int n, auto expectedRe, double tolerance) {
+    for (int k = 0; k <= n / 2; ++k) {
+        EXPECT_NEAR(s.re[static_cast<std::size_t>(k)], expectedRe(k), tolerance) << "bin " << k;
+        EXPECT_NEAR(s.im[static_cast<std::size_t>(k)], 0.0, tolerance) << "bin " << k;
+    }
+}
+
+TEST(RealFft, ImpulseConstantAndAlternatingGiveTheirTextbookSpectra) {
+    for (int n = 8; n <= 4096; n *= 2) {
+        SCOPED_TRACE(n);
+        RealFft fft(n);
+        Spectrum s(n);
+        const double tolerance = 4.0 * FLT_EPSILON * log2Of(n) * n;
+
+        std::vector<float> impulse(static_cast<std::size_t>(n), 0.0f);
+        impulse[0] = 1.0f;
+        fft.forward(impulse.data(), s.re.data(), s.im.data());
+        expectSpectrum(
+            s, n, [](int) { return 1.0; }, 4.0 * FLT_EPSILON * log2Of(n));
+
+        std::vector<float> constant(static_cast<std::size_t>(n), 1.0f);
+        fft.forward(constant.data(), s.re.data(), s.im.data());
+        expectSpectrum(
+            s, n, [n](int k) { return k == 0 ? n : 0.0; }, tolerance);
+
+        std::vector<float> alternating(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            alternating[static_cast<std::size_t>(i)] = i % 2 == 0 ? 1.0f : -1.0f;
+        fft.forward(alternating.data(), s.re.data(), s.im.data());
+        expectSpectrum(
+            s, n, [n](int k) { return k == n / 2 ? n : 0.0; }, tolerance);
+        EXPECT_EQ(s.im[0], 0.0f);
+        EXPECT_EQ(s.im[static_cast<std::size_t>(n / 2)], 0.0f);
+    }
+}
+
+TEST(RealFft, ForwardAgreesWithANaiveDoubleDft) {
+    for (int n : {8, 16, 64, 512, 2048}) {
+        SCOPED_TRACE(n);
+        RealFft fft(n);
+        Spectrum s(n);
+        const std::vector<float> x = randomSignal(n, static_cast<unsigned>(n));
+        const std::vector<float> copy = x;
+        fft.forward(x.data(), s.re.data(), s.im.data());
+        EXPECT_EQ(x, copy) << "forward must not modify its input";
+
+        // Float FFT error grows with log2 N times the signal's energy norm.
+        const double bound = 2.0 * FLT_EPSILON * log2Of(n) * euclideanNorm(x);
+        double worst = 0.0;
+        for (int k = 0; k <= n / 2; ++k) {
+            double re = 0.0, im = 0.0;
+            for (int i = 0; i < n; ++i) {
+                const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) * i / n;
+                re += x[static_cast<std::size_t>(i)] * std::cos(angle);
+                im += x[static_cast<std::size_t>(i)] * std::sin(angle);
+            }
+            const auto bin = static_cast<std::size_t>(k);
+            worst = std::max({worst, std::abs(s.re[bin] - re), std::abs(s.im[bin] - im)});
+        }
+        EXPECT_LE(worst, bound);
+    }
+}
+
+TEST(RealFft, InverseOfForwardReturnsTheInputForEverySize) {
+    for (int n = 8; n <= 16384; n *= 2) {
+        SCOPED_TRACE(n);
+        RealFft fft(n);
+        Spectrum s(n);
+        const std::vector<float> x = randomSignal(n, 7u + static_cast<unsigned>(n));
+        std::vector<float> y(static_cast<std::size_t>(n));
+        fft.forward(x.data(), s.re.data(), s.im.data());
+        fft.inverse(s.re.data(), s.im.data(), y.data());
+
+        // Samples lie in [-1, 1]: the round trip keeps each within a few ulps per stage.
+        const double bound = 2.0 * FLT_EPSILON * log2Of(n);
+        double worst = 0.0;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            worst = std::max(worst, static_cast<double>(std::abs(y[i] - x[i])));
+        EXPECT_LE(worst, bound);
+    }
+}
+
+TEST(RealFft, InverseIgnoresTheImaginaryPartsOfTheRealBins) {
+    const int n = 256;
+    RealFft fft(n);
+    Spectrum s(n);
+    const std::vector<float> x = randomSignal(n, 3u);
+    std::vector<float> clean(static_cast<std::size_t>(n)), dirty(static_cast<std::size_t>(n));
+    fft.forward(x.data(), s.re.data(), s.im.data());
+    fft.inverse(s.re.data(), s.im.data(), clean.data());
+    s.im[0] = 123.0f;
+    s.im[static_cast<std::size_t>(n / 2)] = -77.0f;
+    fft.inverse(s.re.data(), s.im.data(), dirty.data());
+    EXPECT_EQ(clean, dirty);
+}
+
+TEST(RealFft, TransformsNeverAllocate) {
+    const int n = 4096;
+    RealFft fft(n);
+    Spectrum s(n);
+    const std::vector<float> x = randomSignal(n, 5u);
+    std::vector<float> y(static_cast<std::size_t>(n));
+    test::AllocationCounter counter;
+    fft.forward(x.data(), s.re.data(), s.im.data());
+    fft.inverse(s.re.data(), s.im.data(), y.data());
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+} // namespace
+} // namespace tav
