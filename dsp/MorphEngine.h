@@ -2,6 +2,10 @@
 
 #include "dsp/EngineParams.h"
 #include "dsp/FrameMeters.h"
+#include "dsp/LookaheadLimiter.h"
+#include "dsp/StftEngine.h"
+
+#include <vector>
 
 namespace tav {
 
@@ -33,6 +37,38 @@ public:
 
     int channelCount() const;
     int qualityMode() const;
+
+private:
+    // One channel's chunk buffers and its latency-aligned dry path.
+    struct ChannelState {
+        std::vector<float> scratchA, scratchB, scratchWet; // maxBlockSize samples each
+        std::vector<float> dryDelay;                       // N + L + 1 samples of dry A
+    };
+
+    void processChunk(const float* const* inA, const float* const* inB, float* const* out,
+                      int offset, int count, const EngineParams& params);
+    void cleanInputs(const float* const* inA, const float* const* inB, int offset, int count);
+    void followInputPeak(int count);
+    bool wetIsFinite(int count) const;
+    void silenceWet(int count);
+    void mixIntoOutput(float* const* out, int offset, int count, const EngineParams& params);
+
+    int channels = 0;
+    int maxBlockSize = 0;
+    int quality = 0;
+    StftEngine stft;
+    LookaheadLimiter limiter;
+    std::vector<ChannelState> channelStates;
+    std::vector<const float*> pointersA, pointersB;
+    std::vector<float*> pointersWet;
+    int dryIndex = 0;
+    int dryLength = 1;
+    float previousMix = 1.0f;
+    float previousGain = 1.0f;
+    float bypassAmount = 0.0f;
+    float bypassStep = 0.0f;
+    float inputPeak = 0.0f;
+    float peakDecay = 0.0f;
 };
 
 } // namespace tav

@@ -1,0 +1,179 @@
+#include "dsp/MorphEngine.h"
+
+#include "dsp/DenormalGuard.h"
+#include "dsp/FrameGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tav {
+
+namespace {
+int stubLatency = 0;
+
+constexpr float kBypassRampSeconds = 0.02f;
+constexpr float kPeakReleaseSeconds = 0.5f;
+
+float finiteOrZero(float x) {
+    return std::isfinite(x) ? x : 0.0f;
+}
+
+} // namespace
+
+void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int qualityIndex) {
+    channels = std::max(1, channelCount);
+    maxBlockSize = std::max(1, maxBlock);
+    quality = qualityIndex == kQualityHigh ? kQualityHigh : kQualityStandard;
+
+    // The frequency-domain path joins in the next step; until then the wet signal is silent.
+    stubLatency = latencySamples(sampleRate, quality);
+    dryLength = stubLatency + 1;
+
+    channelStates.assign(static_cast<std::size_t>(channels), ChannelState{});
+    for (ChannelState& state : channelStates) {
+        state.scratchA.assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
+        state.scratchB.assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
+        state.scratchWet.assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
+        state.dryDelay.assign(static_cast<std::size_t>(dryLength), 0.0f);
+    }
+    pointersA.resize(static_cast<std::size_t>(channels));
+    pointersB.resize(static_cast<std::size_t>(channels));
+    pointersWet.resize(static_cast<std::size_t>(channels));
+    for (int c = 0; c < channels; ++c) {
+        pointersA[c] = channelStates[c].scratchA.data();
+        pointersB[c] = channelStates[c].scratchB.data();
+        pointersWet[c] = channelStates[c].scratchWet.data();
+    }
+
+    bypassStep = 1.0f / static_cast<float>(std::max(sampleRate * kBypassRampSeconds, 1.0));
+    peakDecay = std::exp(-1.0f / (static_cast<float>(sampleRate) * kPeakReleaseSeconds));
+    reset();
+}
+
+void MorphEngine::reset() {
+    if (channelStates.empty())
+        return;
+    for (ChannelState& state : channelStates)
+        std::fill(state.dryDelay.begin(), state.dryDelay.end(), 0.0f);
+    dryIndex = 0;
+    inputPeak = 0.0f;
+}
+
+void MorphEngine::process(const float* const* inA, const float* const* inB, float* const* out,
+                          int numSamples, const EngineParams& params) {
+    if (channelStates.empty() || numSamples <= 0 || inA == nullptr || out == nullptr)
+        return;
+    DenormalGuard flushDenormals;
+    for (int offset = 0; offset < numSamples; offset += maxBlockSize) {
+        const int count = std::min(maxBlockSize, numSamples - offset);
+        processChunk(inA, inB, out, offset, count, params);
+    }
+}
+
+void MorphEngine::processChunk(const float* const* inA, const float* const* inB, float* const* out,
+                               int offset, int count, const EngineParams& params) {
+    // The whole chunk is copied before any output sample is written, so out may alias inA.
+    cleanInputs(inA, inB, offset, count);
+    followInputPeak(count);
+
+    silenceWet(count);
+    if (!wetIsFinite(count))
+        silenceWet(count);
+
+    mixIntoOutput(out, offset, count, params);
+    previousMix = params.mix;
+    previousGain = params.outputGain;
+}
+
+void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, int offset,
+                              int count) {
+    for (int c = 0; c < channels; ++c) {
+        ChannelState& state = channelStates[c];
+        const float* a = inA[c];
+        for (int i = 0; i < count; ++i)
+            state.scratchA[i] = finiteOrZero(a[offset + i]);
+        const float* b = inB != nullptr ? inB[c] : nullptr;
+        if (b == nullptr) {
+            std::fill_n(state.scratchB.begin(), count, 0.0f);
+            continue;
+        }
+        for (int i = 0; i < count; ++i)
+            state.scratchB[i] = finiteOrZero(b[offset + i]);
+    }
+}
+
+void MorphEngine::followInputPeak(int count) {
+    for (int i = 0; i < count; ++i) {
+        float loudest = 0.0f;
+        for (const ChannelState& state : channelStates)
+            loudest =
+                std::max({loudest, std::fabs(state.scratchA[i]), std::fabs(state.scratchB[i])});
+        inputPeak = std::max(inputPeak * peakDecay, loudest);
+    }
+}
+
+bool MorphEngine::wetIsFinite(int count) const {
+    for (const ChannelState& state : channelStates)
+        for (int i = 0; i < count; ++i)
+            if (!std::isfinite(state.scratchWet[i]))
+                return false;
+    return true;
+}
+
+void MorphEngine::silenceWet(int count) {
+    for (ChannelState& state : channelStates)
+        std::fill_n(state.scratchWet.begin(), count, 0.0f);
+}
+
+void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
+                                const EngineParams& params) {
+    const float bypassTarget = params.bypass ? 1.0f : 0.0f;
+    const float mixTarget = params.mix;
+    const float gainTarget = params.outputGain;
+    int endIndex = dryIndex;
+    float endBypass = bypassAmount;
+    for (int c = 0; c < channels; ++c) {
+        ChannelState& state = channelStates[c];
+        float* dryRing = state.dryDelay.data();
+        float* destination = out[c] + offset;
+        int index = dryIndex;
+        float bypass = bypassAmount;
+        for (int i = 0; i < count; ++i) {
+            const float t = static_cast<float>(i + 1) / static_cast<float>(count);
+            const float mix = previousMix + t * (mixTarget - previousMix);
+            const float gain = previousGain + t * (gainTarget - previousGain);
+            bypass += std::clamp(bypassTarget - bypass, -bypassStep, bypassStep);
+            dryRing[index] = state.scratchA[i];
+            index = index + 1 == dryLength ? 0 : index + 1;
+            const float dry = dryRing[index];
+            const float y = (dry + (state.scratchWet[i] - dry) * mix) * gain;
+            destination[i] = y + (dry - y) * bypass;
+        }
+        endIndex = index;
+        endBypass = bypass;
+    }
+    dryIndex = endIndex;
+    bypassAmount = endBypass;
+}
+
+bool MorphEngine::consumeMetersFresh() {
+    return false;
+}
+
+const MeterBlock& MorphEngine::meters() const {
+    return stft.meters();
+}
+
+int MorphEngine::currentLatency() const {
+    return stubLatency;
+}
+
+int MorphEngine::channelCount() const {
+    return channels;
+}
+
+int MorphEngine::qualityMode() const {
+    return quality;
+}
+
+} // namespace tav
