@@ -1,0 +1,289 @@
+#include "dsp/StftEngine.h"
+
+#include "dsp/FrameGeometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tav {
+
+namespace {
+
+// Loudness gain limits: -24 dB .. +24 dB.
+constexpr float kMinimumLoudnessGain = 0.06309148f;
+constexpr float kMaximumLoudnessGain = 15.85f;
+// Below these the target or the output counts as silent and the frame is muted.
+constexpr double kSilentTarget = 1e-15;
+constexpr double kSilentOutput = 1e-30;
+// Without an onset the gain moves halfway to its new value per frame.
+constexpr float kGainSmoothing = 0.5f;
+// Near either end of the Morph range the output blends toward the analysed input.
+constexpr float kEdgeWidth = 0.03f;
+constexpr float kEdgeSlope = 33.333336f;
+constexpr float kCrossfadeStep = 0.16666667f;
+
+void clearArray(std::vector<float>& values) {
+    std::fill(values.begin(), values.end(), 0.0f);
+}
+
+} // namespace
+
+void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
+    rate = sampleRate;
+    frameSize = fftSize > 0 ? fftSize : fftSizeForRate(sampleRate);
+    hop = frameSize / 4;
+    bins = frameSize / 2 + 1;
+    const auto frameLength = static_cast<std::size_t>(frameSize);
+    const auto binCount = static_cast<std::size_t>(bins);
+    const int channelTotal = std::max(1, channels);
+
+    analyzer.prepare(sampleRate, frameSize);
+    timeBuffer.assign(frameLength, 0.0f);
+    outRe.assign(binCount, 0.0f);
+    outIm.assign(binCount, 0.0f);
+    fadeRe.assign(binCount, 0.0f);
+    fadeIm.assign(binCount, 0.0f);
+
+    channelStates.clear();
+    channelStates.resize(static_cast<std::size_t>(channelTotal));
+    for (StftChannel& channel : channelStates) {
+        channel.fifoA.assign(frameLength, 0.0f);
+        channel.fifoB.assign(frameLength, 0.0f);
+        channel.outputAccumulator.assign(frameLength, 0.0f);
+        channel.analysisA.resize(bins);
+        channel.analysisB.resize(bins);
+        for (int index = 0; index < kAlgorithmCount; ++index) {
+            channel.algorithms[index] = createAlgorithm(index);
+            channel.algorithms[index]->prepare(frameSize, hop, sampleRate);
+        }
+    }
+
+    analysesA.resize(static_cast<std::size_t>(channelTotal));
+    analysesB.resize(static_cast<std::size_t>(channelTotal));
+    for (int c = 0; c < channelTotal; ++c) {
+        analysesA[c] = &channelStates[c].analysisA;
+        analysesB[c] = &channelStates[c].analysisB;
+    }
+    meterBlock.prepare(channelTotal, frameSize, analyzer.displayBand());
+    reset();
+}
+
+void StftEngine::reset() {
+    hopPosition = 0;
+    crossfadeFrames = 0;
+    currentAlgorithm = previousAlgorithm = requestedAlgorithm;
+    meterBlock.reset();
+    for (StftChannel& channel : channelStates) {
+        clearArray(channel.fifoA);
+        clearArray(channel.fifoB);
+        clearArray(channel.outputAccumulator);
+        channel.onsetA.reset();
+        channel.onsetB.reset();
+        channel.outputGain = 1.0f;
+        for (auto& algorithm : channel.algorithms)
+            algorithm->reset();
+    }
+}
+
+void StftEngine::requestAlgorithm(int index) {
+    requestedAlgorithm = std::clamp(index, 0, kAlgorithmCount - 1);
+}
+
+int StftEngine::latencySamples(double sampleRate, int quality) {
+    return tav::latencySamples(sampleRate, quality);
+}
+
+void StftEngine::replaceAlgorithm(int channel, int index, std::unique_ptr<Algorithm> algorithm) {
+    algorithm->prepare(frameSize, hop, rate);
+    channelStates[channel].algorithms[index] = std::move(algorithm);
+}
+
+void StftEngine::process(const float* const* inA, const float* const* inB, float* const* out,
+                         int numSamples, float morph) {
+    if (channelStates.empty())
+        return;
+    const float target = std::clamp(morph, 0.0f, 1.0f);
+    const float step = (target - previousMorph) / static_cast<float>(std::max(numSamples, 1));
+    int done = 0;
+    while (done < numSamples) {
+        // Samples run in stretches that end at the next frame boundary or the block's end.
+        const int count = std::min(hop - hopPosition, numSamples - done);
+        copyBlockRun(inA, inB, out, done, count);
+        done += count;
+        hopPosition += count;
+        if (hopPosition == hop) {
+            hopPosition = 0;
+            processFrame(previousMorph + step * static_cast<float>(done));
+        }
+    }
+    previousMorph = target;
+}
+
+void StftEngine::copyBlockRun(const float* const* inA, const float* const* inB, float* const* out,
+                              int offset, int count) {
+    const int fifoOffset = frameSize - hop + hopPosition;
+    const auto bytes = static_cast<std::size_t>(count) * sizeof(float);
+    for (int c = 0; c < channelCount(); ++c) {
+        StftChannel& channel = channelStates[c];
+        const float* a = inA != nullptr ? inA[c] : nullptr;
+        const float* b = inB != nullptr ? inB[c] : nullptr;
+        float* fifoA = channel.fifoA.data() + fifoOffset;
+        float* fifoB = channel.fifoB.data() + fifoOffset;
+        if (a != nullptr)
+            std::memcpy(fifoA, a + offset, bytes);
+        else
+            std::memset(fifoA, 0, bytes);
+        if (b != nullptr)
+            std::memcpy(fifoB, b + offset, bytes);
+        else
+            std::memset(fifoB, 0, bytes);
+        std::memcpy(out[c] + offset, channel.outputAccumulator.data() + hopPosition, bytes);
+    }
+}
+
+void StftEngine::processFrame(float morph) {
+    switchAlgorithmIfRequested();
+
+    bool onsetA = false;
+    bool onsetB = false;
+    analyseAllChannels(reassignmentWanted(), onsetA, onsetB);
+
+    const float fade =
+        crossfadeFrames > 0 ? 1.0f - static_cast<float>(crossfadeFrames) * kCrossfadeStep : 1.0f;
+    for (StftChannel& channel : channelStates) {
+        channel.analysisA.onset = onsetA;
+        channel.analysisB.onset = onsetB;
+        MorphContext context;
+        context.a = &channel.analysisA;
+        context.b = &channel.analysisB;
+        context.morph = morph;
+        context.fftSize = frameSize;
+        context.numBins = bins;
+        context.hopSize = hop;
+        context.sampleRate = rate;
+        buildOutputSpectrum(channel, context, fade);
+        const float gain = matchLoudness(channel, morph, onsetA || onsetB);
+        applyGainAndEdgeBlend(channel, gain, morph);
+        overlapAdd(channel);
+        advanceInputs(channel);
+    }
+    if (crossfadeFrames > 0)
+        --crossfadeFrames;
+    meterBlock.update(analysesA.data(), analysesB.data());
+}
+
+void StftEngine::switchAlgorithmIfRequested() {
+    // A request that arrives during a crossfade waits until the crossfade has finished.
+    if (requestedAlgorithm == currentAlgorithm || crossfadeFrames > 0)
+        return;
+    previousAlgorithm = currentAlgorithm;
+    currentAlgorithm = requestedAlgorithm;
+    crossfadeFrames = kCrossfadeFrames;
+    for (StftChannel& channel : channelStates)
+        channel.algorithms[currentAlgorithm]->reset();
+}
+
+bool StftEngine::reassignmentWanted() const {
+    const StftChannel& first = channelStates.front();
+    if (first.algorithms[currentAlgorithm]->needsReassignedFrequencies())
+        return true;
+    return crossfadeFrames > 0 && first.algorithms[previousAlgorithm]->needsReassignedFrequencies();
+}
+
+void StftEngine::analyseAllChannels(bool reassign, bool& onsetA, bool& onsetB) {
+    const int* bandMap = analyzer.thirdOctaveBand();
+    for (StftChannel& channel : channelStates) {
+        analyzer.analyse(channel.fifoA.data(), channel.analysisA, reassign);
+        analyzer.analyse(channel.fifoB.data(), channel.analysisB, reassign);
+        // Both detectors run in every channel so that their memories stay current.
+        const bool firedA = channel.onsetA.detect(channel.analysisA, bins, bandMap);
+        const bool firedB = channel.onsetB.detect(channel.analysisB, bins, bandMap);
+        onsetA = onsetA || firedA;
+        onsetB = onsetB || firedB;
+    }
+}
+
+void StftEngine::buildOutputSpectrum(StftChannel& channel, const MorphContext& context,
+                                     float fade) {
+    channel.algorithms[currentAlgorithm]->process(context, outRe.data(), outIm.data());
+    if (crossfadeFrames == 0)
+        return;
+    channel.algorithms[previousAlgorithm]->process(context, fadeRe.data(), fadeIm.data());
+    const float keep = 1.0f - fade;
+    for (int k = 0; k < bins; ++k) {
+        outRe[k] = fade * outRe[k] + keep * fadeRe[k];
+        outIm[k] = fade * outIm[k] + keep * fadeIm[k];
+    }
+}
+
+float StftEngine::matchLoudness(StftChannel& channel, float morph, bool onset) {
+    const float* weight = analyzer.binWeight();
+    double outputEnergy = 0.0;
+    for (int k = 0; k < bins; ++k)
+        outputEnergy +=
+            static_cast<double>(weight[k]) * (outRe[k] * outRe[k] + outIm[k] * outIm[k]);
+    const double targetEnergy = static_cast<double>(channel.analysisA.energy) * (1.0 - morph) +
+                                static_cast<double>(channel.analysisB.energy) * morph;
+
+    float gain = 0.0f;
+    if (targetEnergy > kSilentTarget && outputEnergy > kSilentOutput)
+        gain = std::clamp(static_cast<float>(std::sqrt(targetEnergy / outputEnergy)),
+                          kMinimumLoudnessGain, kMaximumLoudnessGain);
+    // A new sound may change level at once; otherwise the gain glides.
+    if (!onset)
+        gain = channel.outputGain + (gain - channel.outputGain) * kGainSmoothing;
+    channel.outputGain = gain;
+    return gain;
+}
+
+void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, float morph) {
+    const FrameAnalysis* source = nullptr;
+    float weight = 0.0f;
+    if (morph < kEdgeWidth) {
+        source = &channel.analysisA;
+        weight = 1.0f - morph * kEdgeSlope;
+    } else if (morph > 1.0f - kEdgeWidth) {
+        source = &channel.analysisB;
+        weight = 1.0f - (1.0f - morph) * kEdgeSlope;
+    }
+    if (source == nullptr || weight <= 0.0f) {
+        for (int k = 0; k < bins; ++k) {
+            outRe[k] *= gain;
+            outIm[k] *= gain;
+        }
+        return;
+    }
+    const float* sourceRe = source->re.data();
+    const float* sourceIm = source->im.data();
+    for (int k = 0; k < bins; ++k) {
+        const float re = gain * outRe[k];
+        const float im = gain * outIm[k];
+        outRe[k] = re + (sourceRe[k] - re) * weight;
+        outIm[k] = im + (sourceIm[k] - im) * weight;
+    }
+}
+
+void StftEngine::overlapAdd(StftChannel& channel) {
+    analyzer.fft().inverse(outRe.data(), outIm.data(), timeBuffer.data());
+    float* accumulator = channel.outputAccumulator.data();
+    const auto keep = static_cast<std::size_t>(frameSize - hop);
+    std::memmove(accumulator, accumulator + hop, keep * sizeof(float));
+    std::fill(accumulator + keep, accumulator + frameSize, 0.0f);
+    // Undo the analysis rotation that put the frame centre at index 0.
+    const float* window = analyzer.synthesisWindow();
+    const int centre = frameSize / 2;
+    const float* time = timeBuffer.data();
+    for (int i = 0; i < centre; ++i)
+        accumulator[i] += time[i + centre] * window[i];
+    for (int i = centre; i < frameSize; ++i)
+        accumulator[i] += time[i - centre] * window[i];
+}
+
+void StftEngine::advanceInputs(StftChannel& channel) {
+    const auto keep = static_cast<std::size_t>(frameSize - hop) * sizeof(float);
+    std::memmove(channel.fifoA.data(), channel.fifoA.data() + hop, keep);
+    std::memmove(channel.fifoB.data(), channel.fifoB.data() + hop, keep);
+}
+
+} // namespace tav
