@@ -1,23 +1,279 @@
 #include "algorithms/AlgorithmMakers.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 
 namespace tav {
 namespace {
 
-// Placeholder until the algorithm lands: a silent frame.
+constexpr float kTwoPi = 6.2831855f;
+constexpr float kInverseTwoPi = 0.15915494f;
+constexpr float kSilentEnergy = 1e-12f;
+// Regions quieter than this fraction of the frame's loudest bin do not decide the valleys.
+constexpr float kSegmentThreshold = 1e-5f;
+// A share left below this counts as used up.
+constexpr float kShareUsedUp = 1e-9f;
+// A claim from the previous frame carries its phase only to peaks at most this far (bins).
+constexpr float kContinuityReach = 4.0f;
+// Floor of a peak frequency (bins) inside the logarithmic interpolation.
+constexpr float kLowestPeakFrequency = 0.5f;
+
+// One peak region of one input's spectrum: from one valley to the next.
+struct Segment {
+    int start = 0;
+    int end = 0; // one past the last bin
+    int peakBin = 0;
+    float peakFrequency = 0.0f;
+    float share = 0.0f; // of the frame's total mass, 0..1
+    float mass = 0.0f;
+};
+
+// The harmonics slide from A to B: both spectra are cut into peak regions, paired by the
+// monotone transport plan along the frequency axis, and each matched portion is drawn at a
+// frequency interpolated between its two peaks, its phase carried on from the last frame.
 class Transport final : public Algorithm {
 public:
-    void prepare(int, int, double) override {}
-    void reset() override {}
-    void process(const MorphContext& ctx, float* outRe, float* outIm) override {
-        std::fill(outRe, outRe + ctx.numBins, 0.0f);
-        std::fill(outIm, outIm + ctx.numBins, 0.0f);
-    }
+    // Setup thread; allocates. Sizes the region lists and per-bin memories for fftSize/2 + 1 bins.
+    void prepare(int fftSize, int hopSize, double sampleRate) override;
+
+    // Audio thread; never allocates. Every bin becomes unclaimed.
+    void reset() override;
+
+    // Audio thread; never allocates (at most numBins regions per input, as reserved).
+    void process(const MorphContext& ctx, float* outRe, float* outIm) override;
+
+private:
+    struct Side {
+        const FrameAnalysis* analysis;
+        const Segment* segment;
+        float weight;
+    };
+
+    void segment(const FrameAnalysis& x, std::vector<Segment>& segments) const;
+    void walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
+                           bool onset, float* outRe, float* outIm);
+    void drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency, bool onset,
+                  float* outRe, float* outIm);
+    float continuedPhase(int bin, float targetFrequency, bool onset, const Side& dominant) const;
+    void render(const Side& side, int targetBin, float cosPhase, float sinPhase, float* outRe,
+                float* outIm) const;
+    void claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
+               float targetFrequency);
+
+    int numBins = 0;
+    float phaseStep = 0.0f;
+    std::vector<Segment> segmentsA, segmentsB;
+    std::vector<float> lastPhase, lastFrequency;
+    std::vector<float> nextPhase, nextFrequency;
+    std::vector<float> nextClaim;
 };
+
+void Transport::prepare(int fftSize, int hopSize, double) {
+    numBins = fftSize / 2 + 1;
+    phaseStep = static_cast<float>(hopSize) * kTwoPi / static_cast<float>(fftSize);
+    const auto bins = static_cast<std::size_t>(numBins);
+    segmentsA.clear();
+    segmentsB.clear();
+    segmentsA.reserve(bins);
+    segmentsB.reserve(bins);
+    lastPhase.assign(bins, 0.0f);
+    lastFrequency.assign(bins, -1.0f);
+    nextPhase.assign(bins, 0.0f);
+    nextFrequency.assign(bins, -1.0f);
+    nextClaim.assign(bins, 0.0f);
+}
+
+void Transport::reset() {
+    // Phases need no clearing: they are never read while the frequency beside them is -1.
+    std::fill(lastFrequency.begin(), lastFrequency.end(), -1.0f);
+    std::fill(nextFrequency.begin(), nextFrequency.end(), -1.0f);
+}
+
+void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
+    std::fill(outRe, outRe + numBins, 0.0f);
+    std::fill(outIm, outIm + numBins, 0.0f);
+    std::fill(nextFrequency.begin(), nextFrequency.end(), -1.0f);
+    std::fill(nextClaim.begin(), nextClaim.end(), 0.0f);
+
+    const bool silentA = ctx.a->energy < kSilentEnergy;
+    const bool silentB = ctx.b->energy < kSilentEnergy;
+    if (silentA && silentB) {
+        std::swap(lastFrequency, nextFrequency);
+        return;
+    }
+    // With one input silent the other is redrawn at its own places.
+    const FrameAnalysis& side1 = silentA ? *ctx.b : *ctx.a;
+    const FrameAnalysis& side2 = silentB ? *ctx.a : *ctx.b;
+    const float t = (silentA || silentB) ? 0.0f : std::clamp(ctx.morph, 0.0f, 1.0f);
+    const bool onset = ctx.a->onset || ctx.b->onset;
+
+    segment(side1, segmentsA);
+    segment(side2, segmentsB);
+    if (!segmentsA.empty() && !segmentsB.empty()) {
+        walkTransportPlan(side1, side2, t, onset, outRe, outIm);
+        std::swap(lastPhase, nextPhase);
+    }
+    std::swap(lastFrequency, nextFrequency);
+}
+
+void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) const {
+    segments.clear();
+    const float* magnitude = x.magnitude.data();
+    const float* frequency = x.frequency.data();
+    const float largest = *std::max_element(magnitude, magnitude + numBins);
+    if (!(largest > 0.0f))
+        return;
+    const float threshold = largest * kSegmentThreshold;
+    const float topBin = static_cast<float>(numBins - 1);
+
+    double total = 0.0;
+    double mass = 0.0;
+    float best = -1.0f;
+    int start = 0;
+    int peakBin = 0;
+    bool wasRising = false;
+    auto close = [&](int end) {
+        if (mass > 0.0) {
+            const float peakFrequency = std::clamp(frequency[peakBin], 0.0f, topBin);
+            segments.push_back(
+                {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass)});
+            total += mass;
+        }
+    };
+    for (int i = 0; i < numBins; ++i) {
+        // A bin whose reassigned frequency lies at or above its centre sits on a low flank or
+        // on a peak; weak bins keep the state of the bin before them.
+        const bool rising =
+            magnitude[i] > threshold ? static_cast<float>(i) <= frequency[i] : wasRising;
+        if (rising && !wasRising && i > 0) {
+            close(i);
+            start = i;
+            mass = 0.0;
+            best = -1.0f;
+        }
+        wasRising = rising;
+        mass += magnitude[i];
+        if (magnitude[i] > best) {
+            best = magnitude[i];
+            peakBin = i;
+        }
+    }
+    close(numBins);
+    if (total > 0.0) {
+        for (auto& s : segments)
+            s.share = static_cast<float>(s.mass / total);
+    }
+}
+
+// North-west-corner walk: both lists are ordered by frequency and their shares sum to 1, so
+// matching mass from low to high is the optimal transport plan on one axis.
+void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
+                                  bool onset, float* outRe, float* outIm) {
+    const std::size_t countA = segmentsA.size();
+    const std::size_t countB = segmentsB.size();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    float remainingA = segmentsA[0].share;
+    float remainingB = segmentsB[0].share;
+    while (i < countA && j < countB) {
+        const Segment& a = segmentsA[i];
+        const Segment& b = segmentsB[j];
+        const float amount = std::min(remainingA, remainingB);
+        if (amount > 0.0f) {
+            const float logA = std::log(std::max(a.peakFrequency, kLowestPeakFrequency));
+            const float logB = std::log(std::max(b.peakFrequency, kLowestPeakFrequency));
+            const float target = std::exp((1.0f - t) * logA + t * logB);
+            const Side s1{&side1, &a, (1.0f - t) * amount / a.share};
+            const Side s2{&side2, &b, t * amount / b.share};
+            drawPair(s1, s2, amount, target, onset, outRe, outIm);
+        }
+        remainingA -= amount;
+        remainingB -= amount;
+        // Written so that a non-finite share ends the walk instead of stalling it.
+        if (!(remainingA > kShareUsedUp) && ++i < countA)
+            remainingA = segmentsA[i].share;
+        if (!(remainingB > kShareUsedUp) && ++j < countB)
+            remainingB = segmentsB[j].share;
+    }
+}
+
+void Transport::drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency,
+                         bool onset, float* outRe, float* outIm) {
+    const int targetBin =
+        std::clamp(static_cast<int>(std::lroundf(targetFrequency)), 0, numBins - 1);
+    const Side& dominant = s1.weight >= s2.weight ? s1 : s2;
+    const float phase = continuedPhase(targetBin, targetFrequency, onset, dominant);
+    const float cosPhase = std::cos(phase);
+    const float sinPhase = std::sin(phase);
+    if (s1.weight > 0.0f)
+        render(s1, targetBin, cosPhase, sinPhase, outRe, outIm);
+    if (s2.weight > 0.0f)
+        render(s2, targetBin, cosPhase, sinPhase, outRe, outIm);
+    claim(*s1.segment, *s2.segment, targetBin, amount, phase, targetFrequency);
+}
+
+// Runs on from the phase claimed at the target bin in the last frame when that claim was for a
+// nearby frequency, advancing by the mean of the two frequencies over one hop; otherwise (and
+// at an onset) takes the dominant side's own phase at its peak.
+float Transport::continuedPhase(int bin, float targetFrequency, bool onset,
+                                const Side& dominant) const {
+    const float previous = lastFrequency[static_cast<std::size_t>(bin)];
+    if (!onset && previous >= 0.0f && std::fabs(previous - targetFrequency) < kContinuityReach) {
+        float phase = lastPhase[static_cast<std::size_t>(bin)] +
+                      (targetFrequency + previous) * 0.5f * phaseStep;
+        phase -= std::round(phase * kInverseTwoPi) * kTwoPi;
+        return phase;
+    }
+    const auto peak = static_cast<std::size_t>(dominant.segment->peakBin);
+    return std::atan2(dominant.analysis->im[peak], dominant.analysis->re[peak]);
+}
+
+// Moves the whole region by whole bins so that its peak lands on targetBin, keeping its shape,
+// turned so that the peak's own phase becomes the drawn phase; bins moved off the ends are cut.
+void Transport::render(const Side& side, int targetBin, float cosPhase, float sinPhase,
+                       float* outRe, float* outIm) const {
+    const Segment& s = *side.segment;
+    const float* re = side.analysis->re.data();
+    const float* im = side.analysis->im.data();
+    const float m = side.analysis->magnitude[static_cast<std::size_t>(s.peakBin)];
+    if (!(m > 0.0f))
+        return;
+    const float c = (re[s.peakBin] * cosPhase + im[s.peakBin] * sinPhase) / m;
+    const float sn = (re[s.peakBin] * sinPhase - im[s.peakBin] * cosPhase) / m;
+    const int shift = targetBin - s.peakBin;
+    const int first = std::max(s.start, -shift);
+    const int last = std::min(s.end, numBins - shift);
+    for (int k = first; k < last; ++k) {
+        const int d = k + shift;
+        outRe[d] += (c * re[k] - sn * im[k]) * side.weight;
+        outIm[d] += (sn * re[k] + c * im[k]) * side.weight;
+    }
+}
+
+// Records the drawn phase over the span the pair covers; the larger share wins a bin, and of
+// equal shares the earlier (lower) pair keeps it.
+void Transport::claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
+                      float targetFrequency) {
+    const int left = std::max(a.peakBin - a.start, b.peakBin - b.start);
+    const int right = std::max(a.end - a.peakBin, b.end - b.peakBin);
+    const int first = std::max(targetBin - left, 0);
+    const int last = std::min(targetBin + right, numBins);
+    for (int bin = first; bin < last; ++bin) {
+        const auto k = static_cast<std::size_t>(bin);
+        if (amount > nextClaim[k]) {
+            nextClaim[k] = amount;
+            nextPhase[k] = phase;
+            nextFrequency[k] = targetFrequency;
+        }
+    }
+}
 
 } // namespace
 
-std::unique_ptr<Algorithm> makeTransport() { return std::make_unique<Transport>(); }
+std::unique_ptr<Algorithm> makeTransport() {
+    return std::make_unique<Transport>();
+}
 
 } // namespace tav

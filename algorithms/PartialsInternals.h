@@ -1,0 +1,66 @@
+#pragma once
+
+#include "algorithms/Algorithm.h"
+
+#include <array>
+#include <cstdint>
+
+// The stages of the Partials algorithm that the tests examine one by one.
+namespace tav::partials {
+
+inline constexpr int kMaxPartials = 96;   // per input and frame
+inline constexpr int kVoters = 32;        // strongest partials per input that vote on the interval
+inline constexpr int kIntervalCells = 97; // quarter tones from -48 to +48
+
+// One sinusoid found in an input spectrum.
+struct Partial {
+    float frequency = 0.0f; // bins, fractional
+    float amplitude = 0.0f; // linear, corrected for the window's main-lobe shape
+    float phase = 0.0f;     // radians, the analysis phase at the peak bin
+};
+
+// Main-lobe shape of the periodic Hann analysis window, sampled every 1/32 bin over -4..+4 bins.
+class WindowKernel {
+public:
+    // Any thread; never allocates (fixed table), costs O(257 N) in double.
+    void build(int fftSize);
+
+    // Any thread. The window's transform at an offset in bins, 1 at 0, and 0 from 4 bins out.
+    float at(float offsetBins) const;
+
+private:
+    std::array<float, 258> values{};
+};
+
+// Audio thread; never allocates. Picks the input's partials into `partials` (capacity
+// kMaxPartials), ascending by frequency, and returns their count; `candidates` is scratch of
+// numBins entries.
+int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel,
+                 Partial* candidates, Partial* partials);
+
+// Audio thread; never allocates. Removes the partials' modelled spectra from re/im.
+void subtractPartials(const Partial* partials, int count, const WindowKernel& kernel, int numBins,
+                      float* re, float* im);
+
+// Running estimate of the musical interval of B relative to A, in octaves, from a histogram
+// of quarter-tone steps between the strongest partials of both inputs.
+class IntervalEstimator {
+public:
+    // Audio thread; never allocates. No estimate, no preferred step.
+    void reset();
+
+    // Audio thread; never allocates. Folds in one frame's partial lists (both ascending).
+    void update(const Partial* a, int countA, const Partial* b, int countB);
+
+    float interval() const { return estimate; }
+    bool hasInterval() const { return known; }
+
+private:
+    static int pickVoters(const Partial* list, int count, Partial* voters);
+
+    float estimate = 0.0f;
+    bool known = false;
+    std::array<Partial, kVoters> strongestA{}, strongestB{};
+};
+
+} // namespace tav::partials
