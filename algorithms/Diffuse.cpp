@@ -1,24 +1,312 @@
 #include "algorithms/AlgorithmMakers.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace tav {
 namespace {
 
-// Placeholder until the algorithm lands: a silent frame.
+constexpr float kSilentEnergy = 1e-12f;
+constexpr float kMagnitudeFloor = 1e-20f;
+constexpr float kDistanceSmoothing = 0.2f;
+constexpr float kBlurPerMorph = 0.6666667f; // blur in octaves peaks at D/6 at Morph 0.5
+// Time-frequency ratio of a Gaussian that stands in for the Hann window, per N^2.
+constexpr double kHannGamma = 0.25645;
+// 100 dB under the frame's peak: quieter bins get random phases.
+constexpr float kPhaseRangeNepers = 11.512925f;
+constexpr int kBucketCount = 192;
+constexpr float kBucketsPerNeper = 1.5f; // one bucket spans about 5.8 dB
+constexpr std::uint32_t kRandomSeed = 0x2545F491u;
+constexpr float kRandomToPhase = 1.4629181e-9f; // 2 pi / 2^32
+constexpr float kTwoPi = 6.2831855f;
+constexpr float kOneOverTwoPi = 0.15915494f;
+
+// A soft blur through the middle of the Morph range: interpolates blurred magnitudes in the
+// square-root domain and rebuilds the phases from the magnitudes alone (phase-gradient heap
+// integration for a Hann window), continuing the previous frame's phases.
 class Diffuse final : public Algorithm {
 public:
-    void prepare(int, int, double) override {}
-    void reset() override {}
-    void process(const MorphContext& ctx, float* outRe, float* outIm) override {
-        std::fill(outRe, outRe + ctx.numBins, 0.0f);
-        std::fill(outIm, outIm + ctx.numBins, 0.0f);
+    void prepare(int fftSize, int hopSize, double /*sampleRate*/) override {
+        numBins = fftSize / 2 + 1;
+        const double gamma = kHannGamma * fftSize * fftSize;
+        const double hopTimesSize = static_cast<double>(hopSize) * fftSize;
+        timeScale = static_cast<float>(0.5 / gamma * hopTimesSize);
+        freqScale = static_cast<float>(gamma / hopTimesSize);
+        phaseStep = static_cast<float>(hopSize) * kTwoPi / static_cast<float>(fftSize);
+        peakLog = 0.0f;
+        distance = 0.0f;
+
+        const auto n = static_cast<std::size_t>(numBins);
+        for (auto* array :
+             {&magnitude, &blurredA, &blurredB, &logMagnitude, &lastLogMagnitude, &phase,
+              &lastPhase, &timeDerivative, &lastTimeDerivative, &frequencyDerivative})
+            array->assign(n, 0.0f);
+        pending.assign(n, 0);
+        squareSums.assign(n + 1, 0.0);
+        queueItems.assign(2 * n + 2, QueueItem{});
+        bucketHeads.fill(-1);
+        itemCount = 0;
+        topBucket = 0;
+        reset();
     }
+
+    // Forgets the phase history and restarts the random phases from their seed.
+    void reset() override {
+        hasHistory = false;
+        randomState = kRandomSeed;
+    }
+
+    void process(const MorphContext& ctx, float* outRe, float* outIm) override {
+        const FrameAnalysis& a = *ctx.a;
+        const FrameAnalysis& b = *ctx.b;
+        const bool silentA = a.energy < kSilentEnergy;
+        const bool silentB = b.energy < kSilentEnergy;
+        // A frame of another geometry than the prepared one is answered with silence.
+        if ((silentA && silentB) || ctx.numBins != numBins) {
+            std::fill(outRe, outRe + ctx.numBins, 0.0f);
+            std::fill(outIm, outIm + ctx.numBins, 0.0f);
+            hasHistory = false;
+            return;
+        }
+        const float x = silentA ? 1.0f : silentB ? 0.0f : std::clamp(ctx.morph, 0.0f, 1.0f);
+
+        updateDistance(a.magnitude.data(), b.magnitude.data());
+        const float blurOctaves = (1.0f - x) * distance * (x * kBlurPerMorph);
+        blur(a.magnitude.data(), blurOctaves, blurredA.data());
+        blur(b.magnitude.data(), blurOctaves, blurredB.data());
+        buildTarget(x);
+        computeDerivatives();
+
+        if (hasHistory && !a.onset && !b.onset)
+            integratePhases();
+        else
+            takeLouderPhases(a, b);
+
+        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
+            outRe[k] = std::cos(phase[k]) * magnitude[k];
+            outIm[k] = std::sin(phase[k]) * magnitude[k];
+        }
+        std::swap(logMagnitude, lastLogMagnitude);
+        std::swap(phase, lastPhase);
+        std::swap(timeDerivative, lastTimeDerivative);
+        hasHistory = true;
+    }
+
     bool needsReassignedFrequencies() const override { return false; }
+
+private:
+    struct QueueItem {
+        int bin = 0;
+        int next = -1;
+        std::uint8_t fromCurrentFrame = 0;
+    };
+
+    // Half the L1 distance between the two magnitude shapes, each normalised to unit sum.
+    void updateDistance(const float* magA, const float* magB) {
+        double sumA = 0.0, sumB = 0.0;
+        for (int k = 0; k < numBins; ++k) {
+            sumA += magA[k];
+            sumB += magB[k];
+        }
+        float d = 0.0f;
+        if (sumA > 0.0 && sumB > 0.0) {
+            const auto scaleA = static_cast<float>(1.0 / sumA);
+            const auto scaleB = static_cast<float>(1.0 / sumB);
+            double difference = 0.0;
+            for (int k = 0; k < numBins; ++k)
+                difference += std::fabs(magA[k] * scaleA - magB[k] * scaleB);
+            d = static_cast<float>(0.5 * difference);
+        }
+        if (hasHistory)
+            d = distance + (d - distance) * kDistanceSmoothing;
+        distance = d;
+    }
+
+    // RMS over a window whose width grows with frequency, so the blur is even on a log axis.
+    void blur(const float* in, float octaves, float* out) {
+        if (!(octaves > 0.0f)) {
+            std::copy(in, in + numBins, out);
+            return;
+        }
+        squareSums[0] = 0.0;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i)
+            squareSums[i + 1] = squareSums[i] + static_cast<double>(in[i]) * in[i];
+        const float halfWidthPerBin = (std::exp2(octaves) - 1.0f) * 0.5f;
+        for (int i = 0; i < numBins; ++i) {
+            const int h = static_cast<int>(halfWidthPerBin * static_cast<float>(i));
+            const int hi = std::min(i + h, numBins - 1);
+            const int lo = std::max(i - h, 0);
+            const double sum = std::max(squareSums[static_cast<std::size_t>(hi) + 1] -
+                                            squareSums[static_cast<std::size_t>(lo)],
+                                        0.0);
+            out[i] = static_cast<float>(std::sqrt(sum / (hi - lo + 1)));
+        }
+    }
+
+    void buildTarget(float x) {
+        peakLog = -1e9f;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i) {
+            const float root = std::sqrt(blurredA[i]) * (1.0f - x) + std::sqrt(blurredB[i]) * x;
+            magnitude[i] = root * root;
+            logMagnitude[i] = std::log(std::max(magnitude[i], kMagnitudeFloor));
+            peakLog = std::max(peakLog, logMagnitude[i]);
+        }
+    }
+
+    // Phase advance per hop from the slope of the log magnitude over frequency, phase change
+    // per bin from its slope over time (a backward difference: no look-ahead).
+    void computeDerivatives() {
+        const int top = numBins - 1;
+        for (int k = 0; k <= top; ++k) {
+            const auto p = static_cast<std::size_t>(k);
+            const float slope = logMagnitude[static_cast<std::size_t>(std::min(k + 1, top))] -
+                                logMagnitude[static_cast<std::size_t>(std::max(k - 1, 0))];
+            timeDerivative[p] = slope * timeScale + static_cast<float>(k) * phaseStep;
+            frequencyDerivative[p] =
+                hasHistory ? (lastLogMagnitude[p] - logMagnitude[p]) * freqScale : 0.0f;
+        }
+    }
+
+    // After a reset, a silence or an onset there is nothing to continue from.
+    void takeLouderPhases(const FrameAnalysis& a, const FrameAnalysis& b) {
+        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
+            const FrameAnalysis& louder = b.magnitude[k] > a.magnitude[k] ? b : a;
+            phase[k] = std::atan2(louder.im[k], louder.re[k]);
+        }
+    }
+
+    int bucketOf(float key) const {
+        // Limited before the conversion so that no key (not even NaN) can overflow the integer;
+        // a key above the peak counts as the peak.
+        float levelsDown = (key - peakLog) * -kBucketsPerNeper;
+        if (!(levelsDown < static_cast<float>(kBucketCount)))
+            levelsDown = static_cast<float>(kBucketCount);
+        levelsDown = std::max(levelsDown, -1.0f);
+        const int bucket = kBucketCount - 1 - static_cast<int>(levelsDown);
+        return std::clamp(bucket, 0, kBucketCount - 1);
+    }
+
+    void push(int bin, bool fromCurrentFrame, float key) {
+        const int bucket = bucketOf(key);
+        QueueItem& item = queueItems[static_cast<std::size_t>(itemCount)];
+        item.bin = bin;
+        item.fromCurrentFrame = fromCurrentFrame ? 1 : 0;
+        item.next = bucketHeads[static_cast<std::size_t>(bucket)];
+        bucketHeads[static_cast<std::size_t>(bucket)] = itemCount;
+        ++itemCount;
+        topBucket = std::max(topBucket, bucket);
+    }
+
+    // Index of the loudest waiting item (the last pushed within its bucket), -1 when empty.
+    int pop() {
+        while (topBucket >= 0 && bucketHeads[static_cast<std::size_t>(topBucket)] < 0)
+            --topBucket;
+        if (topBucket < 0)
+            return -1;
+        const int index = bucketHeads[static_cast<std::size_t>(topBucket)];
+        bucketHeads[static_cast<std::size_t>(topBucket)] =
+            queueItems[static_cast<std::size_t>(index)].next;
+        return index;
+    }
+
+    // Assigns a phase to a waiting bin and queues it to pass the phase on to its neighbours.
+    void settle(int bin, float value, int& remaining) {
+        const auto p = static_cast<std::size_t>(bin);
+        phase[p] = value;
+        pending[p] = 0;
+        --remaining;
+        push(bin, true, logMagnitude[p]);
+    }
+
+    // Phase-gradient heap integration: loud bins first, each continuing its own phase from the
+    // previous frame or passing it along the frequency axis to a quieter neighbour.
+    void integratePhases() {
+        bucketHeads.fill(-1);
+        itemCount = 0;
+        topBucket = 0;
+        const float threshold = peakLog - kPhaseRangeNepers;
+
+        int remaining = 0;
+        for (int k = 0; k < numBins; ++k) {
+            const auto p = static_cast<std::size_t>(k);
+            const bool audible = logMagnitude[p] > threshold;
+            pending[p] = audible ? 1 : 0;
+            if (audible) {
+                push(k, false, lastLogMagnitude[p]);
+                ++remaining;
+            }
+        }
+
+        while (remaining > 0) {
+            const int index = pop();
+            if (index < 0)
+                break;
+            const QueueItem item = queueItems[static_cast<std::size_t>(index)];
+            const int m = item.bin;
+            const auto pm = static_cast<std::size_t>(m);
+            if (!item.fromCurrentFrame) {
+                if (pending[pm])
+                    settle(m, lastPhase[pm] + (lastTimeDerivative[pm] + timeDerivative[pm]) * 0.5f,
+                           remaining);
+                continue;
+            }
+            if (m + 1 < numBins && pending[pm + 1])
+                settle(m + 1,
+                       phase[pm] + (frequencyDerivative[pm + 1] + frequencyDerivative[pm]) * 0.5f,
+                       remaining);
+            if (m >= 1 && pending[pm - 1])
+                settle(m - 1,
+                       phase[pm] - (frequencyDerivative[pm - 1] + frequencyDerivative[pm]) * 0.5f,
+                       remaining);
+        }
+
+        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
+            if (pending[k] || !(logMagnitude[k] > threshold))
+                phase[k] = nextRandomPhase();
+            phase[k] -= std::round(phase[k] * kOneOverTwoPi) * kTwoPi;
+        }
+    }
+
+    // xorshift32: cheap, and a reset repeats the same phases.
+    float nextRandomPhase() {
+        std::uint32_t s = randomState;
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        randomState = s;
+        return static_cast<float>(s) * kRandomToPhase;
+    }
+
+    int numBins = 0;
+    float timeScale = 0.0f;
+    float freqScale = 0.0f;
+    float phaseStep = 0.0f;
+    float peakLog = 0.0f;
+    float distance = 0.0f;
+    bool hasHistory = false;
+    std::uint32_t randomState = kRandomSeed;
+    std::vector<float> magnitude;
+    std::vector<float> blurredA, blurredB;
+    std::vector<float> logMagnitude, lastLogMagnitude;
+    std::vector<float> phase, lastPhase;
+    std::vector<float> timeDerivative, lastTimeDerivative;
+    std::vector<float> frequencyDerivative;
+    std::vector<std::uint8_t> pending;
+    std::vector<double> squareSums;
+    std::vector<QueueItem> queueItems;
+    std::array<int, kBucketCount> bucketHeads{};
+    int itemCount = 0;
+    int topBucket = 0;
 };
 
 } // namespace
 
-std::unique_ptr<Algorithm> makeDiffuse() { return std::make_unique<Diffuse>(); }
+std::unique_ptr<Algorithm> makeDiffuse() {
+    return std::make_unique<Diffuse>();
+}
 
 } // namespace tav

@@ -1,24 +1,281 @@
 #include "algorithms/AlgorithmMakers.h"
+#include "algorithms/ImprintInternals.h"
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace tav {
+namespace imprint {
 namespace {
 
-// Placeholder until the algorithm lands: a silent frame.
+constexpr float kSilentEnergy = 1e-12f;
+constexpr int kPasses = 5;
+constexpr float kPeakFloor = 1e-12f;
+constexpr float kMagnitudeFloor = 1e-20f;
+// The final envelope may dip this far under the spectrum it was estimated from.
+constexpr float kEnvelopeSlack = 0.1f;
+constexpr float kScheduleRate = 1.6666666f; // each part travels over 60 % of the Morph range
+constexpr float kFineStructureStart = 0.4f;
+constexpr float kPi = 3.1415927f;
+// Landmark weighting 1/(point + 4): low points weigh more, so landmarks crowd there.
+constexpr float kPositionOffset = 4.0f;
+constexpr float kAreaEpsilon = 1e-4f;
+constexpr float kOneOverLandmarks = 0.010416667f;
+constexpr float kMinLandmarkGap = 1e-6f;
+
+float smoothstep(float v) {
+    return v * v * (3.0f - 2.0f * v);
+}
+
+} // namespace
+
+Schedule scheduleFor(float morph) {
+    const float v = std::clamp(morph * kScheduleRate, 0.0f, 1.0f);
+    const float w = std::clamp((morph - kFineStructureStart) * kScheduleRate, 0.0f, 1.0f);
+    // (1.5 - w) * w * (w * pi) is pi/2 * smoothstep(w), factored as the engine has always done.
+    return {smoothstep(v), (1.5f - w) * w * (w * kPi)};
+}
+
+int lifterLengthFor(double sampleRate) {
+    return static_cast<int>(std::clamp(std::lround(sampleRate * 0.001), 8L, 255L));
+}
+
+int decimationFor(int fftSize) {
+    return std::max(fftSize / kCepstrumSize, 1);
+}
+
+void EnvelopeEstimator::prepare(int fftSize, double sampleRate) {
+    bins = fftSize / 2 + 1;
+    pointsDecimation = decimationFor(fftSize);
+    keptCoefficients = lifterLengthFor(sampleRate);
+    cepstrumFft = std::make_unique<RealFft>(kCepstrumSize);
+
+    // Flat over the first three quarters, then a raised-cosine taper to zero.
+    lifterWindow.fill(0.0f);
+    const int length = keptCoefficients;
+    for (int i = 0; i <= length; ++i) {
+        const double d = static_cast<double>(i) / (length + 1);
+        const double e = d < 0.75 ? 1.0 : (std::cos((d - 0.75) * 12.566371) + 1.0) * 0.5;
+        lifterWindow[static_cast<std::size_t>(i)] = static_cast<float>(e);
+        if (i > 0)
+            lifterWindow[static_cast<std::size_t>(kCepstrumSize - i)] = static_cast<float>(e);
+    }
+    base.fill(0.0f);
+    iterate.fill(0.0f);
+    smoothed.fill(0.0f);
+    zeros.fill(0.0f);
+    cepstrum.fill(0.0f);
+}
+
+void EnvelopeEstimator::peakHoldDecimate(const float* magnitude) {
+    const int c = pointsDecimation;
+    for (int i = 0; i < kEnvelopePoints; ++i) {
+        const int hi = std::min(i * c + c / 2, bins - 1);
+        int lo = i * c - c / 2;
+        if (lo < 1)
+            lo = 0;
+        float peak = 0.0f;
+        for (int k = lo; k <= hi; ++k)
+            peak = std::max(peak, magnitude[k]);
+        base[static_cast<std::size_t>(i)] = peak;
+    }
+}
+
+void EnvelopeEstimator::floorToRange() {
+    const float peak = *std::max_element(base.begin(), base.end());
+    const float floor = std::log(std::max(peak, kPeakFloor)) - kEnvelopeRangeNepers;
+    for (float& b : base)
+        b = std::max(std::log(std::max(b, kMagnitudeFloor)), floor);
+}
+
+// One pass of cepstral smoothing: keep the low quefrencies of the log curve in 'iterate'.
+void EnvelopeEstimator::smooth() {
+    cepstrumFft->inverse(iterate.data(), zeros.data(), cepstrum.data());
+    for (int i = 0; i < kCepstrumSize; ++i)
+        cepstrum[static_cast<std::size_t>(i)] *= lifterWindow[static_cast<std::size_t>(i)];
+    // The liftered cepstrum is even, so its spectrum is real; the imaginary output is discarded.
+    cepstrumFft->forward(cepstrum.data(), smoothed.data(), discard.data());
+}
+
+void EnvelopeEstimator::estimate(const float* magnitude, LogCurve& logEnvelope) {
+    peakHoldDecimate(magnitude);
+    floorToRange();
+    iterate = base;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        smooth();
+        // Valleys between harmonics are raised to the smoothed curve, peaks stay: after a few
+        // passes the curve rests on the peaks instead of averaging through them.
+        for (int i = 0; i < kEnvelopePoints; ++i)
+            iterate[static_cast<std::size_t>(i)] =
+                std::max(base[static_cast<std::size_t>(i)], smoothed[static_cast<std::size_t>(i)]);
+    }
+    for (int i = 0; i < kEnvelopePoints; ++i) {
+        const auto p = static_cast<std::size_t>(i);
+        logEnvelope[p] = std::max(smoothed[p], base[p] - kEnvelopeSlack);
+    }
+}
+
+void findLandmarks(const LogCurve& logEnvelope, LogCurve& cumulative, Landmarks& out) {
+    const float floor =
+        *std::max_element(logEnvelope.begin(), logEnvelope.end()) - kEnvelopeRangeNepers;
+    double sum = 0.0;
+    for (int j = 0; j < kEnvelopePoints; ++j) {
+        const auto p = static_cast<std::size_t>(j);
+        sum += (std::max(logEnvelope[p] - floor, 0.0f) + kAreaEpsilon) /
+               (static_cast<float>(j) + kPositionOffset);
+        cumulative[p] = static_cast<float>(sum);
+    }
+    const float total = cumulative[kEnvelopePoints - 1];
+
+    int i = 0;
+    for (int k = 0; k < kLandmarkCount; ++k) {
+        const float target = (static_cast<float>(k) + 0.5f) * total * kOneOverLandmarks;
+        while (i < kEnvelopePoints - 1 && cumulative[static_cast<std::size_t>(i)] < target)
+            ++i;
+        const auto at = static_cast<std::size_t>(i);
+        const float before = i == 0 ? 0.0f : cumulative[at - 1];
+        const float span = cumulative[at] - before;
+        const float d = span > 0.0f ? (target - before) / span : 0.0f;
+        const float previousValue = i == 0 ? logEnvelope[0] : logEnvelope[at - 1];
+        const auto lm = static_cast<std::size_t>(k);
+        out.position[lm] = std::max(static_cast<float>(i) + d - 1.0f, 0.0f);
+        out.value[lm] = previousValue + (logEnvelope[at] - previousValue) * d;
+    }
+}
+
+void morphLandmarks(const Landmarks& a, const Landmarks& b, float weight, Landmarks& out) {
+    for (std::size_t k = 0; k < static_cast<std::size_t>(kLandmarkCount); ++k) {
+        const float logA = std::log(a.position[k] + kPositionOffset);
+        const float logB = std::log(b.position[k] + kPositionOffset);
+        out.position[k] = std::exp((1.0f - weight) * logA + weight * logB) - kPositionOffset;
+        out.value[k] = weight * b.value[k] + (1.0f - weight) * a.value[k];
+    }
+}
+
+void resampleLandmarks(const Landmarks& landmarks, LogCurve& logEnvelope) {
+    const auto& position = landmarks.position;
+    const auto& value = landmarks.value;
+    std::size_t s = 0;
+    for (int j = 0; j < kEnvelopePoints; ++j) {
+        const auto point = static_cast<float>(j);
+        while (s < kLandmarkCount - 1 && point > position[s + 1])
+            ++s;
+        float result;
+        if (point <= position[0]) {
+            result = value[0];
+        } else if (s + 1 >= kLandmarkCount) {
+            result = value[kLandmarkCount - 1];
+        } else {
+            const float gap = position[s + 1] - position[s];
+            const float t =
+                gap > kMinLandmarkGap ? std::clamp((point - position[s]) / gap, 0.0f, 1.0f) : 0.0f;
+            result = value[s] + (value[s + 1] - value[s]) * t;
+        }
+        logEnvelope[static_cast<std::size_t>(j)] = result;
+    }
+}
+
+void expandToBins(const LogCurve& logEnvelope, int decimation, int numBins, float* envelope) {
+    const float pointsPerBin = 1.0f / static_cast<float>(decimation);
+    for (int k = 0; k < numBins; ++k) {
+        const float a = static_cast<float>(k) * pointsPerBin;
+        const int i = std::min(static_cast<int>(a), kEnvelopePoints - 2);
+        const float lower = logEnvelope[static_cast<std::size_t>(i)];
+        const float upper = logEnvelope[static_cast<std::size_t>(i + 1)];
+        envelope[k] = std::exp(lower + (upper - lower) * (a - static_cast<float>(i)));
+    }
+}
+
+} // namespace imprint
+
+namespace {
+
+using namespace imprint;
+
+// Splits both spectra into a smooth envelope (the voice) and the fine structure under it
+// (the notes), moves the envelope toward B early and the fine structure late.
 class Imprint final : public Algorithm {
 public:
-    void prepare(int, int, double) override {}
-    void reset() override {}
-    void process(const MorphContext& ctx, float* outRe, float* outIm) override {
-        std::fill(outRe, outRe + ctx.numBins, 0.0f);
-        std::fill(outIm, outIm + ctx.numBins, 0.0f);
+    void prepare(int fftSize, int /*hopSize*/, double sampleRate) override {
+        numBins = fftSize / 2 + 1;
+        estimator.prepare(fftSize, sampleRate);
+        const auto n = static_cast<std::size_t>(numBins);
+        envelopeA.assign(n, 0.0f);
+        envelopeB.assign(n, 0.0f);
+        envelopeMorph.assign(n, 0.0f);
+        reset();
     }
+
+    // Keeps nothing from one frame to the next.
+    void reset() override {}
+
+    void process(const MorphContext& ctx, float* outRe, float* outIm) override {
+        const FrameAnalysis& a = *ctx.a;
+        const FrameAnalysis& b = *ctx.b;
+        const bool silentA = a.energy < kSilentEnergy;
+        const bool silentB = b.energy < kSilentEnergy;
+        // A frame of another geometry than the prepared one is answered with silence.
+        if ((silentA && silentB) || ctx.numBins != numBins) {
+            std::fill(outRe, outRe + ctx.numBins, 0.0f);
+            std::fill(outIm, outIm + ctx.numBins, 0.0f);
+            return;
+        }
+        estimateEnvelopes(a, b, silentA, silentB);
+        const float t = silentA ? 1.0f : silentB ? 0.0f : std::clamp(ctx.morph, 0.0f, 1.0f);
+        const Schedule schedule = scheduleFor(t);
+
+        findLandmarks(logEnvelopeA, cumulative, landmarksA);
+        findLandmarks(logEnvelopeB, cumulative, landmarksB);
+        morphLandmarks(landmarksA, landmarksB, schedule.envelopeWeight, landmarksMorph);
+        resampleLandmarks(landmarksMorph, logEnvelopeMorph);
+
+        const int decimation = estimator.decimation();
+        const int bins = numBins;
+        expandToBins(logEnvelopeA, decimation, bins, envelopeA.data());
+        expandToBins(logEnvelopeB, decimation, bins, envelopeB.data());
+        expandToBins(logEnvelopeMorph, decimation, bins, envelopeMorph.data());
+
+        // Whiten each input by its own envelope, crossfade at equal power, impose the morph.
+        const float weightA = std::cos(schedule.crossfadeAngle);
+        const float weightB = std::sin(schedule.crossfadeAngle);
+        for (int k = 0; k < bins; ++k) {
+            const auto p = static_cast<std::size_t>(k);
+            const float gA = envelopeMorph[p] * weightA / envelopeA[p];
+            const float gB = envelopeMorph[p] * weightB / envelopeB[p];
+            outRe[k] = gA * a.re[p] + gB * b.re[p];
+            outIm[k] = gA * a.im[p] + gB * b.im[p];
+        }
+    }
+
     bool needsReassignedFrequencies() const override { return false; }
+
+private:
+    // A silent input borrows the other's envelope, so that it neither pulls nor divides.
+    void estimateEnvelopes(const FrameAnalysis& a, const FrameAnalysis& b, bool silentA,
+                           bool silentB) {
+        if (!silentA)
+            estimator.estimate(a.magnitude.data(), logEnvelopeA);
+        if (!silentB)
+            estimator.estimate(b.magnitude.data(), logEnvelopeB);
+        if (silentA)
+            logEnvelopeA = logEnvelopeB;
+        if (silentB)
+            logEnvelopeB = logEnvelopeA;
+    }
+
+    int numBins = 0;
+    EnvelopeEstimator estimator;
+    std::vector<float> envelopeA, envelopeB, envelopeMorph;
+    LogCurve logEnvelopeA{}, logEnvelopeB{}, logEnvelopeMorph{};
+    LogCurve cumulative{};
+    Landmarks landmarksA, landmarksB, landmarksMorph;
 };
 
 } // namespace
 
-std::unique_ptr<Algorithm> makeImprint() { return std::make_unique<Imprint>(); }
+std::unique_ptr<Algorithm> makeImprint() {
+    return std::make_unique<Imprint>();
+}
 
 } // namespace tav
