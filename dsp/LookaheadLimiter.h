@@ -21,15 +21,18 @@ public:
     int lookahead() const { return lookaheadSamples; }
 
 private:
+    // Pushes this sample's need into the sliding window of the last L + 1 and returns its minimum.
+    float windowMinimum(float need);
+
     struct ChannelState {
-        std::vector<float> delayLine;  // L + 1 samples of the wet signal
+        std::vector<float> delayLine; // L + 1 samples of the wet signal
     };
 
     int lookaheadSamples = 0;
     int ringSize = 1;
     int writeIndex = 0;
     float releaseCoefficient = 0.0f;
-    float smoothedGain = 1.0f;
+    double smoothedGain = 1.0;
     double averageSum = 1.0;
     std::vector<ChannelState> channelStates;
     std::vector<float> requiredGain;

@@ -1,0 +1,69 @@
+#include "dsp/FrameMeters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace tav {
+namespace {
+
+// Below this unweighted frame energy the level reads 0.
+constexpr float kSilentSum = 1e-12f;
+// 1/60: the level scale spans 60 dB below a full-scale sine.
+constexpr float kLevelPerDecibelTenth = 0.16666667f;
+
+float levelFor(float sum, float reference) {
+    if (sum <= kSilentSum)
+        return 0.0f;
+    return std::min(std::max(1.0f + std::log10(sum / reference) * kLevelPerDecibelTenth, 0.0f),
+                    1.0f);
+}
+
+} // namespace
+
+void FrameMeters::prepare(int channelCount, int frameLength, const int* bandOfBin) {
+    channels = std::max(channelCount, 1);
+    fftSize = frameLength;
+    displayBand.assign(bandOfBin, bandOfBin + fftSize / 2 + 1);
+    fresh = false;
+}
+
+void FrameMeters::update(const FrameAnalysis* const* analysesA,
+                         const FrameAnalysis* const* analysesB) {
+    std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
+    std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
+    meters.weightedEnergyA = 0.0f;
+    meters.weightedEnergyB = 0.0f;
+
+    // Means over channels, so a stereo pair of one signal reads like the mono signal.
+    const float share = 1.0f / static_cast<float>(channels);
+    const int numBins = fftSize / 2 + 1;
+    const int* band = displayBand.data();
+    float sumA = 0.0f;
+    float sumB = 0.0f;
+    for (int c = 0; c < channels; ++c) {
+        const float* magnitudeA = analysesA[c]->magnitude.data();
+        const float* magnitudeB = analysesB[c]->magnitude.data();
+        for (int k = 0; k < numBins; ++k) {
+            const float powerA = magnitudeA[k] * magnitudeA[k] * share;
+            const float powerB = magnitudeB[k] * magnitudeB[k] * share;
+            sumA += powerA;
+            sumB += powerB;
+            if (band[k] >= 0) {
+                meters.bandEnergyA[band[k]] += powerA;
+                meters.bandEnergyB[band[k]] += powerB;
+            }
+        }
+        meters.weightedEnergyA += share * analysesA[c]->energy;
+        meters.weightedEnergyB += share * analysesB[c]->energy;
+    }
+
+    // The unweighted energy a full-scale sine yields under the Hann window: 3 N^2 / 32.
+    const float n = static_cast<float>(fftSize);
+    const float reference = n * 0.25f * n * 0.375f;
+    meters.levelA = levelFor(sumA, reference);
+    meters.levelB = levelFor(sumB, reference);
+    fresh = true;
+}
+
+} // namespace tav

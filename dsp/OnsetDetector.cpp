@@ -1,0 +1,66 @@
+#include "dsp/OnsetDetector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace tav {
+namespace {
+
+// Keeps ln() finite for empty bands.
+constexpr float kBandEnergyFloor = 1e-9f;
+// Mean rise per band: the flux summed over 32 bands, divided by 32.
+constexpr float kFluxPerBand = 0.03125f;
+// Fires when the mean rise beats 2.5 times the mean of the last 8 frames plus 0.5 neper.
+constexpr float kHistoryFactor = 0.3125f;
+constexpr float kFluxMargin = 0.5f;
+// Below this weighted energy the input counts as silent.
+constexpr float kSilentEnergy = 1e-12f;
+
+} // namespace
+
+void OnsetDetector::reset() {
+    std::fill(std::begin(previousLogEnergy), std::end(previousLogEnergy), 0.0f);
+    std::fill(std::begin(fluxHistory), std::end(fluxHistory), 0.0f);
+    historyPosition = 0;
+    holdFrames = 0;
+    primed = false;
+}
+
+bool OnsetDetector::detect(const FrameAnalysis& analysis, int numBins, const int* bandMap) {
+    float bandEnergy[kBands] = {};
+    const float* magnitude = analysis.magnitude.data();
+    for (int k = 0; k < numBins; ++k)
+        bandEnergy[bandMap[k]] += magnitude[k] * magnitude[k];
+
+    float flux = 0.0f;
+    for (int b = 0; b < kBands; ++b) {
+        const float logEnergy = std::log(bandEnergy[b] + kBandEnergyFloor);
+        const float rise = logEnergy - previousLogEnergy[b];
+        if (rise > 0.0f)
+            flux += rise;
+        previousLogEnergy[b] = logEnergy;
+    }
+    const float normalisedFlux = flux * kFluxPerBand;
+
+    float historySum = 0.0f;
+    for (float value : fluxHistory)
+        historySum += value;
+    fluxHistory[historyPosition] = normalisedFlux;
+    historyPosition = (historyPosition + 1) % kHistory;
+
+    const bool wasPrimed = primed;
+    primed = true;
+
+    if (holdFrames > 0) {
+        --holdFrames;
+        return false;
+    }
+    const bool onset = wasPrimed && !(analysis.energy < kSilentEnergy) &&
+                       normalisedFlux > historySum * kHistoryFactor + kFluxMargin;
+    if (onset)
+        holdFrames = kHoldOffFrames;
+    return onset;
+}
+
+} // namespace tav
