@@ -10,7 +10,7 @@ namespace tav::plugin {
 // What the processor tells the editor after a block with a fresh frame: 1088 bytes,
 // little-endian, the engine's meter block first. Sent through the data-exchange queue.
 struct alignas(32) AnalysisRecord {
-    MeterBlock meters;               // bandEnergyA .. levelB, 260 floats
+    MeterBlock meters; // bandEnergyA .. levelB, 260 floats
     int32_t latencySamples = 0;
     uint8_t reserved0[4] = {};
     double sampleRate = 0.0;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tav::plugin {
+
+// Any thread; allocates. The folder that holds the module file (the bundle's
+// Contents/<architecture>/ folder), or an empty path when it cannot be found. The bundle's
+// resources are in ../Resources from there.
+std::filesystem::path moduleDirectory();
+
+// Any thread. The module's platform handle (HINSTANCE on Windows, the dlopen handle given to
+// ModuleEntry on Linux), or null before the host handed it over.
+void* moduleHandle();
+
+} // namespace tav::plugin

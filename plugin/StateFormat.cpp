@@ -1,0 +1,59 @@
+#include "plugin/StateFormat.h"
+
+#include "base/source/fstreamer.h"
+
+namespace tav::plugin {
+
+using namespace Steinberg;
+
+bool readProcessorState(IBStream* stream, ParameterValues& values) {
+    if (stream == nullptr)
+        return false;
+    IBStreamer in(stream, kLittleEndian);
+    int32 version = 0;
+    if (!in.readInt32(version) || version < 1)
+        return false;
+    ParameterValues read{};
+    const int count = version >= 2 ? kParamCount : kParamCount - 1;
+    for (int i = 0; i < count; ++i) {
+        if (!in.readDouble(read[static_cast<size_t>(i)]))
+            return false;
+    }
+    if (version < 2)
+        read[kQualityId] = 0.0;
+    values = read;
+    return true;
+}
+
+void writeProcessorState(IBStream* stream, const ParameterValues& values) {
+    if (stream == nullptr)
+        return;
+    IBStreamer out(stream, kLittleEndian);
+    out.writeInt32(kProcessorStateVersion);
+    for (double value : values)
+        out.writeDouble(value);
+}
+
+bool readControllerState(IBStream* stream, bool& darkTheme) {
+    if (stream == nullptr)
+        return false;
+    IBStreamer in(stream, kLittleEndian);
+    int32 version = 0;
+    if (!in.readInt32(version) || version < 1)
+        return false;
+    int32 flag = 0;
+    if (!in.readInt32(flag))
+        return false;
+    darkTheme = flag != 0;
+    return true;
+}
+
+void writeControllerState(IBStream* stream, bool darkTheme) {
+    if (stream == nullptr)
+        return;
+    IBStreamer out(stream, kLittleEndian);
+    out.writeInt32(kControllerStateVersion);
+    out.writeInt32(darkTheme ? 1 : 0);
+}
+
+} // namespace tav::plugin

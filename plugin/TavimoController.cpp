@@ -1,0 +1,169 @@
+#include "plugin/TavimoController.h"
+
+#include "plugin/StateFormat.h"
+#include "plugin/TavimoIds.h"
+
+#include "pluginterfaces/base/ustring.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "public.sdk/source/vst/vstparameters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace tav::plugin {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr const char* kAlgorithmNames[] = {"Transport", "Partials", "Imprint", "Diffuse"};
+constexpr const char* kQualityNames[] = {"Standard", "High"};
+
+// List entries are ASCII; widened one character at a time.
+void appendEntry(StringListParameter& parameter, const char* text) {
+    String128 entry{};
+    for (size_t i = 0; i + 1 < 128 && text[i] != 0; ++i)
+        entry[i] = static_cast<TChar>(static_cast<unsigned char>(text[i]));
+    parameter.appendString(entry);
+}
+
+bool isHigh(ParamValue value) {
+    return value >= 0.5;
+}
+
+} // namespace
+
+TavimoController::TavimoController() : dataExchangeReceiver(this) {}
+
+FUnknown* TavimoController::createInstance(void* /*context*/) {
+    auto* controller = new (std::nothrow) TavimoController();
+    return controller == nullptr ? nullptr : static_cast<IEditController*>(controller);
+}
+
+tresult PLUGIN_API TavimoController::initialize(FUnknown* context) {
+    const tresult result = EditControllerEx1::initialize(context);
+    if (result != kResultOk)
+        return result;
+
+    parameters.addParameter(new RangeParameter(STR16("Morph"), kMorphId, nullptr, 0.0, 1.0, 0.5, 0,
+                                               ParameterInfo::kCanAutomate));
+
+    auto* algorithm = new StringListParameter(STR16("Algorithm"), kAlgorithmId, nullptr,
+                                              ParameterInfo::kCanAutomate | ParameterInfo::kIsList);
+    for (const char* name : kAlgorithmNames)
+        appendEntry(*algorithm, name);
+    parameters.addParameter(algorithm);
+
+    parameters.addParameter(new RangeParameter(STR16("Mix"), kMixId, STR16("%"), 0.0, 100.0, 100.0,
+                                               0, ParameterInfo::kCanAutomate));
+    parameters.addParameter(new RangeParameter(STR16("Output"), kOutputId, STR16("dB"), -24.0, 12.0,
+                                               0.0, 0, ParameterInfo::kCanAutomate));
+    parameters.addParameter(new Parameter(STR16("Bypass"), kBypassId, nullptr, 0.0, 1,
+                                          ParameterInfo::kCanAutomate | ParameterInfo::kIsBypass));
+
+    auto* quality =
+        new StringListParameter(STR16("Quality"), kQualityId, nullptr, ParameterInfo::kIsList);
+    for (const char* name : kQualityNames)
+        appendEntry(*quality, name);
+    parameters.addParameter(quality);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoController::setComponentState(IBStream* state) {
+    ParameterValues values{};
+    if (!readProcessorState(state, values))
+        return kResultFalse;
+    setParamNormalized(kQualityId, values[kQualityId]);
+    for (int id = 0; id < static_cast<int>(kQualityId); ++id)
+        EditController::setParamNormalized(static_cast<ParamID>(id),
+                                           values[static_cast<size_t>(id)]);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoController::setState(IBStream* state) {
+    bool dark = false;
+    if (!readControllerState(state, dark))
+        return kResultFalse;
+    darkTheme = dark;
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoController::getState(IBStream* state) {
+    if (state == nullptr)
+        return kResultFalse;
+    writeControllerState(state, darkTheme);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoController::setParamNormalized(ParamID tag, ParamValue value) {
+    if (tag != kQualityId || isHigh(getParamNormalized(kQualityId)) == isHigh(value))
+        return EditController::setParamNormalized(tag, value);
+    const tresult result = EditController::setParamNormalized(tag, value);
+    sendQualityMessage(isHigh(value));
+    if (componentHandler)
+        componentHandler->restartComponent(kLatencyChanged);
+    return result;
+}
+
+void TavimoController::sendQualityMessage(bool high) {
+    IPtr<IMessage> message = owned(allocateMessage());
+    if (!message)
+        return;
+    message->setMessageID(kQualityMessageId);
+    if (IAttributeList* attributes = message->getAttributes())
+        attributes->setInt(kQualityAttribute, high ? 1 : 0);
+    sendMessage(message);
+}
+
+tresult PLUGIN_API TavimoController::getParamStringByValue(ParamID tag, ParamValue valueNormalized,
+                                                           String128 string) {
+    const ParamValue value =
+        std::isnan(valueNormalized) ? 0.0 : std::clamp(valueNormalized, 0.0, 1.0);
+    return EditControllerEx1::getParamStringByValue(tag, value, string);
+}
+
+IPlugView* PLUGIN_API TavimoController::createView(FIDString /*name*/) {
+    return nullptr;
+}
+
+tresult PLUGIN_API TavimoController::notify(IMessage* message) {
+    if (dataExchangeReceiver.onMessage(message))
+        return kResultOk;
+    return EditControllerEx1::notify(message);
+}
+
+void PLUGIN_API TavimoController::queueOpened(DataExchangeUserContextID /*userContextID*/,
+                                              uint32 /*blockSize*/,
+                                              TBool& dispatchOnBackgroundThread) {
+    dispatchOnBackgroundThread = true;
+}
+
+void PLUGIN_API TavimoController::queueClosed(DataExchangeUserContextID /*userContextID*/) {}
+
+void PLUGIN_API TavimoController::onDataExchangeBlocksReceived(
+    DataExchangeUserContextID /*userContextID*/, uint32 numBlocks, DataExchangeBlock* blocks,
+    TBool /*onBackgroundThread*/) {
+    if (numBlocks == 0 || blocks == nullptr)
+        return;
+    const DataExchangeBlock& newest = blocks[numBlocks - 1];
+    if (newest.data == nullptr || newest.size < kAnalysisRecordSize)
+        return;
+    std::lock_guard guard(analysisLock);
+    std::memcpy(&latestAnalysis, newest.data, kAnalysisRecordSize);
+    analysisFresh = true;
+}
+
+TBool PLUGIN_API TavimoController::takeLatestAnalysis(AnalysisRecord& out) {
+    dataExchangeReceiver.requestPendingBlocks(*this);
+    std::lock_guard guard(analysisLock);
+    if (!analysisFresh)
+        return false;
+    std::memcpy(&out, &latestAnalysis, kAnalysisRecordSize);
+    analysisFresh = false;
+    return true;
+}
+
+} // namespace tav::plugin

@@ -1,0 +1,315 @@
+#include "plugin/TavimoProcessor.h"
+
+#include "dsp/FrameGeometry.h"
+#include "plugin/AnalysisRecord.h"
+#include "plugin/TavimoIds.h"
+
+#include "pluginterfaces/base/ustring.h"
+#include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "pluginterfaces/vst/vstspeaker.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace tav::plugin {
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace {
+
+constexpr int kMaxChannels = 2;
+constexpr double kFallbackSampleRate = 48000.0;
+
+bool isMonoOrStereo(SpeakerArrangement arrangement) {
+    return arrangement == SpeakerArr::kMono || arrangement == SpeakerArr::kStereo;
+}
+
+bool configureAnalysisQueue(sdk::DataExchangeConfig& config, const ProcessSetup& /*setup*/) {
+    config.blockSize = kAnalysisRecordSize;
+    config.numBlocks = kAnalysisQueueBlocks;
+    config.alignment = kAnalysisQueueAlignment;
+    config.userContextID = 0;
+    return true;
+}
+
+// Stored values are kept as the host or the state gave them; the engine gets them in range.
+double clampNormalized(double value) {
+    return std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
+}
+
+bool hasChannels(const AudioBusBuffers& bus, int channels) {
+    if (bus.numChannels < channels || bus.channelBuffers32 == nullptr)
+        return false;
+    for (int c = 0; c < channels; ++c) {
+        if (bus.channelBuffers32[c] == nullptr)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TavimoProcessor::TavimoProcessor() {
+    for (int i = 0; i < kParamCount; ++i)
+        values[i].store(kDefaultValues[i], std::memory_order_relaxed);
+    setControllerClass(kControllerUID);
+}
+
+FUnknown* TavimoProcessor::createInstance(void* /*context*/) {
+    auto* processor = new (std::nothrow) TavimoProcessor();
+    return processor == nullptr ? nullptr : static_cast<IAudioProcessor*>(processor);
+}
+
+tresult PLUGIN_API TavimoProcessor::initialize(FUnknown* context) {
+    const tresult result = AudioEffect::initialize(context);
+    if (result != kResultOk)
+        return result;
+    addAudioInput(STR16("Main"), SpeakerArr::kStereo, kMain, BusInfo::kDefaultActive);
+    addAudioInput(STR16("Sidechain"), SpeakerArr::kStereo, kAux, 0);
+    addAudioOutput(STR16("Output"), SpeakerArr::kStereo, kMain, BusInfo::kDefaultActive);
+    dataExchange = std::make_unique<sdk::DataExchangeHandler>(this, configureAnalysisQueue);
+    if (peerConnection)
+        dataExchange->onConnect(peerConnection, hostContext);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoProcessor::terminate() {
+    dataExchange.reset();
+    return AudioEffect::terminate();
+}
+
+tresult PLUGIN_API TavimoProcessor::connect(IConnectionPoint* other) {
+    const tresult result = AudioEffect::connect(other);
+    if (result == kResultOk && dataExchange)
+        dataExchange->onConnect(other, hostContext);
+    return result;
+}
+
+tresult PLUGIN_API TavimoProcessor::disconnect(IConnectionPoint* other) {
+    if (dataExchange)
+        dataExchange->onDisconnect(other);
+    return AudioEffect::disconnect(other);
+}
+
+tresult PLUGIN_API TavimoProcessor::notify(IMessage* message) {
+    if (message == nullptr)
+        return kInvalidArgument;
+    if (dataExchange && dataExchange->onMessage(message))
+        return kResultOk;
+    const char* id = message->getMessageID();
+    if (id == nullptr || std::strcmp(id, kQualityMessageId) != 0)
+        return AudioEffect::notify(message);
+    IAttributeList* attributes = message->getAttributes();
+    int64 quality = 0;
+    if (attributes == nullptr || attributes->getInt(kQualityAttribute, quality) != kResultTrue)
+        return kResultOk;
+    setHighQuality(quality != 0);
+    values[kQualityId].store(quality != 0 ? 1.0 : 0.0, std::memory_order_relaxed);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoProcessor::activateBus(MediaType type, BusDirection dir, int32 index,
+                                                TBool state) {
+    const tresult result = AudioEffect::activateBus(type, dir, index, state);
+    if (result == kResultTrue && type == kAudio && dir == kInput && index == 1)
+        sidechainActive = state != 0;
+    return result;
+}
+
+tresult PLUGIN_API TavimoProcessor::setActive(TBool state) {
+    if (state) {
+        SpeakerArrangement arrangement = SpeakerArr::kStereo;
+        if (getBusArrangement(kOutput, 0, arrangement) != kResultTrue)
+            arrangement = SpeakerArr::kStereo;
+        const int channels = std::clamp(SpeakerArr::getChannelCount(arrangement), 1, kMaxChannels);
+        const int quality = highQuality.load();
+        if (!prepared || engine.channelCount() != channels || engine.qualityMode() != quality) {
+            if (processSetup.sampleRate <= 0.0 || processSetup.maxSamplesPerBlock <= 0)
+                return kResultFalse;
+            prepared = false;
+            try {
+                engine.prepare(processSetup.sampleRate, channels, processSetup.maxSamplesPerBlock,
+                               quality);
+            } catch (const std::bad_alloc&) {
+                return kOutOfMemory;
+            }
+            prepared = true;
+        }
+        engine.reset();
+        if (dataExchange) {
+            try {
+                dataExchange->onActivate(processSetup);
+            } catch (const std::bad_alloc&) {
+                // Without a queue the editor shows no analysis; the sound is unaffected.
+            }
+        }
+    } else if (dataExchange) {
+        dataExchange->onDeactivate();
+    }
+    active = state != 0;
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoProcessor::setState(IBStream* state) {
+    ParameterValues read{};
+    if (!readProcessorState(state, read))
+        return kResultFalse;
+    for (int i = 0; i < kParamCount; ++i)
+        values[i].store(read[static_cast<size_t>(i)], std::memory_order_relaxed);
+    setHighQuality(read[kQualityId] >= 0.5);
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoProcessor::getState(IBStream* state) {
+    if (state == nullptr)
+        return kResultFalse;
+    writeProcessorState(state, currentValues());
+    return kResultOk;
+}
+
+tresult PLUGIN_API TavimoProcessor::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
+                                                       SpeakerArrangement* outputs, int32 numOuts) {
+    if (numIns != 2 || numOuts != 1 || inputs == nullptr || outputs == nullptr)
+        return kResultFalse;
+    if (!isMonoOrStereo(inputs[0]) || !isMonoOrStereo(inputs[1]) || outputs[0] != inputs[0])
+        return kResultFalse;
+    return AudioEffect::setBusArrangements(inputs, numIns, outputs, numOuts);
+}
+
+tresult PLUGIN_API TavimoProcessor::canProcessSampleSize(int32 symbolicSampleSize) {
+    return symbolicSampleSize == kSample32 ? kResultTrue : kResultFalse;
+}
+
+uint32 PLUGIN_API TavimoProcessor::getLatencySamples() {
+    if (active && prepared)
+        return static_cast<uint32>(engine.currentLatency());
+    const double rate =
+        processSetup.sampleRate > 0.0 ? processSetup.sampleRate : kFallbackSampleRate;
+    return static_cast<uint32>(latencySamples(rate, highQuality.load()));
+}
+
+tresult PLUGIN_API TavimoProcessor::setupProcessing(ProcessSetup& setup) {
+    prepared = false;
+    return AudioEffect::setupProcessing(setup);
+}
+
+tresult PLUGIN_API TavimoProcessor::setProcessing(TBool /*state*/) {
+    return kResultOk;
+}
+
+uint32 PLUGIN_API TavimoProcessor::getTailSamples() {
+    return kNoTail;
+}
+
+tresult PLUGIN_API TavimoProcessor::process(ProcessData& data) {
+    applyParameterChanges(data.inputParameterChanges);
+
+    if (data.numSamples <= 0 || data.numInputs < 1 || data.numOutputs < 1 || !prepared ||
+        data.inputs == nullptr || data.outputs == nullptr)
+        return kResultOk;
+    if (data.symbolicSampleSize != kSample32)
+        return kResultFalse;
+
+    const int channels = engine.channelCount();
+    AudioBusBuffers& main = data.inputs[0];
+    AudioBusBuffers& out = data.outputs[0];
+    if (!hasChannels(main, channels) || !hasChannels(out, channels))
+        return kResultOk;
+
+    std::array<const float*, kMaxChannels> side{};
+    const float* const* sideInput = nullptr;
+    if (sidechainActive && data.numInputs >= 2 && data.inputs[1].numChannels >= 1 &&
+        data.inputs[1].channelBuffers32 != nullptr) {
+        const AudioBusBuffers& bus = data.inputs[1];
+        for (int c = 0; c < channels; ++c)
+            side[static_cast<size_t>(c)] = bus.channelBuffers32[std::min(c, bus.numChannels - 1)];
+        sideInput = side.data();
+    }
+
+    const EngineParams params = engineParams();
+    engine.process(main.channelBuffers32, sideInput, out.channelBuffers32, data.numSamples, params);
+    out.silenceFlags = 0;
+
+    if (engine.consumeMetersFresh())
+        publishAnalysis();
+    return kResultOk;
+}
+
+void TavimoProcessor::applyParameterChanges(IParameterChanges* changes) {
+    if (changes == nullptr)
+        return;
+    const int32 count = changes->getParameterCount();
+    for (int32 i = 0; i < count; ++i) {
+        IParamValueQueue* queue = changes->getParameterData(i);
+        if (queue == nullptr)
+            continue;
+        const int32 points = queue->getPointCount();
+        if (points <= 0)
+            continue;
+        int32 offset = 0;
+        ParamValue value = 0.0;
+        if (queue->getPoint(points - 1, offset, value) == kResultTrue)
+            storeParameter(queue->getParameterId(), value);
+    }
+}
+
+void TavimoProcessor::storeParameter(ParamID id, double value) {
+    if (id >= static_cast<ParamID>(kParamCount))
+        return;
+    values[id].store(value, std::memory_order_relaxed);
+    if (id == kQualityId)
+        setHighQuality(value >= 0.5);
+}
+
+EngineParams TavimoProcessor::engineParams() const {
+    const auto value = [this](int id) {
+        return clampNormalized(values[id].load(std::memory_order_relaxed));
+    };
+    EngineParams params;
+    params.morph = sidechainActive ? static_cast<float>(value(kMorphId)) : 0.0f;
+    params.mix = static_cast<float>(value(kMixId));
+    params.outputGain = static_cast<float>(std::pow(10.0, 1.8 * value(kOutputId) - 1.2));
+    params.bypass = value(kBypassId) >= 0.5;
+    params.algorithm =
+        static_cast<int32>(std::clamp(std::lround(3.0 * value(kAlgorithmId)), 0L, 3L));
+    return params;
+}
+
+void TavimoProcessor::publishAnalysis() {
+    if (!dataExchange)
+        return;
+    const DataExchangeBlock block = dataExchange->getCurrentOrNewBlock();
+    if (block.data == nullptr)
+        return;
+    if (block.size < kAnalysisRecordSize) {
+        dataExchange->discardCurrentBlock();
+        return;
+    }
+    auto* bytes = static_cast<unsigned char*>(block.data);
+    const MeterBlock& meters = engine.meters();
+    const int32_t latency = static_cast<int32_t>(getLatencySamples());
+    const double sampleRate = processSetup.sampleRate;
+    const uint32_t sidechain = sidechainActive ? 1u : 0u;
+    std::memcpy(bytes + offsetof(AnalysisRecord, meters), &meters, sizeof(MeterBlock));
+    std::memcpy(bytes + offsetof(AnalysisRecord, latencySamples), &latency, sizeof(latency));
+    std::memcpy(bytes + offsetof(AnalysisRecord, sampleRate), &sampleRate, sizeof(sampleRate));
+    std::memcpy(bytes + offsetof(AnalysisRecord, sidechainActive), &sidechain, sizeof(sidechain));
+    dataExchange->sendCurrentBlock();
+}
+
+ParameterValues TavimoProcessor::currentValues() const {
+    ParameterValues current{};
+    for (int i = 0; i < kParamCount; ++i)
+        current[static_cast<size_t>(i)] = values[i].load(std::memory_order_relaxed);
+    return current;
+}
+
+void TavimoProcessor::setHighQuality(bool high) {
+    highQuality.exchange(high ? 1 : 0);
+}
+
+} // namespace tav::plugin
