@@ -1,0 +1,177 @@
+#include "tools/SnapshotCommand.h"
+
+#include "ui/Window.h"
+#include "ui/linux/CairoResources.h"
+#include "ui/linux/SnapshotRenderer.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tav::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ui::ElementId;
+using ui::Overlay;
+
+struct SnapshotOptions {
+    std::string file;
+    std::string fonts;
+    float scale = 1.0f;
+    int theme = 0;
+    float morph = 0.5f;
+    int algorithm = 0;
+    float mixPercent = 100.0f;
+    float outputDb = 0.0f;
+    bool bypass = false;
+    int quality = 0;
+    bool automated = false;
+    std::string inputs = "both";
+    float levelA = 0.74f;
+    float levelB = 0.62f;
+    int overlay = 0;
+    int hover = 0;
+    std::vector<float> hoverAt;
+    int focus = 0;
+};
+
+bool holdsFonts(const fs::path& folder) {
+    std::error_code error;
+    return fs::is_regular_file(folder / ui::CairoResources::kFontFiles[0], error);
+}
+
+// The bundle's fonts beside tavimo, else the nearest resources/Fonts above tavimo or the
+// current folder (a build tree inside the source tree).
+fs::path findFonts(const std::string& given) {
+    if (!given.empty())
+        return given;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    std::vector<fs::path> starts;
+    if (!error)
+        starts.push_back(exe.parent_path());
+    starts.push_back(fs::current_path(error));
+    if (!starts.empty() && holdsFonts(starts[0] / "Tavimo.vst3/Contents/Resources/Fonts"))
+        return starts[0] / "Tavimo.vst3/Contents/Resources/Fonts";
+    for (const fs::path& start : starts) {
+        for (fs::path at = start; !at.empty(); at = at.parent_path()) {
+            if (holdsFonts(at / "resources/Fonts"))
+                return at / "resources/Fonts";
+            if (at == at.parent_path())
+                break;
+        }
+    }
+    return "resources/Fonts";
+}
+
+ui::SnapshotState stateFrom(const SnapshotOptions& o) {
+    ui::SnapshotState state;
+    state.theme = o.theme;
+    state.morph = o.morph;
+    state.algorithm = o.algorithm;
+    state.mix = o.mixPercent / 100.0f;
+    state.outputDb = o.outputDb;
+    state.bypass = o.bypass;
+    state.highQuality = o.quality != 0;
+    state.morphAutomated = o.automated;
+    state.playingA = o.inputs == "both" || o.inputs == "a";
+    state.playingB = o.inputs == "both" || o.inputs == "b";
+    state.levelA = o.levelA;
+    state.levelB = o.levelB;
+    state.overlay = static_cast<Overlay>(o.overlay);
+    state.hover = static_cast<ElementId>(o.hover);
+    if (o.hoverAt.size() == 2)
+        state.hoverAt = ui::Point{o.hoverAt[0], o.hoverAt[1]};
+    state.focus = static_cast<ElementId>(o.focus);
+    return state;
+}
+
+void runSnapshot(const SnapshotOptions& options) {
+    const fs::path fonts = findFonts(options.fonts);
+    const std::unique_ptr<ui::CairoResources> resources = ui::CairoResources::create(fonts);
+    if (!resources) {
+        throw CLI::ParseError("the editor's fonts are missing in " + fonts.string() +
+                                  " (scripts/setup fetches them)",
+                              1);
+    }
+    ui::Window window;
+    ui::SnapshotRenderer::prepare(window, stateFrom(options));
+    const ui::SurfacePtr image = ui::SnapshotRenderer::render(window, *resources, options.scale);
+    if (!ui::SnapshotRenderer::writePng(image.get(), options.file)) {
+        throw CLI::ParseError("cannot write " + options.file, 1);
+    }
+    std::printf("%s\n", options.file.c_str());
+}
+
+} // namespace
+
+void addSnapshotCommand(CLI::App& app) {
+    auto options = std::make_shared<SnapshotOptions>();
+    SnapshotOptions& o = *options;
+    auto* command = app.add_subcommand("snapshot", "Draw the editor in a chosen state into a PNG");
+    command->add_option("-o,--output-file", o.file, "PNG file to write")->required();
+    command->add_option("--scale", o.scale, "Pixels per view unit (0.8..2; 1 is 760 x 500)")
+        ->check(CLI::Range(0.8f, 2.0f))
+        ->capture_default_str();
+    command->add_option("--fonts", o.fonts,
+                        "Fonts folder (default: the bundle's, or resources/Fonts)");
+    command->add_option("--theme", o.theme, "paper|ink")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"paper", 0}, {"ink", 1}},
+                                            CLI::ignore_case));
+    command->add_option("--morph", o.morph, "Morph 0..1")
+        ->check(CLI::Range(0.0f, 1.0f))
+        ->capture_default_str();
+    command->add_option("--algorithm", o.algorithm, "transport|partials|imprint|diffuse")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, int>{
+                {"transport", 0}, {"partials", 1}, {"imprint", 2}, {"diffuse", 3}},
+            CLI::ignore_case));
+    command->add_option("--mix", o.mixPercent, "Mix in percent (0..100)")
+        ->check(CLI::Range(0.0f, 100.0f))
+        ->capture_default_str();
+    command->add_option("--output", o.outputDb, "Output gain in dB (-24..12)")
+        ->check(CLI::Range(-24.0f, 12.0f))
+        ->capture_default_str();
+    command->add_flag("--bypass", o.bypass, "Bypass on");
+    command->add_option("--quality", o.quality, "standard|high")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, int>{{"standard", 0}, {"high", 1}}, CLI::ignore_case));
+    command->add_flag("--automated", o.automated, "The host automates Morph");
+    command
+        ->add_option("--inputs", o.inputs,
+                     "Inputs that play: both|a|b|none (silent ones bring up the status card)")
+        ->check(CLI::IsMember({"both", "a", "b", "none"}, CLI::ignore_case))
+        ->capture_default_str();
+    command->add_option("--level-a", o.levelA, "Meter level of A, 0..1")
+        ->check(CLI::Range(0.0f, 1.0f));
+    command->add_option("--level-b", o.levelB, "Meter level of B, 0..1")
+        ->check(CLI::Range(0.0f, 1.0f));
+    command->add_option("--overlay", o.overlay, "none|menu|settings|about")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, int>{{"none", 0}, {"menu", 1}, {"settings", 2}, {"about", 3}},
+            CLI::ignore_case));
+    const std::map<std::string, int> elements{
+        {"none", 0},  {"wordmark", 1},  {"preset", 2}, {"settings", 3}, {"bypass", 4},
+        {"morph", 5}, {"algorithm", 6}, {"mix", 7},    {"output", 8},   {"route", 11}};
+    command
+        ->add_option("--hover", o.hover,
+                     "Element under the pointer: wordmark|preset|settings|"
+                     "bypass|morph|algorithm|mix|output|route")
+        ->transform(CLI::CheckedTransformer(elements, CLI::ignore_case));
+    command->add_option("--hover-at", o.hoverAt, "Pointer position X Y in view units (760 x 500)")
+        ->expected(2);
+    command
+        ->add_option("--focus", o.focus,
+                     "Keyboard focus: wordmark|preset|settings|bypass|morph|algorithm|mix|"
+                     "output (with --overlay, naming its opener opens it by keyboard)")
+        ->transform(CLI::CheckedTransformer(elements, CLI::ignore_case));
+    command->callback([options] { runSnapshot(*options); });
+}
+
+} // namespace tav::tools

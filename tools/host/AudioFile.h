@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace tav::host {
+
+// Planar float audio held in memory: one vector per channel, all of the same length.
+struct AudioBuffer {
+    double sampleRate = 48000.0;
+    std::vector<std::vector<float>> channels;
+
+    int channelCount() const { return static_cast<int>(channels.size()); }
+    int64_t frames() const {
+        return channels.empty() ? 0 : static_cast<int64_t>(channels[0].size());
+    }
+    // Main thread; allocates. count channels of frames zeros at rate.
+    static AudioBuffer silence(double rate, int count, int64_t frames);
+};
+
+// Reading, writing and converting whole audio files for the command-line host.
+namespace audio_file {
+
+// Main thread; allocates. Reads a mono or stereo file. Throws HostError, naming the file, when
+// it is missing, unreadable, in a format that cannot be read, wider than stereo or empty.
+AudioBuffer read(const std::filesystem::path& path);
+
+// Main thread; allocates. Writes the buffer (WAV 32-bit float; FLAC 24-bit for ".flac") to a
+// temporary file beside path and renames it into place only once complete. Throws HostError.
+void write(const std::filesystem::path& path, const AudioBuffer& buffer);
+
+// Main thread; allocates. The buffer at rate (band-limited conversion), cut or zero-padded to
+// frames. Throws HostError when this build cannot convert rates and the rates differ.
+AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames);
+
+// Main thread; allocates. Integrated loudness (ITU-R BS.1770, LUFS), or nothing when this build
+// cannot measure it; -inf for silence.
+std::optional<double> integratedLoudness(const AudioBuffer& buffer);
+
+} // namespace audio_file
+
+} // namespace tav::host

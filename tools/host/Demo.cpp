@@ -1,0 +1,80 @@
+#include "tools/host/Demo.h"
+
+#include "tools/host/DemoSignals.h"
+#include "tools/host/Renderer.h"
+#ifdef TAVIMO_HAVE_CAIRO
+#include "tools/host/Spectrogram.h"
+#endif
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace tav::host {
+
+namespace {
+
+std::string loudnessText(const AudioBuffer& buffer) {
+    const auto lufs = audio_file::integratedLoudness(buffer);
+    if (!lufs)
+        return "loudness n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, std::isfinite(*lufs) ? "%.1f LUFS" : "silent", *lufs);
+    return text;
+}
+
+void writePicture([[maybe_unused]] const std::filesystem::path& path,
+                  [[maybe_unused]] const AudioBuffer& audio,
+                  [[maybe_unused]] const std::string& title,
+                  [[maybe_unused]] const std::optional<MorphRamp>& morph, std::ostream& report) {
+#ifdef TAVIMO_HAVE_CAIRO
+    Spectrogram::writePng(path, audio, title, morph);
+    report << "  " << path.string() << "\n";
+#else
+    report << "  (no spectrogram: this build has no Cairo)\n";
+#endif
+}
+
+void writeInput(const std::filesystem::path& folder, const std::string& name,
+                const std::string& title, const AudioBuffer& audio, std::ostream& report) {
+    audio_file::write(folder / (name + ".wav"), audio);
+    report << name << ": " << (folder / (name + ".wav")).string() << " (" << loudnessText(audio)
+           << ")\n";
+    writePicture(folder / (name + ".png"), audio, title, std::nullopt, report);
+}
+
+} // namespace
+
+void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
+               std::ostream& report, const std::atomic<bool>* cancel) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder))
+        throw HostError("cannot create the folder \"" + folder.string() + "\"");
+
+    const AudioBuffer a = DemoSignals::chords(kSampleRate, kSeconds);
+    const AudioBuffer b = DemoSignals::voice(kSampleRate, kSeconds);
+    writeInput(folder, "A-chords", "A: chord progression (input)", a, report);
+    writeInput(folder, "B-voice", "B: voice-like texture (sidechain)", b, report);
+
+    const std::array<const char*, 4> names{"transport", "partials", "imprint", "diffuse"};
+    const std::array<const char*, 4> titles{"Transport", "Partials", "Imprint", "Diffuse"};
+    RenderSettings settings;
+    settings.morph = MorphRamp::parse("0:0," + std::to_string(kSeconds) + ":1");
+    for (int algorithm = 0; algorithm < 4; ++algorithm) {
+        settings.algorithm = algorithm;
+        const RenderResult result = Renderer::render(module, a, b, settings, {}, cancel);
+        const std::string name = std::string("morph-") + names[size_t(algorithm)];
+        const std::filesystem::path wav = folder / (name + ".wav");
+        audio_file::write(wav, result.output);
+        report << name << ": " << wav.string() << " (" << loudnessText(result.output)
+               << ", latency " << result.latencySamples << " samples)\n";
+        writePicture(folder / (name + ".png"), result.output,
+                     std::string(titles[size_t(algorithm)]) + ": Morph 0 -> 1 over " +
+                         std::to_string(static_cast<int>(kSeconds)) + " s",
+                     settings.morph, report);
+    }
+}
+
+} // namespace tav::host

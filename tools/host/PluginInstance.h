@@ -1,0 +1,90 @@
+#pragma once
+
+#include "tools/host/HostObjects.h"
+#include "tools/host/PluginModule.h"
+
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+
+#include <vector>
+
+namespace tav::host {
+
+// The plug-in's six parameters as normalized values, in id order.
+struct ParameterSet {
+    static constexpr Steinberg::Vst::ParamID kMorph = 0, kAlgorithm = 1, kMix = 2, kOutput = 3,
+                                             kBypass = 4, kQuality = 5;
+    double morph = 0.5;
+    double algorithm = 0.0;
+    double mix = 1.0;
+    double output = 2.0 / 3.0;
+    double bypass = 0.0;
+    double quality = 0.0;
+
+    static double algorithmNormalized(int index) { return index / 3.0; }
+    static double outputNormalized(double dB) { return (dB + 24.0) / 36.0; }
+};
+
+// What the audio runs at: rates, channel counts and block size of one session.
+struct ProcessingSetup {
+    double sampleRate = 48000.0;
+    int mainChannels = 2;
+    int sideChannels = 2;
+    int maxBlockSize = 512;
+};
+
+// One plug-in instance driven as a DAW drives it: processor and controller created from the
+// factory, initialised with the host context, connected through proxies, the processor's
+// state handed to the controller, buses arranged and activated, offline processing.
+class PluginInstance {
+public:
+    // Main thread; allocates. Throws HostError when a class is missing or refuses to start.
+    explicit PluginInstance(const PluginModule& module);
+    // Main thread. Deactivates, disconnects, terminates and releases both objects.
+    ~PluginInstance();
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
+
+    // Main thread. Restores the values as a saved project would: processor state, then the
+    // same state handed to the controller. Throws HostError when refused.
+    void restoreParameters(const ParameterSet& values);
+    // Main thread. Arranges and activates the buses and sets up offline 32-bit processing.
+    // Throws HostError when the plug-in refuses the layout.
+    void setupProcessing(const ProcessingSetup& setup);
+    // Main thread. setActive and setProcessing, both on or both off.
+    void activate(bool on);
+    // Main thread. The latency the processor reports now, in samples.
+    int latencySamples() const;
+
+    // Audio thread (the caller's). One block: main and side channel pointers per the setup.
+    // side may be null when the setup has no side channels.
+    void process(const float* const* main, const float* const* side, float* const* out,
+                 int numSamples, ParameterChanges* changes);
+
+    Steinberg::Vst::IComponent* component() const { return processorComponent; }
+    Steinberg::Vst::IAudioProcessor* processor() const { return audioProcessor; }
+    Steinberg::Vst::IEditController* controller() const { return editController; }
+    // Messages the processor sent to the controller, and the controller to the processor.
+    const ConnectionProxy& toController() const { return *processorToController; }
+    const ConnectionProxy& toProcessor() const { return *controllerToProcessor; }
+    ComponentHandler& handler() const { return *componentHandler; }
+
+private:
+    void connect();
+    void disconnect();
+
+    HostContext* hostContext = nullptr;
+    ComponentHandler* componentHandler = nullptr;
+    Steinberg::Vst::IComponent* processorComponent = nullptr;
+    Steinberg::Vst::IAudioProcessor* audioProcessor = nullptr;
+    Steinberg::Vst::IEditController* editController = nullptr;
+    bool controllerIsComponent = false;
+    ConnectionProxy* processorToController = nullptr;
+    ConnectionProxy* controllerToProcessor = nullptr;
+    bool active = false;
+    ProcessingSetup current;
+    int64_t samplePosition = 0;
+};
+
+} // namespace tav::host

@@ -1,0 +1,128 @@
+#include "tools/host/Renderer.h"
+
+#include "tools/host/PluginInstance.h"
+
+#include <algorithm>
+#include <string>
+
+namespace tav::host {
+
+namespace {
+
+constexpr int kMaxBlockSize = 65536;
+
+// Copies up to n samples of each channel from position on, zeros past the end.
+void fillChunk(const AudioBuffer& source, int64_t position, int n,
+               std::vector<std::vector<float>>& chunk) {
+    for (size_t c = 0; c < chunk.size(); ++c) {
+        const std::vector<float>& channel = source.channels[c];
+        const int64_t available = std::clamp<int64_t>(source.frames() - position, 0, n);
+        std::fill(chunk[c].begin(), chunk[c].end(), 0.0f);
+        if (available > 0)
+            std::copy_n(channel.begin() + position, available, chunk[c].begin());
+    }
+}
+
+std::vector<float*> pointersTo(std::vector<std::vector<float>>& chunk) {
+    std::vector<float*> pointers;
+    for (auto& channel : chunk)
+        pointers.push_back(channel.data());
+    return pointers;
+}
+
+} // namespace
+
+void Renderer::validate(const RenderSettings& settings) {
+    if (settings.algorithm < 0 || settings.algorithm > 3)
+        throw HostError("--algorithm must be transport, partials, imprint or diffuse");
+    if (!(settings.mixPercent >= 0.0 && settings.mixPercent <= 100.0))
+        throw HostError("--mix must lie between 0 and 100 (percent)");
+    if (!(settings.outputDb >= -24.0 && settings.outputDb <= 12.0))
+        throw HostError("--output must lie between -24 and 12 (dB)");
+    if (settings.blockSize < 1 || settings.blockSize > kMaxBlockSize)
+        throw HostError("--block must lie between 1 and " + std::to_string(kMaxBlockSize));
+}
+
+RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
+                              const AudioBuffer& b, const RenderSettings& settings,
+                              const Progress& progress, const std::atomic<bool>* cancel) {
+    validate(settings);
+    const double rate = a.sampleRate;
+    PluginInstance instance(module);
+
+    ParameterSet values;
+    values.morph = settings.morph.valueAt(0.0);
+    values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
+    values.mix = settings.mixPercent / 100.0;
+    values.output = ParameterSet::outputNormalized(settings.outputDb);
+    values.quality = settings.quality != 0 ? 1.0 : 0.0;
+    instance.restoreParameters(values);
+
+    ProcessingSetup setup;
+    setup.sampleRate = rate;
+    setup.mainChannels = a.channelCount();
+    setup.sideChannels = b.channelCount();
+    setup.maxBlockSize = settings.blockSize;
+    instance.setupProcessing(setup);
+    instance.handler().takeRestartFlags(); // a restored Quality asks for a restart: we set up now
+    instance.activate(true);
+
+    RenderResult result;
+    result.latencySamples = std::max(0, instance.latencySamples());
+    result.output = AudioBuffer::silence(rate, a.channelCount(), a.frames());
+
+    const int block = settings.blockSize;
+    std::vector<std::vector<float>> chunkA(a.channels.size(), std::vector<float>(block));
+    std::vector<std::vector<float>> chunkB(b.channels.size(), std::vector<float>(block));
+    std::vector<std::vector<float>> chunkOut(a.channels.size(), std::vector<float>(block));
+    const std::vector<float*> inA = pointersTo(chunkA);
+    const std::vector<float*> inB = pointersTo(chunkB);
+    const std::vector<float*> out = pointersTo(chunkOut);
+
+    auto* changes = new ParameterChanges;
+    const int64_t latency = result.latencySamples;
+    const int64_t total = a.frames() + latency;
+    for (int64_t position = 0; position < total; position += block) {
+        if (cancel != nullptr && cancel->load()) {
+            changes->release();
+            throw HostError("interrupted");
+        }
+        const int n = static_cast<int>(std::min<int64_t>(block, total - position));
+        fillChunk(a, position, n, chunkA);
+        fillChunk(b, position, n, chunkB);
+
+        // Every value goes out with the first block; afterwards only a moving Morph, taken
+        // at the middle of the block since the processor applies one value per block.
+        changes->clear();
+        const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
+        if (position == 0) {
+            changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(middle));
+            changes->add(ParameterSet::kAlgorithm, 0, values.algorithm);
+            changes->add(ParameterSet::kMix, 0, values.mix);
+            changes->add(ParameterSet::kOutput, 0, values.output);
+            changes->add(ParameterSet::kBypass, 0, values.bypass);
+        } else if (!settings.morph.isConstant()) {
+            changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(middle));
+        }
+        instance.process(inA.data(), inB.data(), out.data(), n, changes);
+
+        // Output sample position + i belongs to input sample position + i - latency.
+        const int64_t first = std::max<int64_t>(0, latency - position);
+        for (int64_t i = first; i < n; ++i) {
+            const int64_t target = position + i - latency;
+            if (target >= a.frames())
+                break;
+            for (size_t c = 0; c < chunkOut.size(); ++c)
+                result.output.channels[c][static_cast<size_t>(target)] =
+                    chunkOut[c][static_cast<size_t>(i)];
+        }
+        if (progress)
+            progress(static_cast<double>(position + n) / static_cast<double>(total));
+    }
+    changes->release();
+    instance.activate(false);
+    result.analysisMessages = instance.toController().deliveredTotal();
+    return result;
+}
+
+} // namespace tav::host

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "tools/host/AudioFile.h"
+#include "tools/host/MorphRamp.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tav::host {
+
+// A picture of a sound for people: time across, frequency up on a logarithmic axis, level as
+// colour (Hann-windowed short-time spectra of the channels' mean), with an optional Morph lane.
+class Spectrogram {
+public:
+    // Main thread; allocates. Writes a PNG (through a temporary file renamed into place).
+    // Throws HostError when it cannot be written. Only in builds with Cairo (TAVIMO_HAVE_CAIRO).
+    static void writePng(const std::filesystem::path& path, const AudioBuffer& audio,
+                         const std::string& title, const std::optional<MorphRamp>& morph);
+};
+
+} // namespace tav::host
