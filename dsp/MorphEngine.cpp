@@ -9,7 +9,6 @@
 namespace tav {
 
 namespace {
-int stubLatency = 0;
 
 constexpr float kBypassRampSeconds = 0.02f;
 constexpr float kPeakReleaseSeconds = 0.5f;
@@ -25,9 +24,10 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     maxBlockSize = std::max(1, maxBlock);
     quality = qualityIndex == kQualityHigh ? kQualityHigh : kQualityStandard;
 
-    // The frequency-domain path joins in the next step; until then the wet signal is silent.
-    stubLatency = latencySamples(sampleRate, quality);
-    dryLength = stubLatency + 1;
+    const int frameSize = fftSizeFor(sampleRate, quality);
+    stft.prepare(sampleRate, channels, frameSize);
+    limiter.prepare(sampleRate, channels);
+    dryLength = frameSize + limiter.lookahead() + 1;
 
     channelStates.assign(static_cast<std::size_t>(channels), ChannelState{});
     for (ChannelState& state : channelStates) {
@@ -53,6 +53,8 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
 void MorphEngine::reset() {
     if (channelStates.empty())
         return;
+    stft.reset();
+    limiter.reset();
     for (ChannelState& state : channelStates)
         std::fill(state.dryDelay.begin(), state.dryDelay.end(), 0.0f);
     dryIndex = 0;
@@ -76,9 +78,13 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
     cleanInputs(inA, inB, offset, count);
     followInputPeak(count);
 
-    silenceWet(count);
-    if (!wetIsFinite(count))
+    stft.requestAlgorithm(params.algorithm);
+    stft.process(pointersA.data(), pointersB.data(), pointersWet.data(), count, params.morph);
+    if (!wetIsFinite(count)) {
+        stft.reset();
         silenceWet(count);
+    }
+    limiter.process(pointersWet.data(), count, inputPeak);
 
     mixIntoOutput(out, offset, count, params);
     previousMix = params.mix;
@@ -146,8 +152,10 @@ void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
             dryRing[index] = state.scratchA[i];
             index = index + 1 == dryLength ? 0 : index + 1;
             const float dry = dryRing[index];
-            const float y = (dry + (state.scratchWet[i] - dry) * mix) * gain;
-            destination[i] = y + (dry - y) * bypass;
+            // Written as weighted sums so that Mix 0, Mix 1 and a finished Bypass ramp
+            // pass their source through bit for bit.
+            const float y = (dry * (1.0f - mix) + state.scratchWet[i] * mix) * gain;
+            destination[i] = y * (1.0f - bypass) + dry * bypass;
         }
         endIndex = index;
         endBypass = bypass;
@@ -157,7 +165,7 @@ void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
 }
 
 bool MorphEngine::consumeMetersFresh() {
-    return false;
+    return stft.consumeMetersFresh();
 }
 
 const MeterBlock& MorphEngine::meters() const {
@@ -165,7 +173,7 @@ const MeterBlock& MorphEngine::meters() const {
 }
 
 int MorphEngine::currentLatency() const {
-    return stubLatency;
+    return stft.fftSize() + limiter.lookahead();
 }
 
 int MorphEngine::channelCount() const {

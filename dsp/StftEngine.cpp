@@ -226,12 +226,14 @@ float StftEngine::matchLoudness(StftChannel& channel, float morph, bool onset) {
     const double targetEnergy = static_cast<double>(channel.analysisA.energy) * (1.0 - morph) +
                                 static_cast<double>(channel.analysisB.energy) * morph;
 
+    const bool targetSilent = !(targetEnergy > kSilentTarget);
     float gain = 0.0f;
-    if (targetEnergy > kSilentTarget && outputEnergy > kSilentOutput)
+    if (!targetSilent && outputEnergy > kSilentOutput)
         gain = std::clamp(static_cast<float>(std::sqrt(targetEnergy / outputEnergy)),
                           kMinimumLoudnessGain, kMaximumLoudnessGain);
-    // A new sound may change level at once; otherwise the gain glides.
-    if (!onset)
+    // A new sound may change level at once; otherwise the gain glides. Silent inputs mute
+    // the frame at once, so an algorithm cannot sound from silence even for a few frames.
+    if (!onset && !targetSilent)
         gain = channel.outputGain + (gain - channel.outputGain) * kGainSmoothing;
     channel.outputGain = gain;
     return gain;
@@ -256,6 +258,12 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, f
     }
     const float* sourceRe = source->re.data();
     const float* sourceIm = source->im.data();
+    if (weight >= 1.0f) {
+        // At the very ends of the Morph range the frame is the input's own spectrum.
+        std::copy(sourceRe, sourceRe + bins, outRe.data());
+        std::copy(sourceIm, sourceIm + bins, outIm.data());
+        return;
+    }
     for (int k = 0; k < bins; ++k) {
         const float re = gain * outRe[k];
         const float im = gain * outIm[k];
