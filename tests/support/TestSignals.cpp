@@ -100,4 +100,49 @@ MorphContext contextFor(const FrameAnalysis& a, const FrameAnalysis& b, float mo
     return ctx;
 }
 
+float OutputFrame::magnitude(int bin) const {
+    const auto k = static_cast<std::size_t>(bin);
+    return std::hypot(re[k], im[k]);
+}
+
+float OutputFrame::phase(int bin) const {
+    const auto k = static_cast<std::size_t>(bin);
+    return std::atan2(im[k], re[k]);
+}
+
+int OutputFrame::peakBin() const {
+    int best = 0;
+    for (int k = 1; k < static_cast<int>(re.size()); ++k) {
+        if (magnitude(k) > magnitude(best))
+            best = k;
+    }
+    return best;
+}
+
+OutputFrame processFrame(Algorithm& algorithm, const FrameAnalysis& a, const FrameAnalysis& b,
+                         float morph, int fftSize, double sampleRate) {
+    const MorphContext ctx = contextFor(a, b, morph, fftSize, sampleRate);
+    OutputFrame out;
+    out.re.assign(static_cast<std::size_t>(ctx.numBins), 0.0f);
+    out.im.assign(static_cast<std::size_t>(ctx.numBins), 0.0f);
+    algorithm.process(ctx, out.re.data(), out.im.data());
+    return out;
+}
+
+double relativeDeviation(const OutputFrame& out, const FrameAnalysis& x) {
+    double peak = 0.0;
+    double worst = 0.0;
+    for (std::size_t k = 0; k < x.re.size(); ++k) {
+        peak = std::max(peak, static_cast<double>(x.magnitude[k]));
+        const double dRe = static_cast<double>(out.re[k]) - x.re[k];
+        const double dIm = static_cast<double>(out.im[k]) - x.im[k];
+        worst = std::max(worst, std::hypot(dRe, dIm));
+    }
+    return peak > 0.0 ? worst / peak : worst;
+}
+
+double angleDifference(double x, double y) {
+    return std::remainder(x - y, 2.0 * std::numbers::pi);
+}
+
 } // namespace tav::test

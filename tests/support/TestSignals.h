@@ -42,4 +42,23 @@ FrameAnalysis silentFrame(int fftSize);
 MorphContext contextFor(const FrameAnalysis& a, const FrameAnalysis& b, float morph, int fftSize,
                         double sampleRate);
 
+// One algorithm output frame, with the few measurements the tests take of it.
+struct OutputFrame {
+    std::vector<float> re, im;
+    float magnitude(int bin) const;
+    float phase(int bin) const;
+    int peakBin() const; // the first bin of the largest magnitude
+};
+
+// Runs one frame through an algorithm (allocates the output; not for allocation checks).
+OutputFrame processFrame(Algorithm& algorithm, const FrameAnalysis& a, const FrameAnalysis& b,
+                         float morph, int fftSize, double sampleRate);
+
+// Largest distance between an output frame and an input's own spectrum, relative to the input's
+// largest magnitude.
+double relativeDeviation(const OutputFrame& out, const FrameAnalysis& x);
+
+// Difference of two angles wrapped into -pi..pi.
+double angleDifference(double x, double y);
+
 } // namespace tav::test

@@ -1,0 +1,245 @@
+#include "algorithms/Algorithm.h"
+#include "algorithms/PartialsInternals.h"
+#include "support/AllocationCounter.h"
+#include "support/TestSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace tav::test {
+namespace {
+
+using partials::IntervalEstimator;
+using partials::kMaxPartials;
+using partials::Partial;
+using partials::WindowKernel;
+
+constexpr int kPartials = 1;
+constexpr int kN = 2048;
+constexpr int kHop = kN / 4;
+constexpr int kBins = kN / 2 + 1;
+constexpr double kRate = 48000.0;
+constexpr double kQuarterTone = 1.0 / 24.0; // octaves
+
+std::unique_ptr<Algorithm> preparedPartials() {
+    auto algorithm = createAlgorithm(kPartials);
+    algorithm->prepare(kN, kHop, kRate);
+    return algorithm;
+}
+
+WindowKernel hannKernel(int fftSize = kN) {
+    WindowKernel kernel;
+    kernel.build(fftSize);
+    return kernel;
+}
+
+std::vector<Partial> pick(const FrameAnalysis& x, const WindowKernel& kernel) {
+    std::vector<Partial> candidates(x.magnitude.size()), found(kMaxPartials);
+    const int count = partials::pickPartials(x, static_cast<int>(x.magnitude.size()), kernel,
+                                             candidates.data(), found.data());
+    found.resize(static_cast<std::size_t>(count));
+    return found;
+}
+
+TEST(PartialsKernel, FollowsTheHannMainLobe) {
+    const auto kernel = hannKernel();
+    // The Hann window's transform: 1 at the centre, one half a bin away, zero at 2 bins.
+    EXPECT_NEAR(kernel.at(0.0f), 1.0f, 1e-6f);
+    EXPECT_NEAR(kernel.at(1.0f), 0.5f, 1e-5f);
+    EXPECT_NEAR(kernel.at(-1.0f), 0.5f, 1e-5f);
+    EXPECT_NEAR(kernel.at(2.0f), 0.0f, 1e-5f);
+    EXPECT_EQ(kernel.at(4.0f), 0.0f);
+    EXPECT_EQ(kernel.at(-4.5f), 0.0f);
+}
+
+TEST(PartialsPicking, KeepsTheNinetySixStrongestOfMoreThanNinetySixPeaks) {
+    // 120 sines on bin centres 8 bins apart (no side lobes there), all amplitudes different.
+    std::vector<float> signal(kN, 0.0f);
+    std::vector<std::pair<float, int>> byAmplitude;
+    for (int i = 0; i < 120; ++i) {
+        const int bin = 8 * (i + 1);
+        const float amplitude = 0.01f * static_cast<float>(1 + (i * 37) % 120);
+        signal = mix(signal, sine(hzOfBin(bin, kRate, kN), kRate, kN, amplitude));
+        byAmplitude.push_back({amplitude, bin});
+    }
+    std::sort(byAmplitude.rbegin(), byAmplitude.rend());
+    std::vector<int> expected;
+    for (int i = 0; i < kMaxPartials; ++i)
+        expected.push_back(byAmplitude[static_cast<std::size_t>(i)].second);
+    std::sort(expected.begin(), expected.end());
+
+    const auto found = pick(analyseFrame(signal, kRate, kN), hannKernel());
+    ASSERT_EQ(found.size(), expected.size());
+    for (std::size_t i = 0; i < found.size(); ++i)
+        EXPECT_NEAR(found[i].frequency, expected[i], 0.01) << i;
+}
+
+TEST(PartialsPicking, APeakReassignedMoreThanOneBinAwayIsNoPartial) {
+    const auto signal = mix(sine(hzOfBin(100.0, kRate, kN), kRate, kN),
+                            sine(hzOfBin(200.3, kRate, kN), kRate, kN, 0.5f));
+    auto x = analyseFrame(signal, kRate, kN);
+    const auto kernel = hannKernel();
+    const auto both = pick(x, kernel);
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NEAR(both[0].frequency, 100.0f, 0.01f);
+    EXPECT_NEAR(both[1].frequency, 200.3f, 0.01f);
+    // The amplitude is the peak magnitude corrected by the main lobe: half the window sum.
+    EXPECT_NEAR(both[1].amplitude, 0.5f * kN / 4.0f, 0.01f * kN / 4.0f);
+
+    x.frequency[100] = 101.2f;
+    const auto one = pick(x, kernel);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_NEAR(one[0].frequency, 200.3f, 0.01f);
+}
+
+TEST(PartialsResidual, SubtractingASinePartialLowersItsBinsByTwentyDecibels) {
+    for (const double bin : {100.0, 57.37, 300.5}) {
+        SCOPED_TRACE(bin);
+        const auto x = analyseFrame(sine(hzOfBin(bin, kRate, kN), kRate, kN), kRate, kN);
+        const auto kernel = hannKernel();
+        const auto found = pick(x, kernel);
+        ASSERT_EQ(found.size(), 1u);
+        auto re = x.re;
+        auto im = x.im;
+        partials::subtractPartials(found.data(), 1, kernel, kBins, re.data(), im.data());
+        double before = 0.0, after = 0.0;
+        const double f = found[0].frequency;
+        for (int k = static_cast<int>(std::ceil(f)) - 4; k <= static_cast<int>(f) + 4; ++k) {
+            before += x.magnitude[k] * x.magnitude[k];
+            after += re[k] * re[k] + im[k] * im[k];
+        }
+        EXPECT_LT(10.0 * std::log10(after / before), -20.0);
+    }
+}
+
+TEST(PartialsInterval, TwoTonesAFifthApartAreFoundAFifthApart) {
+    const int length = 8 * kN;
+    const auto framesA = analyseFrames(harmonicTone(220.0, 10, kRate, length), kRate, kN, kHop);
+    const auto framesB = analyseFrames(
+        harmonicTone(220.0 * std::pow(2.0, 7.0 / 12.0), 10, kRate, length), kRate, kN, kHop);
+    const auto kernel = hannKernel();
+    IntervalEstimator estimator;
+    estimator.reset();
+    for (std::size_t f = 0; f < 5; ++f) {
+        const auto a = pick(framesA[f], kernel);
+        const auto b = pick(framesB[f], kernel);
+        estimator.update(a.data(), static_cast<int>(a.size()), b.data(),
+                         static_cast<int>(b.size()));
+    }
+    ASSERT_TRUE(estimator.hasInterval());
+    EXPECT_NEAR(estimator.interval(), 7.0 / 12.0, 0.5 * kQuarterTone);
+}
+
+Partial at(double frequency, float amplitude) {
+    return {static_cast<float>(frequency), amplitude, 0.0f};
+}
+
+TEST(PartialsInterval, PrefersThePreviousEstimateWhenTheNewOneIsNear) {
+    const double base = 40.0;
+    const Partial a[] = {at(base, 1.0f)};
+    // B votes 1.0 for 17 quarter tones and 0.9 for 14.
+    const Partial b[] = {at(base * std::pow(2.0, 14.0 / 24.0), 0.81f),
+                         at(base * std::pow(2.0, 17.0 / 24.0), 1.0f)};
+    IntervalEstimator fresh;
+    fresh.reset();
+    fresh.update(a, 1, b, 2);
+    EXPECT_NEAR(fresh.interval(), 17.0 / 24.0, 1e-6);
+
+    // Having heard 14 quarter tones, the boost of 1.25 keeps it (0.9 * 1.25 > 1.0).
+    IntervalEstimator settled;
+    settled.reset();
+    settled.update(a, 1, b, 1);
+    EXPECT_NEAR(settled.interval(), 14.0 / 24.0, 1e-6);
+    settled.update(a, 1, b, 2);
+    EXPECT_NEAR(settled.interval(), 14.0 / 24.0, 1e-6);
+
+    // A new estimate one quarter tone up is near: it moves only 30 % of the way.
+    const Partial up[] = {at(base * std::pow(2.0, 15.0 / 24.0), 1.0f)};
+    settled.update(a, 1, up, 1);
+    EXPECT_NEAR(settled.interval(), (0.3 * 15.0 + 0.7 * 14.0) / 24.0, 1e-6);
+}
+
+TEST(PartialsInterval, KeepsItsEstimateWhenNothingVotes) {
+    // Partials below one bin do not vote; an empty histogram is no evidence of any interval.
+    const Partial a[] = {at(0.6, 1.0f)};
+    const Partial b[] = {at(0.9, 1.0f)};
+    IntervalEstimator estimator;
+    estimator.reset();
+    estimator.update(a, 1, b, 1);
+    EXPECT_FALSE(estimator.hasInterval());
+    const Partial c[] = {at(10.0, 1.0f)};
+    const Partial d[] = {at(20.0, 1.0f)};
+    estimator.update(c, 1, d, 1);
+    estimator.update(a, 1, b, 1);
+    EXPECT_NEAR(estimator.interval(), 1.0, 1e-6);
+}
+
+TEST(Partials, MorphZeroAndOneSilentInputGiveTheSoundItself) {
+    // At Morph 0 paired partials sit on A's frequencies with A's amplitudes and phases, B's
+    // unpaired partials vanish and the residual is A's: the frame is A's spectrum again.
+    const auto a =
+        analyseFrame(mix(harmonicTone(220.0, 12, kRate, kN), noise(kN, 0.01f, 5)), kRate, kN);
+    const auto b =
+        analyseFrame(mix(harmonicTone(330.0, 9, kRate, kN), noise(kN, 0.02f, 6)), kRate, kN);
+    const auto silent = silentFrame(kN);
+    auto algorithm = preparedPartials();
+    EXPECT_LT(relativeDeviation(processFrame(*algorithm, a, b, 0.0f, kN, kRate), a), 1e-4);
+    algorithm = preparedPartials();
+    EXPECT_LT(relativeDeviation(processFrame(*algorithm, a, silent, 0.6f, kN, kRate), a), 1e-4);
+    algorithm = preparedPartials();
+    EXPECT_LT(relativeDeviation(processFrame(*algorithm, silent, b, 0.2f, kN, kRate), b), 1e-4);
+}
+
+TEST(Partials, BothSilentGivesSilenceAndForgetsThePreviousPartials) {
+    const double hz = 1000.0;
+    const auto frames = analyseFrames(sine(hz, kRate, 8 * kN), kRate, kN, kHop);
+    const auto other = analyseFrames(sine(1200.0, kRate, 8 * kN), kRate, kN, kHop);
+    const auto silent = silentFrame(kN);
+    auto algorithm = preparedPartials();
+    for (std::size_t f = 0; f < 4; ++f)
+        processFrame(*algorithm, frames[f], other[f], 0.0f, kN, kRate);
+    const auto quiet = processFrame(*algorithm, silent, silent, 0.0f, kN, kRate);
+    for (int k = 0; k < kBins; ++k)
+        ASSERT_EQ(quiet.magnitude(k), 0.0f) << k;
+    // Frame 9 is not one hop after frame 3: a remembered phase would be off, a forgotten one
+    // gives A's own frame back.
+    const auto out = processFrame(*algorithm, frames[9], other[9], 0.0f, kN, kRate);
+    EXPECT_LT(relativeDeviation(out, frames[9]), 1e-4);
+}
+
+TEST(Partials, ResetMatchesAFreshlyPreparedObject) {
+    const auto framesA = analyseFrames(harmonicTone(200.0, 8, kRate, 6 * kN), kRate, kN, kHop);
+    const auto framesB = analyseFrames(harmonicTone(300.0, 8, kRate, 6 * kN), kRate, kN, kHop);
+    auto used = preparedPartials();
+    for (std::size_t f = 0; f < 5; ++f)
+        processFrame(*used, framesA[f], framesB[f], 0.4f, kN, kRate);
+    used->reset();
+    auto fresh = preparedPartials();
+    const auto afterReset = processFrame(*used, framesA[7], framesB[7], 0.4f, kN, kRate);
+    const auto first = processFrame(*fresh, framesA[7], framesB[7], 0.4f, kN, kRate);
+    EXPECT_EQ(afterReset.re, first.re);
+    EXPECT_EQ(afterReset.im, first.im);
+}
+
+TEST(Partials, ProcessNeverAllocatesEvenWithMoreThanNinetySixPeaks) {
+    const auto dense =
+        analyseFrame(mix(harmonicTone(120.0, 190, kRate, kN), noise(kN, 0.05f, 9)), kRate, kN);
+    const auto tone = analyseFrame(harmonicTone(97.0, 200, kRate, kN), kRate, kN);
+    ASSERT_EQ(pick(dense, hannKernel()).size(), static_cast<std::size_t>(kMaxPartials));
+    auto algorithm = preparedPartials();
+    std::vector<float> re(kBins), im(kBins);
+    const auto ctx = contextFor(dense, tone, 0.5f, kN, kRate);
+    AllocationCounter counter;
+    for (int f = 0; f < 3; ++f)
+        algorithm->process(ctx, re.data(), im.data());
+    algorithm->reset();
+    EXPECT_EQ(counter.count(), 0u);
+    for (int k = 0; k < kBins; ++k)
+        ASSERT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k]));
+}
+
+} // namespace
+} // namespace tav::test
