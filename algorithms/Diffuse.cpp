@@ -19,7 +19,10 @@ constexpr double kHannGamma = 0.25645;
 // 100 dB under the frame's peak: quieter bins get random phases.
 constexpr float kPhaseRangeNepers = 11.512925f;
 constexpr int kBucketCount = 192;
-constexpr float kBucketsPerNeper = 1.5f; // one bucket spans about 5.8 dB
+// One bucket spans about 0.54 dB, and the 192 buckets cover the whole 100 dB range that takes
+// part in the integration. Coarser buckets let a weaker neighbour of a peak (popped first, as
+// the last pushed) lead the integration and detune steady partials by up to half a bin.
+constexpr float kBucketsPerNeper = 16.0f;
 constexpr std::uint32_t kRandomSeed = 0x2545F491u;
 constexpr float kRandomToPhase = 1.4629181e-9f; // 2 pi / 2^32
 constexpr float kTwoPi = 6.2831855f;
