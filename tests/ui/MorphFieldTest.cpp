@@ -1,5 +1,7 @@
 #include "ui/MorphField.h"
 
+#include "support/AllocationCounter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -209,6 +211,19 @@ TEST(MorphFieldSilence, TenSilentFramesSilenceAAndFramesWithoutRecordsSilenceBot
     field.advance(1.0f / 30.0f);
     field.advance(1.0f / 30.0f);
     EXPECT_STREQ(field.statusMessage().title, "Waiting for sound");
+}
+
+TEST(MorphField, FrameUpdatesNeverAllocate) {
+    MorphField field;
+    const MeterBlock meters = flatBoth();
+    test::AllocationCounter counter;
+    for (int frame = 0; frame < 5; ++frame) {
+        field.updateSignals(meters, 1.0f / 30.0f);
+        field.advance(1.0f / 30.0f);
+        (void)field.lineValue(frame, 0.5f);
+        (void)field.statusMessage();
+    }
+    EXPECT_EQ(counter.count(), 0u);
 }
 
 TEST(StatusMessage, TableInPriorityOrder) {
