@@ -795,14 +795,18 @@ void Window::keyWithoutOverlay(Key key, bool shift) {
             openOverlay = Overlay::AlgorithmMenu;
         }
         break;
+    // While the pointer drags a value its gesture is open; a key gesture would nest inside it.
     case ElementId::MorphArea:
-        stepMorph(key, shift);
+        if (drag == DragMode::None)
+            stepMorph(key, shift);
         break;
     case ElementId::MixValue:
-        stepValue(key, shift, kParamMix);
+        if (drag == DragMode::None)
+            stepValue(key, shift, kParamMix);
         break;
     case ElementId::OutputValue:
-        stepValue(key, shift, kParamOutput);
+        if (drag == DragMode::None)
+            stepValue(key, shift, kParamOutput);
         break;
     default:
         break;

@@ -519,6 +519,16 @@ TEST_F(WindowInput, APressDuringADragClosesTheOpenGestureFirst) {
     EXPECT_EQ(e[3].index, kParamBypass);
 }
 
+TEST_F(WindowInput, ValueKeysWaitForTheDragToEnd) {
+    view.onMouseDown(530.0f, 450.0f);
+    key(Key::Up);
+    view.onMouseUp(530.0f, 450.0f);
+    ASSERT_EQ(listener.events.size(), 2u);
+    EXPECT_EQ(listener.events[1].kind, Kind::End);
+    key(Key::Down);
+    expectGesture(kParamMix, 0.99f, 2);
+}
+
 TEST(WindowWithoutListener, EditsChangeOnlyTheView) {
     Window view;
     view.onMouseDown(700.0f, 27.0f);
