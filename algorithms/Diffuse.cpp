@@ -33,6 +33,7 @@ constexpr float kOneOverTwoPi = 0.15915494f;
 // integration for a Hann window), continuing the previous frame's phases.
 class Diffuse final : public Algorithm {
 public:
+    // Serialised with process; allocates. Sizes every per-bin array and the queue storage.
     void prepare(int fftSize, int hopSize, double /*sampleRate*/) override {
         numBins = fftSize / 2 + 1;
         const double gamma = kHannGamma * fftSize * fftSize;
@@ -57,12 +58,15 @@ public:
         reset();
     }
 
-    // Forgets the phase history and restarts the random phases from their seed.
+    // Audio thread; never allocates. Forgets the phase history and restarts the random phases
+    // from their seed, so that a reset algorithm repeats itself.
     void reset() override {
         hasHistory = false;
         randomState = kRandomSeed;
     }
 
+    // Audio thread; never allocates. Target magnitudes of this frame with phases continued
+    // from the previous one.
     void process(const MorphContext& ctx, float* outRe, float* outIm) override {
         const FrameAnalysis& a = *ctx.a;
         const FrameAnalysis& b = *ctx.b;
@@ -99,6 +103,7 @@ public:
         hasHistory = true;
     }
 
+    // Audio thread; the phases are rebuilt from magnitudes alone.
     bool needsReassignedFrequencies() const override { return false; }
 
 private:

@@ -197,6 +197,7 @@ using namespace imprint;
 // (the notes), moves the envelope toward B early and the fine structure late.
 class Imprint final : public Algorithm {
 public:
+    // Serialised with process; allocates. Builds the 512-point transform, lifter and envelopes.
     void prepare(int fftSize, int /*hopSize*/, double sampleRate) override {
         numBins = fftSize / 2 + 1;
         estimator.prepare(fftSize, sampleRate);
@@ -207,9 +208,11 @@ public:
         reset();
     }
 
-    // Keeps nothing from one frame to the next.
+    // Audio thread; never allocates. Nothing to forget: no frame depends on the one before.
     void reset() override {}
 
+    // Audio thread; never allocates. Envelopes of both inputs, morphed, over the crossfaded
+    // fine structure.
     void process(const MorphContext& ctx, float* outRe, float* outIm) override {
         const FrameAnalysis& a = *ctx.a;
         const FrameAnalysis& b = *ctx.b;
@@ -248,6 +251,7 @@ public:
         }
     }
 
+    // Audio thread; the envelope needs magnitudes only.
     bool needsReassignedFrequencies() const override { return false; }
 
 private:
