@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <iterator>
+
 namespace tav::ui {
 namespace {
 
