@@ -13,8 +13,15 @@ namespace {
 constexpr float kBypassRampSeconds = 0.02f;
 constexpr float kPeakReleaseSeconds = 0.5f;
 
+// The largest Output gain the parameter can ask for is +12 dB; a little headroom above it.
+constexpr float kMaximumOutputGain = 4.0f;
+
 float finiteOrZero(float x) {
     return std::isfinite(x) ? x : 0.0f;
+}
+
+float limitedOr(float value, float low, float high, float fallback) {
+    return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
 }
 
 } // namespace
@@ -66,9 +73,14 @@ void MorphEngine::process(const float* const* inA, const float* const* inB, floa
     if (channelStates.empty() || numSamples <= 0 || inA == nullptr || out == nullptr)
         return;
     DenormalGuard flushDenormals;
+    // A broken automation value holds the last good one instead of reaching the signal.
+    EngineParams safe = params;
+    safe.morph = limitedOr(params.morph, 0.0f, 1.0f, 0.0f);
+    safe.mix = limitedOr(params.mix, 0.0f, 1.0f, previousMix);
+    safe.outputGain = limitedOr(params.outputGain, 0.0f, kMaximumOutputGain, previousGain);
     for (int offset = 0; offset < numSamples; offset += maxBlockSize) {
         const int count = std::min(maxBlockSize, numSamples - offset);
-        processChunk(inA, inB, out, offset, count, params);
+        processChunk(inA, inB, out, offset, count, safe);
     }
 }
 
@@ -96,8 +108,11 @@ void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, 
     for (int c = 0; c < channels; ++c) {
         ChannelState& state = channelStates[c];
         const float* a = inA[c];
-        for (int i = 0; i < count; ++i)
-            state.scratchA[i] = finiteOrZero(a[offset + i]);
+        if (a == nullptr)
+            std::fill_n(state.scratchA.begin(), count, 0.0f);
+        else
+            for (int i = 0; i < count; ++i)
+                state.scratchA[i] = finiteOrZero(a[offset + i]);
         const float* b = inB != nullptr ? inB[c] : nullptr;
         if (b == nullptr) {
             std::fill_n(state.scratchB.begin(), count, 0.0f);
@@ -141,7 +156,7 @@ void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
     for (int c = 0; c < channels; ++c) {
         ChannelState& state = channelStates[c];
         float* dryRing = state.dryDelay.data();
-        float* destination = out[c] + offset;
+        float* destination = out[c] != nullptr ? out[c] + offset : nullptr;
         int index = dryIndex;
         float bypass = bypassAmount;
         for (int i = 0; i < count; ++i) {
@@ -155,7 +170,8 @@ void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
             // Written as weighted sums so that Mix 0, Mix 1 and a finished Bypass ramp
             // pass their source through bit for bit.
             const float y = (dry * (1.0f - mix) + state.scratchWet[i] * mix) * gain;
-            destination[i] = y * (1.0f - bypass) + dry * bypass;
+            if (destination != nullptr)
+                destination[i] = y * (1.0f - bypass) + dry * bypass;
         }
         endIndex = index;
         endBypass = bypass;

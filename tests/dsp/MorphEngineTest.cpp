@@ -543,6 +543,23 @@ TEST(MorphEngine, HugeFiniteInputResetsTheWetPathInsteadOfPassingNaN) {
     }
 }
 
+TEST(MorphEngine, BrokenParameterValuesNeverReachTheSignal) {
+    MorphEngine engine;
+    engine.prepare(48000.0, 1, 256, kQualityStandard);
+    const Signal a = test::noise(6000, 0.5f, 8);
+    const Stereo sidechain = {test::noise(6000, 0.5f, 9)};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const EngineParams broken[] = {paramsWith(nan, 0.5f), paramsWith(0.5f, nan),
+                                   paramsWith(0.5f, 1.0f, inf), paramsWith(-inf, -3.0f, -1.0f),
+                                   paramsWith(0.5f, 1.0f, 1.0f, false, 99)};
+    for (const EngineParams& p : broken) {
+        const auto out = runEngine(engine, {a}, &sidechain, p, 256)[0];
+        for (float y : out)
+            ASSERT_TRUE(std::isfinite(y));
+    }
+}
+
 TEST(MorphEngine, RestoresTheCallersFloatingPointState) {
     MorphEngine engine;
     engine.prepare(48000.0, 1, 64, kQualityStandard);
