@@ -39,6 +39,8 @@ MorphRamp MorphRamp::parse(const std::string& text) {
     if (text.find(':') == std::string::npos) {
         ramp.points.emplace_back(0.0, parseNumber(trimmed(text), text));
     } else {
+        if (trimmed(text).back() == ',')
+            throw HostError("--morph: \"" + text + "\" ends in a comma");
         std::stringstream items(text);
         std::string item;
         while (std::getline(items, item, ',')) {

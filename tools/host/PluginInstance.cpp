@@ -47,7 +47,16 @@ void writeDouble(MemoryStream& stream, double value) {
 } // namespace
 
 PluginInstance::PluginInstance(const PluginModule& module) {
-    hostContext = new HostContext;
+    try {
+        create(module);
+    } catch (...) {
+        destroy();
+        throw;
+    }
+}
+
+void PluginInstance::create(const PluginModule& module) {
+    hostContext = std::make_unique<HostContext>();
     componentHandler = new ComponentHandler;
 
     const PluginClass& processorClass = module.findClass(kProcessorCategory);
@@ -55,7 +64,7 @@ PluginInstance::PluginInstance(const PluginModule& module) {
         static_cast<IComponent*>(module.createInstance(processorClass.cid, IComponent::iid));
     if (processorComponent == nullptr)
         throw HostError("plug-in could not create its processor \"" + processorClass.name + "\"");
-    if (processorComponent->initialize(hostContext) != kResultOk)
+    if (processorComponent->initialize(hostContext.get()) != kResultOk)
         throw HostError("plug-in processor refused to initialise");
     audioProcessor = queryFrom<IAudioProcessor>(processorComponent);
     if (audioProcessor == nullptr)
@@ -65,7 +74,7 @@ PluginInstance::PluginInstance(const PluginModule& module) {
     if (processorComponent->getControllerClassId(controllerId) == kResultOk) {
         editController = static_cast<IEditController*>(
             module.createInstance(controllerId, IEditController::iid));
-        if (editController != nullptr && editController->initialize(hostContext) != kResultOk)
+        if (editController != nullptr && editController->initialize(hostContext.get()) != kResultOk)
             throw HostError("plug-in controller refused to initialise");
     }
     if (editController == nullptr) {
@@ -87,6 +96,10 @@ PluginInstance::PluginInstance(const PluginModule& module) {
 }
 
 PluginInstance::~PluginInstance() {
+    destroy();
+}
+
+void PluginInstance::destroy() {
     if (active)
         activate(false);
     disconnect();
@@ -95,15 +108,21 @@ PluginInstance::~PluginInstance() {
         if (!controllerIsComponent)
             editController->terminate();
         editController->release();
+        editController = nullptr;
     }
-    if (audioProcessor != nullptr)
+    if (audioProcessor != nullptr) {
         audioProcessor->release();
+        audioProcessor = nullptr;
+    }
     if (processorComponent != nullptr) {
         processorComponent->terminate();
         processorComponent->release();
+        processorComponent = nullptr;
     }
-    componentHandler->release();
-    hostContext->release();
+    if (componentHandler != nullptr) {
+        componentHandler->release();
+        componentHandler = nullptr;
+    }
 }
 
 void PluginInstance::connect() {

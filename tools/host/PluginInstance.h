@@ -7,6 +7,7 @@
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
+#include <memory>
 #include <vector>
 
 namespace tav::host {
@@ -71,10 +72,13 @@ public:
     ComponentHandler& handler() const { return *componentHandler; }
 
 private:
+    void create(const PluginModule& module);
+    void destroy();
     void connect();
     void disconnect();
 
-    HostContext* hostContext = nullptr;
+    // The SDK's application object is not reference counted: the host owns it outright.
+    std::unique_ptr<HostContext> hostContext;
     ComponentHandler* componentHandler = nullptr;
     Steinberg::Vst::IComponent* processorComponent = nullptr;
     Steinberg::Vst::IAudioProcessor* audioProcessor = nullptr;

@@ -1,0 +1,152 @@
+// Renders through the real bundle with the built tavimo and checks where the sound lands.
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace tav::test {
+namespace {
+
+using host::AudioBuffer;
+namespace audio_file = host::audio_file;
+
+constexpr double kRate = 48000.0;
+
+std::vector<float> sineOf(double hz, double rate, int frames, float amplitude) {
+    std::vector<float> samples(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        samples[size_t(i)] =
+            amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / rate));
+    return samples;
+}
+
+std::vector<std::string> renderArguments(const std::filesystem::path& folder,
+                                         std::vector<std::string> extra) {
+    std::vector<std::string> arguments{
+        "render",     (folder / "a.wav").string(),   (folder / "b.wav").string(),
+        "-o",         (folder / "out.wav").string(), "--plugin",
+        TAVIMO_BUNDLE};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+// The lag (within +-range) at which y best matches x, by cross-correlation.
+int bestLag(const std::vector<float>& x, const std::vector<float>& y, int range) {
+    int best = 0;
+    double bestSum = -1e300;
+    for (int lag = -range; lag <= range; ++lag) {
+        double sum = 0.0;
+        for (size_t i = size_t(range); i + size_t(range) < x.size(); ++i)
+            sum += double(x[i]) * y[size_t(int64_t(i) + lag)];
+        if (sum > bestSum) {
+            bestSum = sum;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+TEST(Render, DrySignalComesOutSampleAligned) {
+    // With Mix at 0 the plug-in passes its latency-aligned dry signal: after compensation
+    // every impulse must sit exactly where it went in.
+    const auto folder = freshFolder("dry_alignment");
+    const int frames = 24000;
+    std::vector<float> left(frames, 0.0f), right(frames, 0.0f);
+    for (int at : {0, 1, 777, 4800, 23999})
+        left[size_t(at)] = 0.5f;
+    right[2000] = -0.25f;
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {left, right}));
+    const auto b = sineOf(440.0, kRate, frames, 0.3f);
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {b, b}));
+
+    const RunResult run = runTavimo(renderArguments(folder, {"--mix", "0", "--morph", "1"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const AudioBuffer out = audio_file::read(folder / "out.wav");
+    ASSERT_EQ(out.channelCount(), 2);
+    ASSERT_EQ(out.frames(), frames);
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_NEAR(out.channels[0][size_t(i)], left[size_t(i)], 1e-6) << "left, sample " << i;
+        ASSERT_NEAR(out.channels[1][size_t(i)], right[size_t(i)], 1e-6) << "right, sample " << i;
+    }
+}
+
+TEST(Render, WetSignalIsAlignedWithA) {
+    // Morph 0 keeps A's sound: the processed output must line up with A, not trail it by the
+    // plug-in's latency.
+    const auto folder = freshFolder("wet_alignment");
+    const int frames = 48000;
+    std::vector<float> a = sineOf(220.0, kRate, frames, 0.3f);
+    for (int i = 0; i < frames; ++i) // a burst pattern gives the correlation one clear peak
+        a[size_t(i)] *= (i / 6000) % 2 == 0 ? 1.0f : 0.2f;
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {sineOf(1000.0, kRate, frames, 0.3f)}));
+
+    const RunResult run = runTavimo(renderArguments(folder, {"--morph", "0"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const AudioBuffer out = audio_file::read(folder / "out.wav");
+    ASSERT_EQ(out.frames(), frames);
+    EXPECT_EQ(bestLag(a, out.channels[0], 400), 0);
+    EXPECT_NE(run.out.find("latency 2120 samples"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("LUFS"), std::string::npos) << run.out;
+}
+
+TEST(Render, OutputTakesARateChannelsAndLength) {
+    // B at another rate, with other channels and longer or shorter than A, is conformed to A.
+    const auto folder = freshFolder("conform");
+    const int frames = 22050;
+    audio_file::write(folder / "a.wav", bufferOf(44100.0, {sineOf(300.0, 44100.0, frames, 0.3f)}));
+    for (int bFrames : {60000, 9000}) {
+        const auto b = sineOf(500.0, kRate, bFrames, 0.3f);
+        audio_file::write(folder / "b.wav", bufferOf(kRate, {b, b}));
+        const RunResult run = runTavimo(renderArguments(folder, {"--morph", "0:0,0.5:1"}));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const AudioBuffer out = audio_file::read(folder / "out.wav");
+        EXPECT_EQ(out.sampleRate, 44100.0);
+        EXPECT_EQ(out.channelCount(), 1);
+        EXPECT_EQ(out.frames(), frames);
+        EXPECT_NE(run.out.find("latency 2114 samples"), std::string::npos) << run.out;
+    }
+}
+
+TEST(Render, HostBlockSizeDoesNotChangeTheSound) {
+    // With fixed parameters the result must not depend on how the host cuts the stream, once
+    // the engine's start-up glide toward the first Morph value (paced per call) has settled.
+    const auto folder = freshFolder("block_sizes");
+    const int frames = 30000;
+    const auto a = sineOf(330.0, kRate, frames, 0.4f);
+    const auto b = sineOf(880.0, kRate, frames, 0.4f);
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a, a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {b, b}));
+    std::vector<AudioBuffer> outputs;
+    for (const char* block : {"64", "1000", "4096"}) {
+        const RunResult run = runTavimo(renderArguments(
+            folder, {"--morph", "0.6", "--algorithm", "partials", "--block", block}));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        outputs.push_back(audio_file::read(folder / "out.wav"));
+    }
+    const int settled = 12000;
+    for (size_t k = 1; k < outputs.size(); ++k)
+        for (int c = 0; c < 2; ++c)
+            for (int i = settled; i < frames; ++i)
+                ASSERT_NEAR(outputs[k].channels[size_t(c)][size_t(i)],
+                            outputs[0].channels[size_t(c)][size_t(i)], 1e-5)
+                    << "block set " << k << ", channel " << c << ", sample " << i;
+}
+
+TEST(Render, QualityHighReportsTheLongerLatency) {
+    const auto folder = freshFolder("quality_high");
+    const auto a = sineOf(330.0, kRate, 20000, 0.4f);
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {a}));
+    const RunResult run = runTavimo(renderArguments(folder, {"--quality", "high", "--mix", "0"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("latency 4168 samples"), std::string::npos) << run.out;
+    const AudioBuffer out = audio_file::read(folder / "out.wav");
+    for (int i = 0; i < 20000; i += 97)
+        ASSERT_NEAR(out.channels[0][size_t(i)], a[size_t(i)], 1e-6) << "sample " << i;
+}
+
+} // namespace
+} // namespace tav::test
