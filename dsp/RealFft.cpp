@@ -1,8 +1,12 @@
 #include "dsp/RealFft.h"
 
 #include <cassert>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+
+#include <emmintrin.h>
 
 namespace tav {
 namespace {
@@ -24,29 +28,88 @@ int reverseBits(int value, int bits) {
     return reversed;
 }
 
-// One butterfly stage of length L = 2h over the whole array; tables hold h twiddles.
-// Kept as a flat loop over k with restrict pointers so the compiler can vectorise it.
-inline void butterflyStage(float* __restrict re, float* __restrict im, int m, int h,
-                           const float* __restrict cosines, const float* __restrict sines) {
-    const int length = 2 * h;
-    for (int s = 0; s < m; s += length) {
-        float* __restrict lowRe = re + s;
-        float* __restrict lowIm = im + s;
-        float* __restrict highRe = re + s + h;
-        float* __restrict highIm = im + s + h;
-        for (int k = 0; k < h; ++k) {
-            const float cw = cosines[k];
-            const float sw = sines[k];
-            const float dRe = highRe[k];
-            const float dIm = highIm[k];
-            const float tRe = dRe * cw - dIm * sw;
-            const float tIm = dIm * cw + dRe * sw;
-            const float aRe = lowRe[k];
-            const float aIm = lowIm[k];
-            highRe[k] = aRe - tRe;
-            highIm[k] = aIm - tIm;
-            lowRe[k] = aRe + tRe;
-            lowIm[k] = aIm + tIm;
+// The transforms are written with SSE2, which every x86-64 CPU has. Each lane performs the
+// same IEEE single-precision operations in the same order as the scalar butterfly would
+// (no fused multiply-add), so the results do not depend on the vector width.
+using Vec = __m128;
+
+inline Vec load(const float* p) {
+    return _mm_loadu_ps(p);
+}
+inline void store(float* p, Vec v) {
+    _mm_storeu_ps(p, v);
+}
+inline Vec add(Vec a, Vec b) {
+    return _mm_add_ps(a, b);
+}
+inline Vec sub(Vec a, Vec b) {
+    return _mm_sub_ps(a, b);
+}
+inline Vec mul(Vec a, Vec b) {
+    return _mm_mul_ps(a, b);
+}
+inline Vec splat(float v) {
+    return _mm_set1_ps(v);
+}
+// Lanes 3, 2, 1, 0: for walking the mirrored bins M - k downwards.
+inline Vec reversed(Vec v) {
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
+}
+
+// One radix-2 butterfly on four lanes: t = high * w; high = low - t; low = low + t.
+inline void butterfly(Vec& lowRe, Vec& lowIm, Vec& highRe, Vec& highIm, Vec cw, Vec sw) {
+    const Vec tRe = sub(mul(highRe, cw), mul(highIm, sw));
+    const Vec tIm = add(mul(highIm, cw), mul(highRe, sw));
+    highRe = sub(lowRe, tRe);
+    highIm = sub(lowIm, tIm);
+    lowRe = add(lowRe, tRe);
+    lowIm = add(lowIm, tIm);
+}
+
+// The stage of length 2h over the whole array; h is a multiple of 4.
+void singleStage(float* re, float* im, int m, int h, const float* cosines, const float* sines) {
+    for (int s = 0; s < m; s += 2 * h) {
+        for (int k = 0; k < h; k += 4) {
+            const int low = s + k;
+            const int high = low + h;
+            Vec aRe = load(re + low), aIm = load(im + low);
+            Vec bRe = load(re + high), bIm = load(im + high);
+            butterfly(aRe, aIm, bRe, bIm, load(cosines + k), load(sines + k));
+            store(re + low, aRe);
+            store(im + low, aIm);
+            store(re + high, bRe);
+            store(im + high, bIm);
+        }
+    }
+}
+
+// The stages of length 2h and 4h in one pass over the array: the four points each output of
+// the second stage depends on are loaded once. Same butterflies, same order within a point.
+void stagePair(float* re, float* im, int m, int h, const float* firstCos, const float* firstSin,
+               const float* secondCos, const float* secondSin) {
+    for (int s = 0; s < m; s += 4 * h) {
+        for (int k = 0; k < h; k += 4) {
+            const int i0 = s + k;
+            const int i1 = i0 + h;
+            const int i2 = i1 + h;
+            const int i3 = i2 + h;
+            Vec aRe = load(re + i0), aIm = load(im + i0);
+            Vec bRe = load(re + i1), bIm = load(im + i1);
+            Vec cRe = load(re + i2), cIm = load(im + i2);
+            Vec dRe = load(re + i3), dIm = load(im + i3);
+            const Vec c1 = load(firstCos + k), s1 = load(firstSin + k);
+            butterfly(aRe, aIm, bRe, bIm, c1, s1);
+            butterfly(cRe, cIm, dRe, dIm, c1, s1);
+            butterfly(aRe, aIm, cRe, cIm, load(secondCos + k), load(secondSin + k));
+            butterfly(bRe, bIm, dRe, dIm, load(secondCos + k + h), load(secondSin + k + h));
+            store(re + i0, aRe);
+            store(im + i0, aIm);
+            store(re + i1, bRe);
+            store(im + i1, bIm);
+            store(re + i2, cRe);
+            store(im + i2, cIm);
+            store(re + i3, dRe);
+            store(im + i3, dIm);
         }
     }
 }
@@ -88,107 +151,147 @@ RealFft::RealFft(int size) : n(size), half(size / 2) {
     resultIm.assign(m, 0.0f);
 }
 
-void RealFft::complexTransform() {
+void RealFft::complexTransform(const float* sourceRe, const float* sourceIm, int stride) {
     const int m = half;
-    const int* __restrict reversal = bitReversal.data();
-    const float* __restrict inRe = workRe.data();
-    const float* __restrict inIm = workIm.data();
-    float* __restrict re = resultRe.data();
-    float* __restrict im = resultIm.data();
+    const int* reversal = bitReversal.data();
+    float* re = resultRe.data();
+    float* im = resultIm.data();
 
-    for (int i = 0; i < m; ++i) {
-        re[i] = inRe[reversal[i]];
-        im[i] = inIm[reversal[i]];
+    // Gather in bit-reversed order and run the stages of length 2 and 4 on each group of four.
+    // Length 2 has the twiddle 1: sums and differences, no multiplications.
+    const Vec negateOdd = _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN));
+    const Vec negateHigh = _mm_castsi128_ps(_mm_setr_epi32(0, 0, INT32_MIN, INT32_MIN));
+    const Vec cos4 = _mm_setr_ps(stageCos[0], stageCos[1], stageCos[0], stageCos[1]);
+    const Vec sin4 = _mm_setr_ps(stageSin[0], stageSin[1], stageSin[0], stageSin[1]);
+    for (int p = 0; p < m; p += 4) {
+        const int j0 = reversal[p] * stride, j1 = reversal[p + 1] * stride;
+        const int j2 = reversal[p + 2] * stride, j3 = reversal[p + 3] * stride;
+        Vec xRe = _mm_setr_ps(sourceRe[j0], sourceRe[j1], sourceRe[j2], sourceRe[j3]);
+        Vec xIm = _mm_setr_ps(sourceIm[j0], sourceIm[j1], sourceIm[j2], sourceIm[j3]);
+
+        xRe = add(_mm_shuffle_ps(xRe, xRe, _MM_SHUFFLE(2, 2, 0, 0)),
+                  _mm_xor_ps(_mm_shuffle_ps(xRe, xRe, _MM_SHUFFLE(3, 3, 1, 1)), negateOdd));
+        xIm = add(_mm_shuffle_ps(xIm, xIm, _MM_SHUFFLE(2, 2, 0, 0)),
+                  _mm_xor_ps(_mm_shuffle_ps(xIm, xIm, _MM_SHUFFLE(3, 3, 1, 1)), negateOdd));
+
+        const Vec lowRe = _mm_shuffle_ps(xRe, xRe, _MM_SHUFFLE(1, 0, 1, 0));
+        const Vec lowIm = _mm_shuffle_ps(xIm, xIm, _MM_SHUFFLE(1, 0, 1, 0));
+        const Vec dRe = _mm_shuffle_ps(xRe, xRe, _MM_SHUFFLE(3, 2, 3, 2));
+        const Vec dIm = _mm_shuffle_ps(xIm, xIm, _MM_SHUFFLE(3, 2, 3, 2));
+        const Vec tRe = sub(mul(dRe, cos4), mul(dIm, sin4));
+        const Vec tIm = add(mul(dIm, cos4), mul(dRe, sin4));
+        store(re + p, add(lowRe, _mm_xor_ps(tRe, negateHigh)));
+        store(im + p, add(lowIm, _mm_xor_ps(tIm, negateHigh)));
     }
 
-    // Length-2 stage: the twiddle is 1, so no multiplications.
-    for (int p = 0; p < m; p += 2) {
-        const float aRe = re[p];
-        const float aIm = im[p];
-        const float cRe = re[p + 1];
-        const float cIm = im[p + 1];
-        re[p] = aRe + cRe;
-        im[p] = aIm + cIm;
-        re[p + 1] = aRe - cRe;
-        im[p + 1] = aIm - cIm;
+    // Stages of length 8 .. M, two per pass where possible; stage length 2h starts at h - 2.
+    int h = 4;
+    int stagesLeft = bitsFor(m) - 2;
+    if (stagesLeft % 2 == 1) {
+        singleStage(re, im, m, h, stageCos.data() + h - 2, stageSin.data() + h - 2);
+        h *= 2;
+        --stagesLeft;
     }
-
-    for (int length = 4; length <= m; length *= 2) {
-        const int h = length / 2;
-        const int offset = h - 2;
-        butterflyStage(re, im, m, h, stageCos.data() + offset, stageSin.data() + offset);
+    for (; stagesLeft > 0; stagesLeft -= 2, h *= 4) {
+        stagePair(re, im, m, h, stageCos.data() + h - 2, stageSin.data() + h - 2,
+                  stageCos.data() + 2 * h - 2, stageSin.data() + 2 * h - 2);
     }
 }
 
 void RealFft::forward(const float* input, float* re, float* im) {
     const int m = half;
-    {
-        const float* __restrict x = input;
-        float* __restrict packRe = workRe.data();
-        float* __restrict packIm = workIm.data();
-        for (int i = 0; i < m; ++i) {
-            packRe[i] = x[2 * i];
-            packIm[i] = x[2 * i + 1];
-        }
+    // The even samples are the real parts and the odd samples the imaginary parts of the
+    // packed complex input; the gather reads them straight from the input.
+    complexTransform(input, input + 1, 2);
+
+    const float* zRe = resultRe.data();
+    const float* zIm = resultIm.data();
+    const float* c = splitCos.data();
+    const float* s = splitSin.data();
+
+    re[0] = zRe[0] + zIm[0];
+    re[m] = zRe[0] - zIm[0];
+    im[0] = 0.0f;
+    im[m] = 0.0f;
+
+    const Vec halfVec = splat(0.5f);
+    const Vec signBits = splat(-0.0f);
+    int k = 1;
+    for (; k + 3 < m; k += 4) {
+        const Vec mirrorRe = reversed(load(zRe + m - k - 3));
+        const Vec mirrorIm = reversed(load(zIm + m - k - 3));
+        const Vec kRe = load(zRe + k);
+        const Vec kIm = load(zIm + k);
+        const Vec eR = mul(add(kRe, mirrorRe), halfVec);
+        const Vec eI = mul(sub(kIm, mirrorIm), halfVec);
+        const Vec oR = mul(add(kIm, mirrorIm), halfVec);
+        const Vec oI = mul(_mm_xor_ps(sub(kRe, mirrorRe), signBits), halfVec);
+        const Vec ck = load(c + k);
+        const Vec sk = load(s + k);
+        store(re + k, sub(add(eR, mul(oR, ck)), mul(oI, sk)));
+        store(im + k, add(add(eI, mul(oI, ck)), mul(oR, sk)));
     }
-
-    complexTransform();
-
-    const float* __restrict zRe = resultRe.data();
-    const float* __restrict zIm = resultIm.data();
-    const float* __restrict c = splitCos.data();
-    const float* __restrict s = splitSin.data();
-    float* __restrict outRe = re;
-    float* __restrict outIm = im;
-
-    outRe[0] = zRe[0] + zIm[0];
-    outRe[m] = zRe[0] - zIm[0];
-    outIm[0] = 0.0f;
-    outIm[m] = 0.0f;
-    for (int k = 1; k < m; ++k) {
+    for (; k < m; ++k) {
         const float mirrorRe = zRe[m - k];
         const float mirrorIm = zIm[m - k];
         const float eR = (zRe[k] + mirrorRe) * 0.5f;
         const float eI = (zIm[k] - mirrorIm) * 0.5f;
         const float oR = (zIm[k] + mirrorIm) * 0.5f;
         const float oI = -(zRe[k] - mirrorRe) * 0.5f;
-        outRe[k] = eR + oR * c[k] - oI * s[k];
-        outIm[k] = eI + oI * c[k] + oR * s[k];
+        re[k] = eR + oR * c[k] - oI * s[k];
+        im[k] = eI + oI * c[k] + oR * s[k];
     }
 }
 
 void RealFft::inverse(const float* re, const float* im, float* output) {
     const int m = half;
-    {
-        const float* __restrict inRe = re;
-        const float* __restrict inIm = im;
-        const float* __restrict c = splitCos.data();
-        const float* __restrict s = splitSin.data();
-        float* __restrict packRe = workRe.data();
-        float* __restrict packIm = workIm.data();
+    const float* c = splitCos.data();
+    const float* s = splitSin.data();
+    float* packRe = workRe.data();
+    float* packIm = workIm.data();
 
-        packRe[0] = (inRe[0] + inRe[m]) * 0.5f;
-        packIm[0] = (inRe[0] - inRe[m]) * -0.5f;
-        for (int k = 1; k < m; ++k) {
-            const float a = (inRe[k] + inRe[m - k]) * 0.5f;
-            const float b = (inIm[k] - inIm[m - k]) * 0.5f;
-            const float g = (inIm[k] + inIm[m - k]) * 0.5f;
-            const float h = (inRe[k] - inRe[m - k]) * 0.5f;
-            packRe[k] = a - (g * c[k] - h * s[k]);
-            // The packed spectrum conjugated, so that the forward transform runs backwards.
-            packIm[k] = -(b + g * s[k] + h * c[k]);
-        }
+    packRe[0] = (re[0] + re[m]) * 0.5f;
+    packIm[0] = (re[0] - re[m]) * -0.5f;
+
+    // The packed spectrum, conjugated, so that the forward transform runs backwards.
+    const Vec halfVec = splat(0.5f);
+    const Vec signBits = splat(-0.0f);
+    int k = 1;
+    for (; k + 3 < m; k += 4) {
+        const Vec mirrorRe = reversed(load(re + m - k - 3));
+        const Vec mirrorIm = reversed(load(im + m - k - 3));
+        const Vec kRe = load(re + k);
+        const Vec kIm = load(im + k);
+        const Vec a = mul(add(kRe, mirrorRe), halfVec);
+        const Vec b = mul(sub(kIm, mirrorIm), halfVec);
+        const Vec g = mul(add(kIm, mirrorIm), halfVec);
+        const Vec h = mul(sub(kRe, mirrorRe), halfVec);
+        const Vec ck = load(c + k);
+        const Vec sk = load(s + k);
+        store(packRe + k, sub(a, sub(mul(g, ck), mul(h, sk))));
+        store(packIm + k, _mm_xor_ps(add(add(b, mul(g, sk)), mul(h, ck)), signBits));
+    }
+    for (; k < m; ++k) {
+        const float a = (re[k] + re[m - k]) * 0.5f;
+        const float b = (im[k] - im[m - k]) * 0.5f;
+        const float g = (im[k] + im[m - k]) * 0.5f;
+        const float h = (re[k] - re[m - k]) * 0.5f;
+        packRe[k] = a - (g * c[k] - h * s[k]);
+        packIm[k] = -(b + g * s[k] + h * c[k]);
     }
 
-    complexTransform();
+    complexTransform(packRe, packIm, 1);
 
+    // Unpack with conjugation; 1/M here and 0.5 in the split make up the whole 1/N.
     const float scale = 1.0f / static_cast<float>(m);
-    const float* __restrict zRe = resultRe.data();
-    const float* __restrict zIm = resultIm.data();
-    float* __restrict x = output;
-    for (int i = 0; i < m; ++i) {
-        x[2 * i] = zRe[i] * scale;
-        x[2 * i + 1] = -(zIm[i] * scale);
+    const Vec scaleVec = splat(scale);
+    const float* zRe = resultRe.data();
+    const float* zIm = resultIm.data();
+    for (int i = 0; i < m; i += 4) {
+        const Vec evens = mul(load(zRe + i), scaleVec);
+        const Vec odds = _mm_xor_ps(mul(load(zIm + i), scaleVec), signBits);
+        store(output + 2 * i, _mm_unpacklo_ps(evens, odds));
+        store(output + 2 * i + 4, _mm_unpackhi_ps(evens, odds));
     }
 }
 

@@ -22,7 +22,9 @@ public:
     int numBins() const { return half + 1; }
 
 private:
-    void complexTransform();
+    // The complex transform of size M into the result arrays; point j of its input is
+    // (sourceRe[j * stride], sourceIm[j * stride]).
+    void complexTransform(const float* sourceRe, const float* sourceIm, int stride);
 
     int n;
     int half;
