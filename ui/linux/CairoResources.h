@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ui/Canvas.h"
+#include "ui/PathParser.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+typedef struct _FcConfig FcConfig;
+typedef struct _PangoFontMap PangoFontMap;
+typedef struct _PangoContext PangoContext;
+typedef struct _PangoFontDescription PangoFontDescription;
+typedef struct _PangoLayout PangoLayout;
+
+namespace tav::ui {
+
+// The graphics resources of one Linux editor window: the product's three fonts in a private font
+// configuration that holds nothing else (no system fonts, no fallback), the text context, and the
+// caches of text formats, text layouts and parsed paths. UI thread only.
+class CairoResources {
+public:
+    static constexpr const char* kFontFiles[3] = {
+        "Anybody-Variable.ttf",
+        "BodoniModa-Italic-Variable.ttf",
+        "DepartureMono-Regular.otf",
+    };
+    // Caches are trimmed after every kTrimInterval-th frame once they pass these sizes.
+    static constexpr uint64_t kTrimInterval = 64;
+    static constexpr size_t kMaxLayouts = 512;
+    static constexpr size_t kMaxFormats = 256;
+
+    // UI thread; allocates. Loads the three fonts from `fontsFolder`; null when any file is
+    // missing or unreadable, in which case no editor can be drawn.
+    static std::unique_ptr<CairoResources> create(const std::filesystem::path& fontsFolder);
+
+    ~CairoResources();
+    CairoResources(const CairoResources&) = delete;
+    CairoResources& operator=(const CairoResources&) = delete;
+
+    // UI thread; allocates on a miss. The font description for a style; null if it cannot be made.
+    const PangoFontDescription* format(const TextStyle& style);
+    // UI thread; allocates on a miss. The layout of the text in the style, wrapped at maxWidth
+    // when it is above 0; owned by the cache; null if it cannot be made (not cached then).
+    PangoLayout* layout(std::string_view text, const TextStyle& style, float maxWidth,
+                        float lineHeight);
+    // UI thread; parses once per string address. Null when the string is not a valid path.
+    const PathShape* path(const char* pathText);
+
+    // UI thread; may free. Counts frames; after every 64th it clears the layout cache above 512
+    // entries and the format cache above 256.
+    void finishFrame();
+
+    size_t layoutCount() const { return layouts_.size(); }
+    size_t formatCount() const { return formats_.size(); }
+    size_t pathCount() const { return paths_.size(); }
+
+private:
+    // Style values compared to two decimals, as the view's values are.
+    using FormatKey = std::tuple<uint8_t, int64_t, int64_t, int64_t, int32_t>;
+    using LayoutKey = std::tuple<std::string, int32_t, int64_t, int64_t, int64_t, int64_t, int64_t,
+                                 int64_t, uint8_t>;
+    struct FontDescriptionDeleter {
+        void operator()(PangoFontDescription* description) const;
+    };
+    struct LayoutDeleter {
+        void operator()(PangoLayout* layout) const;
+    };
+    using FormatPtr = std::unique_ptr<PangoFontDescription, FontDescriptionDeleter>;
+    using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
+
+    CairoResources() = default;
+    static PangoFontMap* sharedFontMap(const std::filesystem::path& fontsFolder);
+    bool loadFonts(const std::filesystem::path& fontsFolder);
+    LayoutPtr makeLayout(std::string_view text, const TextStyle& style, float maxWidth,
+                         float lineHeight);
+
+    PangoFontMap* fontMap_ = nullptr;
+    PangoContext* context_ = nullptr;
+    std::map<FormatKey, FormatPtr> formats_;
+    std::map<LayoutKey, LayoutPtr> layouts_;
+    std::map<const char*, std::optional<PathShape>> paths_;
+    uint64_t frames_ = 0;
+};
+
+} // namespace tav::ui
