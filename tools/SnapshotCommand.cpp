@@ -175,3 +175,19 @@ void addSnapshotCommand(CLI::App& app) {
 }
 
 } // namespace tav::tools
+
+#ifdef __SANITIZE_ADDRESS__
+// Fontconfig, Cairo and Pango keep font patterns and faces in caches for the life of the
+// process, some behind offset-encoded pointers the leak checker cannot follow.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libcairo.so\n"
+           "leak:libpango-1.0.so\n"
+           "leak:libpangoft2-1.0.so\n"
+           "leak:libpangocairo-1.0.so\n";
+}
+
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
+#endif
