@@ -1,14 +1,7 @@
 #include "ui/Window.h"
 
 #include "dsp/FrameGeometry.h"
-
-#if __has_include("ui/Wordmark.h")
 #include "ui/Wordmark.h"
-#else
-namespace tav::ui {
-inline constexpr const char* kWordmarkPath = "";
-} // namespace tav::ui
-#endif
 
 #include <algorithm>
 #include <cmath>

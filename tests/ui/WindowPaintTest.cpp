@@ -3,6 +3,7 @@
 
 #include "ui/PathParser.h"
 #include "ui/Window.h"
+#include "ui/Wordmark.h"
 
 #include <gtest/gtest.h>
 
@@ -325,6 +326,7 @@ TEST(WindowPaint, TopBarDrawsValidIconsAndTheWordmark) {
             EXPECT_FLOAT_EQ(call.stroke, 2.0f);
         }
         if (call.op == Op::FillPath) {
+            EXPECT_EQ(call.text, kWordmarkPath);
             EXPECT_FLOAT_EQ(call.x, 16.0f);
             EXPECT_FLOAT_EQ(call.y, 33.0f);
             EXPECT_FLOAT_EQ(call.scale, 3.0f / 14.0f);
