@@ -55,7 +55,8 @@ void checkShape(const std::filesystem::path& path, int channels, int64_t frames)
         throw HostError(quoted(path) + " holds no audio (zero length)");
 }
 
-AudioBuffer deinterleave(const std::vector<float>& interleaved, int channels, double rate) {
+[[maybe_unused]] AudioBuffer deinterleave(const std::vector<float>& interleaved, int channels,
+                                          double rate) {
     const int64_t frames = static_cast<int64_t>(interleaved.size()) / channels;
     AudioBuffer buffer = AudioBuffer::silence(rate, channels, frames);
     for (int64_t i = 0; i < frames; ++i)

@@ -75,6 +75,9 @@ void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
                          std::to_string(static_cast<int>(kSeconds)) + " s",
                      settings.morph, report);
     }
+#ifdef TAVIMO_HAVE_CAIRO
+    Spectrogram::releaseFontCaches();
+#endif
 }
 
 } // namespace tav::host

@@ -3,6 +3,7 @@
 #include "tools/host/PluginModule.h"
 
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <array>
@@ -112,6 +113,11 @@ std::string hzLabel(double hz) {
 
 } // namespace
 
+void Spectrogram::releaseFontCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
 void Spectrogram::writePng(const std::filesystem::path& path, const AudioBuffer& audio,
                            const std::string& title, const std::optional<MorphRamp>& morph) {
     const int columns = static_cast<int>(kPlotRight - kPlotLeft);
@@ -182,7 +188,7 @@ void Spectrogram::writePng(const std::filesystem::path& path, const AudioBuffer&
         std::snprintf(text, sizeof text, step < 1.0 ? "%.1f" : "%.0f", t);
         label(cr, x, kPlotBottom + 18, text, 12, true);
     }
-    label(cr, kPlotRight - 60, kPlotBottom + 18, "seconds", 12, false);
+    label(cr, 8, kPlotBottom + 18, "seconds", 12, false);
 
     // The Morph lane: 0 (all A) at the bottom, 1 (all B) at the top.
     if (morph) {
