@@ -39,8 +39,11 @@ bool isHigh(ParamValue value) {
 TavimoController::TavimoController() : dataExchangeReceiver(this) {}
 
 FUnknown* TavimoController::createInstance(void* /*context*/) {
-    auto* controller = new (std::nothrow) TavimoController();
-    return controller == nullptr ? nullptr : static_cast<IEditController*>(controller);
+    try {
+        return static_cast<IEditController*>(new TavimoController());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 tresult PLUGIN_API TavimoController::initialize(FUnknown* context) {

@@ -70,14 +70,14 @@ const PClassInfo2& controllerClassInfo() {
 
 TavimoFactory* makeFactory() {
     const PFactoryInfo info(kVendor, kUrl, "", PFactoryInfo::kUnicode);
-    auto* factory = new (std::nothrow) TavimoFactory(info);
-    if (factory == nullptr)
-        return nullptr;
+    TavimoFactory* factory = nullptr;
     try {
+        factory = new TavimoFactory(info);
         factory->registerClass(processorClassInfo(), &TavimoProcessor::createInstance);
         factory->registerClass(controllerClassInfo(), &TavimoController::createInstance);
     } catch (const std::bad_alloc&) {
-        factory->release();
+        if (factory != nullptr)
+            factory->release();
         return nullptr;
     }
     return factory;

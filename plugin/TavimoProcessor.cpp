@@ -60,8 +60,11 @@ TavimoProcessor::TavimoProcessor() {
 }
 
 FUnknown* TavimoProcessor::createInstance(void* /*context*/) {
-    auto* processor = new (std::nothrow) TavimoProcessor();
-    return processor == nullptr ? nullptr : static_cast<IAudioProcessor*>(processor);
+    try {
+        return static_cast<IAudioProcessor*>(new TavimoProcessor());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 tresult PLUGIN_API TavimoProcessor::initialize(FUnknown* context) {

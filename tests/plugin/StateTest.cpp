@@ -1,0 +1,154 @@
+#include "PluginHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace tav::test {
+namespace {
+
+std::vector<unsigned char> processorStream(int32_t version, std::initializer_list<double> values) {
+    std::vector<unsigned char> bytes;
+    appendInt32(bytes, version);
+    for (double value : values)
+        appendDouble(bytes, value);
+    return bytes;
+}
+
+double doubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
+    double value = 0.0;
+    std::memcpy(&value, bytes.data() + offset, sizeof(value));
+    return value;
+}
+
+class States : public ::testing::Test {
+protected:
+    tresult restoreProcessor(const std::vector<unsigned char>& bytes) {
+        return plugin.component->setState(streamOf(bytes));
+    }
+    tresult restoreController(const std::vector<unsigned char>& bytes) {
+        return plugin.controller->setComponentState(streamOf(bytes));
+    }
+    PluginInstance plugin;
+};
+
+TEST_F(States, FreshProcessorWritesVersion2AndTheDefaults) {
+    ASSERT_TRUE(plugin.ok());
+    const auto bytes = plugin.processorState();
+    EXPECT_EQ(bytes, processorStream(2, {0.5, 0.0, 1.0, 0.6666666666666666, 0.0, 0.0}));
+    EXPECT_EQ(bytes.size(), 52u);
+}
+
+TEST_F(States, Version1RestoresFiveValuesAndStandardQuality) {
+    ASSERT_TRUE(plugin.ok());
+    ASSERT_EQ(restoreProcessor(processorStream(2, {0, 0, 0, 0, 0, 1.0})), kResultOk);
+    const auto v1 = processorStream(1, {0.25, 1.0, 0.5, 0.75, 1.0});
+    ASSERT_EQ(v1.size(), 44u);
+    ASSERT_EQ(restoreProcessor(v1), kResultOk);
+    EXPECT_EQ(plugin.processorState(), processorStream(2, {0.25, 1.0, 0.5, 0.75, 1.0, 0.0}));
+    EXPECT_EQ(plugin.processor->getLatencySamples(), 2114u);
+}
+
+TEST_F(States, DamagedProcessorStreamsAreRefusedAndChangeNothing) {
+    ASSERT_TRUE(plugin.ok());
+    const auto good = processorStream(2, {0.1, 0.2, 0.3, 0.4, 0.5, 1.0});
+    ASSERT_EQ(restoreProcessor(good), kResultOk);
+    auto truncated = processorStream(2, {0.9, 0.9, 0.9, 0.9, 0.9, 0.0});
+    truncated.pop_back();
+    ASSERT_EQ(truncated.size(), 51u);
+    EXPECT_EQ(restoreProcessor(truncated), kResultFalse);
+    EXPECT_EQ(restoreProcessor(processorStream(0, {0.9, 0.9, 0.9, 0.9, 0.9, 0.0})), kResultFalse);
+    EXPECT_EQ(restoreProcessor(processorStream(-3, {0.9, 0.9, 0.9, 0.9, 0.9, 0.0})), kResultFalse);
+    EXPECT_EQ(restoreProcessor({0x02, 0x00}), kResultFalse);
+    EXPECT_EQ(restoreProcessor({}), kResultFalse);
+    EXPECT_EQ(plugin.component->setState(nullptr), kResultFalse);
+    EXPECT_EQ(plugin.component->getState(nullptr), kResultFalse);
+    EXPECT_EQ(plugin.processorState(), good);
+    EXPECT_EQ(plugin.processor->getLatencySamples(), 4162u); // still "High" at 44100 Hz
+}
+
+TEST_F(States, NewerVersionIsReadAsVersion2AndTrailingBytesIgnored) {
+    ASSERT_TRUE(plugin.ok());
+    auto v3 = processorStream(3, {0.3, 2.0 / 3.0, 0.2, 0.1, 0.0, 1.0});
+    appendDouble(v3, 42.0);
+    ASSERT_EQ(v3.size(), 60u);
+    ASSERT_EQ(restoreProcessor(v3), kResultOk);
+    EXPECT_EQ(plugin.processorState(), processorStream(2, {0.3, 2.0 / 3.0, 0.2, 0.1, 0.0, 1.0}));
+}
+
+TEST_F(States, OutOfRangeValuesAreKeptAsGiven) {
+    ASSERT_TRUE(plugin.ok());
+    ASSERT_EQ(restoreProcessor(processorStream(2, {1.5, -1.0, 0.5, 0.5, 0.0, 0.0})), kResultOk);
+    const auto bytes = plugin.processorState();
+    EXPECT_EQ(doubleAt(bytes, 4), 1.5);
+    EXPECT_EQ(doubleAt(bytes, 12), -1.0);
+}
+
+TEST_F(States, ControllerTakesOverTheProcessorStateAllOrNothing) {
+    ASSERT_TRUE(plugin.ok());
+    ASSERT_EQ(restoreController(processorStream(2, {0.25, 1.0 / 3.0, 0.5, 0.0, 1.0, 0.0})),
+              kResultOk);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(0), 0.25);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(1), 1.0 / 3.0);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(2), 0.5);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(3), 0.0);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(4), 1.0);
+
+    auto truncated = processorStream(2, {0.9, 0.9, 0.9, 0.9, 0.0, 1.0});
+    truncated.pop_back();
+    EXPECT_EQ(restoreController(truncated), kResultFalse);
+    EXPECT_EQ(restoreController(processorStream(0, {0.9, 0.9, 0.9, 0.9, 0.0, 1.0})), kResultFalse);
+    EXPECT_EQ(plugin.controller->setComponentState(nullptr), kResultFalse);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(0), 0.25);
+    EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(5), 0.0);
+    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 0);
+    EXPECT_TRUE(plugin.handler.restarts.empty());
+}
+
+TEST_F(States, QualityChangeThroughComponentStateSendsOneMessageAndOneRestart) {
+    ASSERT_TRUE(plugin.ok());
+    const auto high = processorStream(2, {0.5, 0.0, 1.0, 2.0 / 3.0, 0.0, 1.0});
+    ASSERT_EQ(restoreController(high), kResultOk);
+    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
+    EXPECT_EQ(plugin.toProcessor.lastQuality, 1);
+    ASSERT_EQ(plugin.handler.restarts.size(), 1u);
+    EXPECT_EQ(plugin.handler.restarts[0], kLatencyChanged);
+    // The same project again: nothing to tell.
+    ASSERT_EQ(restoreController(high), kResultOk);
+    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
+    EXPECT_EQ(plugin.handler.restarts.size(), 1u);
+}
+
+TEST_F(States, ControllerStateIsVersion1AndTheTheme) {
+    ASSERT_TRUE(plugin.ok());
+    MemoryStream stream;
+    ASSERT_EQ(plugin.controller->getState(&stream), kResultOk);
+    std::vector<unsigned char> fresh;
+    appendInt32(fresh, 1);
+    appendInt32(fresh, 0);
+    EXPECT_EQ(bytesOf(stream), fresh);
+
+    std::vector<unsigned char> dark;
+    appendInt32(dark, 1);
+    appendInt32(dark, 7);
+    ASSERT_EQ(plugin.controller->setState(streamOf(dark)), kResultOk);
+    std::vector<unsigned char> damaged;
+    appendInt32(damaged, 1);
+    damaged.push_back(0);
+    EXPECT_EQ(plugin.controller->setState(streamOf(damaged)), kResultFalse);
+    std::vector<unsigned char> version0;
+    appendInt32(version0, 0);
+    appendInt32(version0, 0);
+    EXPECT_EQ(plugin.controller->setState(streamOf(version0)), kResultFalse);
+    EXPECT_EQ(plugin.controller->setState(nullptr), kResultFalse);
+
+    MemoryStream saved;
+    ASSERT_EQ(plugin.controller->getState(&saved), kResultOk);
+    std::vector<unsigned char> expected;
+    appendInt32(expected, 1);
+    appendInt32(expected, 1);
+    EXPECT_EQ(bytesOf(saved), expected);
+}
+
+} // namespace
+} // namespace tav::test
