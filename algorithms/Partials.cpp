@@ -37,17 +37,21 @@ bool byFrequency(const Partial& x, const Partial& y) {
 void WindowKernel::build(int fftSize) {
     const double n = fftSize;
     const double twoPi = 2.0 * std::numbers::pi;
+    std::vector<double> window(static_cast<std::size_t>(fftSize));
     double windowSum = 0.0;
-    for (int i = 0; i < fftSize; ++i)
-        windowSum += 0.5 - 0.5 * std::cos(twoPi * i / n);
-    for (int i = 0; i <= kKernelLast; ++i) {
+    for (int k = 0; k < fftSize; ++k) {
+        window[static_cast<std::size_t>(k)] = 0.5 - 0.5 * std::cos(twoPi * k / n);
+        windowSum += window[static_cast<std::size_t>(k)];
+    }
+    // The zero-phase window is even, so its transform is too: compute one half, mirror the other.
+    for (int i = kKernelCentre; i <= kKernelLast; ++i) {
         const double offset = static_cast<double>(i) / kKernelSteps - kKernelReach;
         double sum = 0.0;
-        for (int k = 0; k < fftSize; ++k) {
-            const double w = 0.5 - 0.5 * std::cos(twoPi * k / n);
-            sum += w * std::cos(twoPi * offset * (k - n / 2) / n);
-        }
-        values[static_cast<std::size_t>(i)] = static_cast<float>(sum / windowSum);
+        for (int k = 0; k < fftSize; ++k)
+            sum += window[static_cast<std::size_t>(k)] * std::cos(twoPi * offset * (k - n / 2) / n);
+        const auto value = static_cast<float>(sum / windowSum);
+        values[static_cast<std::size_t>(i)] = value;
+        values[static_cast<std::size_t>(2 * kKernelCentre - i)] = value;
     }
     values[kKernelLast + 1] = values[kKernelLast];
 }

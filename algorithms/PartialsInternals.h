@@ -22,7 +22,7 @@ struct Partial {
 // Main-lobe shape of the periodic Hann analysis window, sampled every 1/32 bin over -4..+4 bins.
 class WindowKernel {
 public:
-    // Any thread; never allocates (fixed table), costs O(257 N) in double.
+    // Setup thread; allocates scratch for the window, costs O(129 N) cosines in double.
     void build(int fftSize);
 
     // Any thread. The window's transform at an offset in bins, 1 at 0, and 0 from 4 bins out.

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
+#include <numbers>
 
 namespace tav::test {
 namespace {
@@ -193,6 +193,25 @@ TEST(Partials, MorphZeroAndOneSilentInputGiveTheSoundItself) {
     EXPECT_LT(relativeDeviation(processFrame(*algorithm, silent, b, 0.2f, kN, kRate), b), 1e-4);
 }
 
+TEST(Partials, ResidualsCrossfadeWithEqualPowerAtInterpolatedBandEnergies) {
+    // A click at the frame centre has a flat spectrum: no peaks, all residual.
+    auto click = [](float level) {
+        std::vector<float> x(kN, 0.0f);
+        x[kN / 2] = level;
+        return analyseFrame(x, kRate, kN);
+    };
+    const auto a = click(1.0f);
+    auto algorithm = preparedPartials();
+    // Bands meet at sqrt(1 * 16) = 4 times the unit level; equal power adds sqrt(0.5) twice.
+    auto out = processFrame(*algorithm, a, click(16.0f), 0.5f, kN, kRate);
+    for (int k = 0; k < kBins; k += 37)
+        EXPECT_NEAR(out.re[k], std::sqrt(2.0f) * 4.0f, 1e-3f) << k;
+    // A band gain stops at 8: A would need 100 times to meet B at 1e4.
+    out = processFrame(*algorithm, a, click(1e4f), 0.5f, kN, kRate);
+    for (int k = 0; k < kBins; k += 37)
+        EXPECT_NEAR(out.re[k], std::sqrt(0.5f) * (8.0f + 100.0f), 1e-2f) << k;
+}
+
 TEST(Partials, BothSilentGivesSilenceAndForgetsThePreviousPartials) {
     const double hz = 1000.0;
     const auto frames = analyseFrames(sine(hz, kRate, 8 * kN), kRate, kN, kHop);
@@ -208,6 +227,29 @@ TEST(Partials, BothSilentGivesSilenceAndForgetsThePreviousPartials) {
     // gives A's own frame back.
     const auto out = processFrame(*algorithm, frames[9], other[9], 0.0f, kN, kRate);
     EXPECT_LT(relativeDeviation(out, frames[9]), 1e-4);
+}
+
+TEST(Partials, PairedPartialRunsOnByTheHopAndAnOnsetTakesBsPhaseAtHalfway) {
+    const double fA = 1000.0;
+    const double fB = 1000.0 * std::pow(2.0, 2.0 / 12.0);
+    auto framesA = analyseFrames(sine(fA, kRate, 9 * kN), kRate, kN, kHop);
+    const auto framesB = analyseFrames(sine(fB, kRate, 9 * kN, 0.5f), kRate, kN, kHop);
+    const double middle = std::sqrt(binOfHz(fA, kRate, kN) * binOfHz(fB, kRate, kN));
+    const double stepPerHop = 2.0 * std::numbers::pi * middle * kHop / kN;
+    const int bin = static_cast<int>(std::lround(middle));
+
+    auto algorithm = preparedPartials();
+    double lastPhase = processFrame(*algorithm, framesA[0], framesB[0], 0.5f, kN, kRate).phase(bin);
+    for (std::size_t f = 1; f < 6; ++f) {
+        const auto out = processFrame(*algorithm, framesA[f], framesB[f], 0.5f, kN, kRate);
+        EXPECT_NEAR(angleDifference(out.phase(bin), lastPhase + stepPerHop), 0.0, 0.03) << f;
+        lastPhase = out.phase(bin);
+    }
+    framesA[6].onset = true;
+    const auto out = processFrame(*algorithm, framesA[6], framesB[6], 0.5f, kN, kRate);
+    const int peakB = std::lround(binOfHz(fB, kRate, kN));
+    const float own = std::atan2(framesB[6].im[peakB], framesB[6].re[peakB]);
+    EXPECT_NEAR(angleDifference(out.phase(bin), own), 0.0, 0.03);
 }
 
 TEST(Partials, ResetMatchesAFreshlyPreparedObject) {
