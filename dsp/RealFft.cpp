@@ -1,5 +1,6 @@
 #include "dsp/RealFft.h"
 
+#include <algorithm>
 #include <cassert>
 #include <climits>
 #include <cmath>
@@ -55,6 +56,15 @@ inline Vec splat(float v) {
 inline Vec reversed(Vec v) {
     return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
 }
+
+// Floats between the scratch arrays: two cache lines.
+constexpr int kScratchPadding = 32;
+
+// Points per slice for the short stages: 8 KiB of real and imaginary parts.
+constexpr int kCacheBlock = 1024;
+
+// The stages up to this length run in registers, right after the gather.
+constexpr int kRegisterStagesLength = 16;
 
 // One radix-2 butterfly on four lanes: t = high * w; high = low - t; low = low + t.
 inline void butterfly(Vec& lowRe, Vec& lowIm, Vec& highRe, Vec& highIm, Vec cw, Vec sw) {
@@ -145,27 +155,24 @@ RealFft::RealFft(int size) : n(size), half(size / 2) {
         splitSin[static_cast<std::size_t>(k)] = static_cast<float>(std::sin(angle));
     }
 
-    workRe.assign(m, 0.0f);
-    workIm.assign(m, 0.0f);
-    resultRe.assign(m, 0.0f);
-    resultIm.assign(m, 0.0f);
+    scratchStride = half + kScratchPadding;
+    scratch.assign(4 * static_cast<std::size_t>(scratchStride), 0.0f);
 }
 
-void RealFft::complexTransform(const float* sourceRe, const float* sourceIm, int stride) {
-    const int m = half;
+void RealFft::firstStages(const float* sourceRe, const float* sourceIm, int begin, int end) {
     const int* reversal = bitReversal.data();
-    float* re = resultRe.data();
-    float* im = resultIm.data();
+    float* re = resultRe();
+    float* im = resultIm();
 
-    // Gather in bit-reversed order and run the stages of length 2 and 4 on each group of four.
-    // Length 2 has the twiddle 1: sums and differences, no multiplications.
+    // Four points gathered in bit-reversed order, through the stages of length 2 and 4 within
+    // the vector. Length 2 has the twiddle 1: sums and differences, no multiplications.
     const Vec negateOdd = _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN));
     const Vec negateHigh = _mm_castsi128_ps(_mm_setr_epi32(0, 0, INT32_MIN, INT32_MIN));
     const Vec cos4 = _mm_setr_ps(stageCos[0], stageCos[1], stageCos[0], stageCos[1]);
     const Vec sin4 = _mm_setr_ps(stageSin[0], stageSin[1], stageSin[0], stageSin[1]);
-    for (int p = 0; p < m; p += 4) {
-        const int j0 = reversal[p] * stride, j1 = reversal[p + 1] * stride;
-        const int j2 = reversal[p + 2] * stride, j3 = reversal[p + 3] * stride;
+    const auto gatherFour = [&](int p, Vec& outRe, Vec& outIm) {
+        const int j0 = reversal[p], j1 = reversal[p + 1];
+        const int j2 = reversal[p + 2], j3 = reversal[p + 3];
         Vec xRe = _mm_setr_ps(sourceRe[j0], sourceRe[j1], sourceRe[j2], sourceRe[j3]);
         Vec xIm = _mm_setr_ps(sourceIm[j0], sourceIm[j1], sourceIm[j2], sourceIm[j3]);
 
@@ -180,32 +187,98 @@ void RealFft::complexTransform(const float* sourceRe, const float* sourceIm, int
         const Vec dIm = _mm_shuffle_ps(xIm, xIm, _MM_SHUFFLE(3, 2, 3, 2));
         const Vec tRe = sub(mul(dRe, cos4), mul(dIm, sin4));
         const Vec tIm = add(mul(dIm, cos4), mul(dRe, sin4));
-        store(re + p, add(lowRe, _mm_xor_ps(tRe, negateHigh)));
-        store(im + p, add(lowIm, _mm_xor_ps(tIm, negateHigh)));
+        outRe = add(lowRe, _mm_xor_ps(tRe, negateHigh));
+        outIm = add(lowIm, _mm_xor_ps(tIm, negateHigh));
+    };
+
+    if (end - begin < 16) {
+        // Only the smallest transforms (M = 4 or 8) end here.
+        Vec aRe, aIm, bRe, bIm;
+        gatherFour(begin, aRe, aIm);
+        if (end - begin == 8) {
+            gatherFour(begin + 4, bRe, bIm);
+            butterfly(aRe, aIm, bRe, bIm, load(stageCos.data() + 2), load(stageSin.data() + 2));
+            store(re + begin + 4, bRe);
+            store(im + begin + 4, bIm);
+        }
+        store(re + begin, aRe);
+        store(im + begin, aIm);
+        return;
     }
 
-    // Stages of length 8 .. M, two per pass where possible; stage length 2h starts at h - 2.
-    int h = 4;
-    int stagesLeft = bitsFor(m) - 2;
+    // Groups of sixteen: the stages of length 8 and 16 combine the four vectors in registers.
+    const Vec cos8 = load(stageCos.data() + 2), sin8 = load(stageSin.data() + 2);
+    const Vec cos16Low = load(stageCos.data() + 6), sin16Low = load(stageSin.data() + 6);
+    const Vec cos16High = load(stageCos.data() + 10), sin16High = load(stageSin.data() + 10);
+    for (int p = begin; p < end; p += 16) {
+        Vec aRe, aIm, bRe, bIm, cRe, cIm, dRe, dIm;
+        gatherFour(p, aRe, aIm);
+        gatherFour(p + 4, bRe, bIm);
+        gatherFour(p + 8, cRe, cIm);
+        gatherFour(p + 12, dRe, dIm);
+        butterfly(aRe, aIm, bRe, bIm, cos8, sin8);
+        butterfly(cRe, cIm, dRe, dIm, cos8, sin8);
+        butterfly(aRe, aIm, cRe, cIm, cos16Low, sin16Low);
+        butterfly(bRe, bIm, dRe, dIm, cos16High, sin16High);
+        store(re + p, aRe);
+        store(im + p, aIm);
+        store(re + p + 4, bRe);
+        store(im + p + 4, bIm);
+        store(re + p + 8, cRe);
+        store(im + p + 8, cIm);
+        store(re + p + 12, dRe);
+        store(im + p + 12, dIm);
+    }
+}
+
+void RealFft::laterStages(int begin, int length, int firstHalf, int lastHalf) {
+    float* re = resultRe() + begin;
+    float* im = resultIm() + begin;
+    // Two stages per pass where possible; the stage of length 2h starts at table entry h - 2.
+    int h = firstHalf;
+    int stagesLeft = bitsFor(lastHalf) - bitsFor(firstHalf) + 1;
     if (stagesLeft % 2 == 1) {
-        singleStage(re, im, m, h, stageCos.data() + h - 2, stageSin.data() + h - 2);
+        singleStage(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2);
         h *= 2;
         --stagesLeft;
     }
     for (; stagesLeft > 0; stagesLeft -= 2, h *= 4) {
-        stagePair(re, im, m, h, stageCos.data() + h - 2, stageSin.data() + h - 2,
+        stagePair(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2,
                   stageCos.data() + 2 * h - 2, stageSin.data() + 2 * h - 2);
     }
 }
 
+void RealFft::complexTransform(const float* sourceRe, const float* sourceIm) {
+    const int m = half;
+    // A stage of length L only combines points within blocks of L. So the short stages run
+    // block by block over slices that stay in the level-1 cache, and only the long stages
+    // sweep the whole array: the same butterflies in a cache-friendlier order.
+    const int block = std::min(m, kCacheBlock);
+    for (int begin = 0; begin < m; begin += block) {
+        firstStages(sourceRe, sourceIm, begin, begin + block);
+        if (block > kRegisterStagesLength)
+            laterStages(begin, block, kRegisterStagesLength, block / 2);
+    }
+    if (m > block)
+        laterStages(0, m, block, m / 2);
+}
+
 void RealFft::forward(const float* input, float* re, float* im) {
     const int m = half;
-    // The even samples are the real parts and the odd samples the imaginary parts of the
-    // packed complex input; the gather reads them straight from the input.
-    complexTransform(input, input + 1, 2);
+    // Pack: the even samples are the real parts and the odd samples the imaginary parts.
+    // Split arrays make the bit-reversed gather touch half as many cache lines.
+    float* packRe = workRe();
+    float* packIm = workIm();
+    for (int i = 0; i < m; i += 4) {
+        const Vec first = load(input + 2 * i);
+        const Vec second = load(input + 2 * i + 4);
+        store(packRe + i, _mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+        store(packIm + i, _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    complexTransform(packRe, packIm);
 
-    const float* zRe = resultRe.data();
-    const float* zIm = resultIm.data();
+    const float* zRe = resultRe();
+    const float* zIm = resultIm();
     const float* c = splitCos.data();
     const float* s = splitSin.data();
 
@@ -247,8 +320,8 @@ void RealFft::inverse(const float* re, const float* im, float* output) {
     const int m = half;
     const float* c = splitCos.data();
     const float* s = splitSin.data();
-    float* packRe = workRe.data();
-    float* packIm = workIm.data();
+    float* packRe = workRe();
+    float* packIm = workIm();
 
     packRe[0] = (re[0] + re[m]) * 0.5f;
     packIm[0] = (re[0] - re[m]) * -0.5f;
@@ -280,13 +353,13 @@ void RealFft::inverse(const float* re, const float* im, float* output) {
         packIm[k] = -(b + g * s[k] + h * c[k]);
     }
 
-    complexTransform(packRe, packIm, 1);
+    complexTransform(packRe, packIm);
 
     // Unpack with conjugation; 1/M here and 0.5 in the split make up the whole 1/N.
     const float scale = 1.0f / static_cast<float>(m);
     const Vec scaleVec = splat(scale);
-    const float* zRe = resultRe.data();
-    const float* zIm = resultIm.data();
+    const float* zRe = resultRe();
+    const float* zIm = resultIm();
     for (int i = 0; i < m; i += 4) {
         const Vec evens = mul(load(zRe + i), scaleVec);
         const Vec odds = _mm_xor_ps(mul(load(zIm + i), scaleVec), signBits);

@@ -22,17 +22,27 @@ public:
     int numBins() const { return half + 1; }
 
 private:
-    // The complex transform of size M into the result arrays; point j of its input is
-    // (sourceRe[j * stride], sourceIm[j * stride]).
-    void complexTransform(const float* sourceRe, const float* sourceIm, int stride);
+    // The complex transform of size M into the result arrays, from the given input arrays.
+    void complexTransform(const float* sourceRe, const float* sourceIm);
+    // Bit-reversed gather with the stages of length 2 to 16, for result points [begin, end).
+    void firstStages(const float* sourceRe, const float* sourceIm, int begin, int end);
+    // Stages of half-length firstHalf .. lastHalf on the result points [begin, begin + length).
+    void laterStages(int begin, int length, int firstHalf, int lastHalf);
 
     int n;
     int half;
     std::vector<int> bitReversal;
     std::vector<float> stageCos, stageSin;
     std::vector<float> splitCos, splitSin;
-    std::vector<float> workRe, workIm;
-    std::vector<float> resultRe, resultIm;
+    // Work (input of the complex transform) and result arrays, real and imaginary, M floats
+    // each, in one buffer. Power-of-two array lengths would put the same index of all four on
+    // the same cache set; a little padding between them keeps the long stages from thrashing.
+    std::vector<float> scratch;
+    int scratchStride = 0;
+    float* workRe() { return scratch.data(); }
+    float* workIm() { return scratch.data() + scratchStride; }
+    float* resultRe() { return scratch.data() + 2 * scratchStride; }
+    float* resultIm() { return scratch.data() + 3 * scratchStride; }
 };
 
 } // namespace tav
