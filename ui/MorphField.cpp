@@ -61,7 +61,7 @@ void MorphField::computeProfile(const float* bands, float* profile) {
 
 void MorphField::takeInput(const float* bands, float energy, float dt, float* measured,
                            float* shown, bool& seen, float& silenceTime) {
-    if (!(energy >= kSilentEnergy)) {
+    if (!(static_cast<double>(energy) >= kSilentEnergy)) {
         silenceTime += dt;
         return;
     }

@@ -15,7 +15,7 @@ public:
     // An input counts as silent once its timer reaches this.
     static constexpr float kSilenceThreshold = 0.3f;
     // Below this weighted frame energy an input is silent for that frame.
-    static constexpr float kSilentEnergy = 1e-12f;
+    static constexpr double kSilentEnergy = 1e-12;
 
     MorphField();
 

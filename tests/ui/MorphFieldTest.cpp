@@ -183,6 +183,15 @@ TEST(MorphFieldSilence, TimersCrossTheThresholdAtThreeTenths) {
     EXPECT_TRUE(field.activeA());
     EXPECT_STREQ(field.statusMessage().title, "B has no signal");
 
+    // The floor is 1e-12 exactly: the float nearest to it lies just below and is silence.
+    meters.weightedEnergyB = 1.01e-12f;
+    field.updateSignals(meters, 0.1f);
+    EXPECT_TRUE(field.activeB());
+    meters.weightedEnergyB = 1e-12f;
+    for (int frame = 0; frame < 3; ++frame)
+        field.updateSignals(meters, 0.1f);
+    EXPECT_FALSE(field.activeB());
+
     field.silenceTimeB = 0.29f;
     EXPECT_TRUE(field.activeB());
     field.silenceTimeB = 0.3f;
