@@ -215,6 +215,18 @@ const PathShape* CairoResources::path(const char* pathText) {
     return found->second ? &*found->second : nullptr;
 }
 
+std::vector<std::string> CairoResources::familyNames() const {
+    PangoFontFamily** families = nullptr;
+    int count = 0;
+    pango_font_map_list_families(fontMap_, &families, &count);
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i)
+        names.emplace_back(pango_font_family_get_name(families[i]));
+    g_free(families);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void CairoResources::finishFrame() {
     ++frames_;
     if (frames_ % kTrimInterval != 0)

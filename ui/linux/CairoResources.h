@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 typedef struct _FcConfig FcConfig;
 typedef struct _PangoFontMap PangoFontMap;
@@ -55,6 +56,9 @@ public:
     // UI thread; may free. Counts frames; after every 64th it clears the layout cache above 512
     // entries and the format cache above 256.
     void finishFrame();
+
+    // UI thread; allocates. The font families the canvas can draw with, sorted.
+    std::vector<std::string> familyNames() const;
 
     size_t layoutCount() const { return layouts_.size(); }
     size_t formatCount() const { return formats_.size(); }

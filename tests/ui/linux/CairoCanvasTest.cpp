@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tav::ui {
 namespace {
@@ -83,6 +84,43 @@ protected:
     }
     std::unique_ptr<CairoResources> resources;
 };
+
+TEST_F(CairoCanvasTest, OnlyTheProductsThreeFamiliesAreKnown) {
+    // Besides the three, the text engine lists only its generic aliases, which can resolve to
+    // nothing but these three fonts: no system font is ever loaded.
+    std::vector<std::string> families;
+    for (const std::string& name : resources->familyNames()) {
+        if (name != "Monospace" && name != "Sans" && name != "Serif" && name != "System-ui")
+            families.push_back(name);
+    }
+    EXPECT_EQ(families, (std::vector<std::string>{"Anybody", "Bodoni Moda", "Departure Mono"}));
+}
+
+TEST_F(CairoCanvasTest, UnknownFamilyNumbersDrawAsMono) {
+    TextStyle odd = kMono;
+    odd.family = 7;
+    EXPECT_FLOAT_EQ(measure("INIT", odd), measure("INIT", kMono));
+    EXPECT_NE(measure("INIT", kSans), measure("INIT", kMono));
+}
+
+TEST_F(CairoCanvasTest, TrackingMovesEveryFollowingCharacter) {
+    // Two images of "II": with tracking 0.5 the second I sits half the size further right.
+    TextStyle tracked = kMono;
+    tracked.size = 20;
+    tracked.tracking = 0.5f;
+    TextStyle plain = tracked;
+    plain.tracking = 0;
+    Image a(100, 40);
+    Image b(100, 40);
+    {
+        CairoCanvas ca(*resources, a.cairo(), 1.0f);
+        ca.drawText("II", 2, 10, 30, tracked, kBlack, kAlignLeft);
+        CairoCanvas cb(*resources, b.cairo(), 1.0f);
+        cb.drawText("II", 2, 10, 30, plain, kBlack, kAlignLeft);
+    }
+    EXPECT_EQ(a.inkBox().left, b.inkBox().left);
+    EXPECT_EQ(a.inkBox().right, b.inkBox().right + 10);
+}
 
 TEST_F(CairoCanvasTest, StrokeRectKeepsAllInkInsideItsBounds) {
     for (float scale : {1.0f, 2.0f}) {
