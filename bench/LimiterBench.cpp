@@ -36,7 +36,7 @@ void BM_LimiterSecondOf48kStereo(benchmark::State& state) {
         benchmark::DoNotOptimize(work[0].data());
         benchmark::ClobberMemory();
     }
-    state.counters["realtime_fraction"] =
+    state.counters["cpu_per_audio_second"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * kSeconds,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
