@@ -7,7 +7,7 @@ from fontTools.ttLib import TTFont
 
 
 def rename(source, target, family):
-    font = TTFont(source)
+    font = TTFont(source, recalcTimestamp=False)  # the same bytes on every machine
     names = font["name"]
     subfamily = names.getDebugName(2) or "Regular"
     wanted = {
