@@ -97,6 +97,8 @@ void FrameAnalyzer::windowAndRotate(const float* frame, const float* shape) {
 }
 
 void FrameAnalyzer::analyse(const float* frame, FrameAnalysis& out, bool reassign) {
+    if (!transform)
+        return; // not prepared
     const int bins = numBins();
     float* __restrict re = out.re.data();
     float* __restrict im = out.im.data();

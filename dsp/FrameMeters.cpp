@@ -30,6 +30,8 @@ void FrameMeters::prepare(int channelCount, int frameLength, const int* bandOfBi
 
 void FrameMeters::update(const FrameAnalysis* const* analysesA,
                          const FrameAnalysis* const* analysesB) {
+    if (displayBand.empty())
+        return; // not prepared
     std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
     std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
     meters.weightedEnergyA = 0.0f;

@@ -67,6 +67,8 @@ float LookaheadLimiter::windowMinimum(float need) {
 }
 
 void LookaheadLimiter::process(float* const* signal, int numSamples, float inputPeak) {
+    if (requiredGain.empty())
+        return; // not prepared: nothing sized to work with
     // Written so that a NaN peak falls back to full scale instead of disabling the limiter.
     const float ceiling = inputPeak > kMinimumCeiling ? inputPeak : kMinimumCeiling;
     const float inverseRing = 1.0f / static_cast<float>(ringSize);

@@ -145,6 +145,11 @@ TEST(LookaheadLimiter, RandomPeaksNeverExceedTheCeilingAndGainReturnsToUnity) {
 
 TEST(LookaheadLimiter, ResetForgetsPeaksAndProcessNeverAllocates) {
     LookaheadLimiter limiter;
+    std::vector<float> untouched(8, 5.0f);
+    float* unpreparedChannels[1] = {untouched.data()};
+    limiter.process(unpreparedChannels, 8, 0.0f);
+    EXPECT_EQ(untouched, std::vector<float>(8, 5.0f)) << "an unprepared limiter leaves the block";
+
     limiter.prepare(48000.0, 2);
     std::vector<std::vector<float>> signal(2, std::vector<float>(512, 30.0f));
     std::vector<float*> pointers{signal[0].data(), signal[1].data()};
