@@ -45,6 +45,9 @@ TEST_F(Buses, MainSidechainAndOutputAsDeclared) {
     EXPECT_EQ(toAscii(info.name), "Output");
     EXPECT_EQ(info.busType, kMain);
     EXPECT_EQ(plugin.processor->getTailSamples(), 0u);
+    FUnknownPtr<IProcessContextRequirements> requirements(plugin.component);
+    ASSERT_TRUE(requirements);
+    EXPECT_EQ(requirements->getProcessContextRequirements(), 0u);
 }
 
 TEST_F(Buses, AcceptsMonoOrStereoMainWithEqualOutputAndEitherSidechain) {
