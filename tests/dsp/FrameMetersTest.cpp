@@ -100,23 +100,5 @@ TEST(FrameMeters, BandsCoverOnlySeventyHertzToNineAndAHalfKilohertz) {
     }
 }
 
-TEST(FrameMeters, FreshFlagIsSetByAFrameAndClearedByTheReader) {
-    FrameAnalyzer analyzer;
-    analyzer.prepare(48000.0, 1024);
-    FrameMeters meters;
-    meters.prepare(1, 1024, analyzer.displayBand());
-    EXPECT_FALSE(meters.consumeFresh());
-    Frames f = analyseSine(analyzer, 10, 1.0f);
-    const FrameAnalysis* a = &f.a;
-    const FrameAnalysis* b = &f.b;
-    meters.update(&a, &b);
-    EXPECT_TRUE(meters.consumeFresh());
-    EXPECT_FALSE(meters.consumeFresh());
-    meters.update(&a, &b);
-    meters.reset();
-    EXPECT_FALSE(meters.consumeFresh());
-    EXPECT_GT(meters.block().levelA, 0.9f) << "reset keeps the values for the editor";
-}
-
 } // namespace
 } // namespace tav
