@@ -17,6 +17,10 @@ bool finite(float v) {
     return std::isfinite(v);
 }
 
+bool finiteBox(float x, float y, float width, float height) {
+    return std::isfinite(x) && std::isfinite(y) && std::isfinite(width) && std::isfinite(height);
+}
+
 std::string_view textOf(const char* text, int32_t length) {
     if (text == nullptr || length <= 0)
         return {};
@@ -100,7 +104,7 @@ void CairoCanvas::setColor(const Color& color) {
 }
 
 void CairoCanvas::fillRect(float x, float y, float width, float height, const Color& color) {
-    if (!usable_)
+    if (!usable_ || !finiteBox(x, y, width, height))
         return;
     setColor(color);
     cairo_rectangle(cairo_, x, y, width, height);
@@ -109,7 +113,7 @@ void CairoCanvas::fillRect(float x, float y, float width, float height, const Co
 
 void CairoCanvas::fillRoundedRect(float x, float y, float width, float height, float radius,
                                   const Color& color) {
-    if (!usable_ || !(width > 0.0f) || !(height > 0.0f))
+    if (!usable_ || !finiteBox(x, y, width, height) || !(width > 0.0f) || !(height > 0.0f))
         return;
     setColor(color);
     roundedRectPath(cairo_, x, y, width, height, finite(radius) ? radius : 0.0f);
@@ -118,7 +122,7 @@ void CairoCanvas::fillRoundedRect(float x, float y, float width, float height, f
 
 void CairoCanvas::strokeRect(float x, float y, float width, float height, float radius,
                              float strokeWidth, const Color& color) {
-    if (!usable_ || !finite(strokeWidth) || strokeWidth <= 0.0f)
+    if (!usable_ || !finiteBox(x, y, width, height) || !finite(strokeWidth) || strokeWidth <= 0.0f)
         return;
     // The outline runs half a stroke inside the bounds, so the ink covers exactly the bounds.
     const double half = strokeWidth / 2.0;
@@ -139,6 +143,14 @@ void CairoCanvas::strokePolyline(const Point* points, int32_t count, float strok
                                  const Color& color) {
     if (!usable_ || points == nullptr || count < 2 || !finite(strokeWidth) || strokeWidth <= 0.0f)
         return;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!finite(points[i].x) || !finite(points[i].y))
+            return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!finite(points[i].x) || !finite(points[i].y))
+            return;
+    }
     setColor(color);
     cairo_move_to(cairo_, points[0].x, points[0].y);
     for (int32_t i = 1; i < count; ++i)

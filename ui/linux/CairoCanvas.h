@@ -13,7 +13,8 @@ class CairoCanvas final : public Canvas {
 public:
     // UI thread. Draws on `cairo` with `scale` device pixels per view unit (surface width / 760);
     // saves the context's state and restores it on destruction. A scale that is not a positive
-    // finite number makes every operation draw nothing.
+    // finite number makes every operation draw nothing. Measuring needs no surface: `cairo` may
+    // be null for a canvas that only measures.
     CairoCanvas(CairoResources& resources, cairo_t* cairo, float scale);
     ~CairoCanvas() override;
     CairoCanvas(const CairoCanvas&) = delete;

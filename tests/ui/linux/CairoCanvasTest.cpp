@@ -360,6 +360,27 @@ TEST_F(CairoCanvasTest, FormatCacheIsTrimmedOnlyAboveItsLimit) {
     EXPECT_EQ(resources->formatCount(), 0u);
 }
 
+TEST_F(CairoCanvasTest, NonFiniteGeometryDrawsNothingAndLeavesTheSurfaceUsable) {
+    Image image(40, 40);
+    const Point points[2] = {{1, 1}, {NAN, 5}};
+    {
+        CairoCanvas canvas(*resources, image.cairo(), 1.0f);
+        canvas.fillRect(NAN, 0, 10, 10, kBlack);
+        canvas.fillRoundedRect(0, 0, INFINITY, 10, 2, kBlack);
+        canvas.strokeRect(0, 0, 10, NAN, 0, 1, kBlack);
+        canvas.strokePolyline(points, 2, 1, kBlack);
+        canvas.fillPath("M0 0 H10 V10 Z", NAN, 0, 1, kBlack);
+        canvas.drawText("A", 1, INFINITY, 30, kSans, kBlack, kAlignLeft);
+    }
+    EXPECT_TRUE(image.inkBox().empty());
+    EXPECT_EQ(cairo_status(image.cairo()), CAIRO_STATUS_SUCCESS);
+    {
+        CairoCanvas canvas(*resources, image.cairo(), 1.0f);
+        canvas.fillRect(0, 0, 10, 10, kBlack);
+    }
+    EXPECT_FALSE(image.inkBox().empty());
+}
+
 TEST_F(CairoCanvasTest, ScaleThatIsNotPositiveDrawsNothing) {
     Image image(40, 40);
     for (float scale : {0.0f, -1.0f, NAN}) {
