@@ -1,7 +1,10 @@
 #include "algorithms/AlgorithmMakers.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -19,6 +22,38 @@ constexpr float kShareUsedUp = 1e-9f;
 constexpr float kContinuityReach = 4.0f;
 // Floor of a peak frequency (bins) inside the logarithmic interpolation.
 constexpr float kLowestPeakFrequency = 0.5f;
+
+// out += (c + js) * (re + j im) * w over count bins, four lanes at a time (SSE2, which every
+// x86-64 CPU has); each lane does the scalar arithmetic in the same order.
+void addRotated(const float* re, const float* im, int count, float c, float s, float w,
+                float* outRe, float* outIm) {
+    const __m128 c4 = _mm_set1_ps(c);
+    const __m128 s4 = _mm_set1_ps(s);
+    const __m128 w4 = _mm_set1_ps(w);
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m128 r = _mm_loadu_ps(re + k);
+        const __m128 i = _mm_loadu_ps(im + k);
+        const __m128 addRe = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(c4, r), _mm_mul_ps(s4, i)), w4);
+        const __m128 addIm = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(s4, r), _mm_mul_ps(c4, i)), w4);
+        _mm_storeu_ps(outRe + k, _mm_add_ps(_mm_loadu_ps(outRe + k), addRe));
+        _mm_storeu_ps(outIm + k, _mm_add_ps(_mm_loadu_ps(outIm + k), addIm));
+    }
+    for (; k < count; ++k) {
+        outRe[k] += (c * re[k] - s * im[k]) * w;
+        outIm[k] += (s * re[k] + c * im[k]) * w;
+    }
+}
+
+// The bins one drawn pair asks to hand its phase and frequency on to the next frame.
+struct Claim {
+    float amount = 0.0f; // the pair's transported share
+    int order = 0;       // position of the pair in the walk
+    int first = 0;
+    int last = 0; // one past the last bin
+    float phase = 0.0f;
+    float frequency = 0.0f;
+};
 
 // One peak region of one input's spectrum: from one valley to the next.
 struct Segment {
@@ -61,13 +96,16 @@ private:
                 float* outIm) const;
     void claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
                float targetFrequency);
+    void settleClaims();
+    int findUnsettled(int bin);
 
     int numBins = 0;
     float phaseStep = 0.0f;
     std::vector<Segment> segmentsA, segmentsB;
     std::vector<float> lastPhase, lastFrequency;
     std::vector<float> nextPhase, nextFrequency;
-    std::vector<float> nextClaim;
+    std::vector<Claim> claims;      // this frame's pairs, in walk order until settled
+    std::vector<int> nextUnsettled; // per bin: the next bin not yet settled (union-find)
 };
 
 void Transport::prepare(int fftSize, int hopSize, double) {
@@ -82,7 +120,10 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     lastFrequency.assign(bins, -1.0f);
     nextPhase.assign(bins, 0.0f);
     nextFrequency.assign(bins, -1.0f);
-    nextClaim.assign(bins, 0.0f);
+    // The walk draws at most one pair per region of either side.
+    claims.clear();
+    claims.reserve(2 * bins);
+    nextUnsettled.assign(bins + 1, 0);
 }
 
 void Transport::reset() {
@@ -95,7 +136,7 @@ void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
     std::fill(outRe, outRe + numBins, 0.0f);
     std::fill(outIm, outIm + numBins, 0.0f);
     std::fill(nextFrequency.begin(), nextFrequency.end(), -1.0f);
-    std::fill(nextClaim.begin(), nextClaim.end(), 0.0f);
+    claims.clear();
 
     const bool silentA = ctx.a->energy < kSilentEnergy;
     const bool silentB = ctx.b->energy < kSilentEnergy;
@@ -113,6 +154,7 @@ void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
     segment(side2, segmentsB);
     if (!segmentsA.empty() && !segmentsB.empty()) {
         walkTransportPlan(side1, side2, t, onset, outRe, outIm);
+        settleClaims();
         std::swap(lastPhase, nextPhase);
     }
     std::swap(lastFrequency, nextFrequency);
@@ -245,29 +287,49 @@ void Transport::render(const Side& side, int targetBin, float cosPhase, float si
     const int shift = targetBin - s.peakBin;
     const int first = std::max(s.start, -shift);
     const int last = std::min(s.end, numBins - shift);
-    for (int k = first; k < last; ++k) {
-        const int d = k + shift;
-        outRe[d] += (c * re[k] - sn * im[k]) * side.weight;
-        outIm[d] += (sn * re[k] + c * im[k]) * side.weight;
-    }
+    if (last > first)
+        addRotated(re + first, im + first, last - first, c, sn, side.weight, outRe + first + shift,
+                   outIm + first + shift);
 }
 
-// Records the drawn phase over the span the pair covers; the larger share wins a bin, and of
-// equal shares the earlier (lower) pair keeps it.
+// Notes the span of bins the pair covers, as wide as the wider of its two regions on each side
+// of the peak.
 void Transport::claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
                       float targetFrequency) {
     const int left = std::max(a.peakBin - a.start, b.peakBin - b.start);
     const int right = std::max(a.end - a.peakBin, b.end - b.peakBin);
     const int first = std::max(targetBin - left, 0);
     const int last = std::min(targetBin + right, numBins);
-    for (int bin = first; bin < last; ++bin) {
-        const auto k = static_cast<std::size_t>(bin);
-        if (amount > nextClaim[k]) {
-            nextClaim[k] = amount;
-            nextPhase[k] = phase;
-            nextFrequency[k] = targetFrequency;
+    if (last > first)
+        claims.push_back(
+            {amount, static_cast<int>(claims.size()), first, last, phase, targetFrequency});
+}
+
+// Each bin goes to the pair with the largest share among those covering it, and of equal shares
+// to the earlier (lower) pair. Taking the pairs in that order, each settles only the bins of its
+// span still open, so wide spans cost no more than the spectrum once.
+void Transport::settleClaims() {
+    std::sort(claims.begin(), claims.end(), [](const Claim& x, const Claim& y) {
+        return x.amount != y.amount ? x.amount > y.amount : x.order < y.order;
+    });
+    std::iota(nextUnsettled.begin(), nextUnsettled.end(), 0);
+    for (const Claim& c : claims) {
+        for (int bin = findUnsettled(c.first); bin < c.last; bin = findUnsettled(bin + 1)) {
+            const auto k = static_cast<std::size_t>(bin);
+            nextPhase[k] = c.phase;
+            nextFrequency[k] = c.frequency;
+            nextUnsettled[k] = bin + 1;
         }
     }
+}
+
+int Transport::findUnsettled(int bin) {
+    while (nextUnsettled[static_cast<std::size_t>(bin)] != bin) {
+        int& next = nextUnsettled[static_cast<std::size_t>(bin)];
+        next = nextUnsettled[static_cast<std::size_t>(next)]; // halve the path as we go
+        bin = next;
+    }
+    return bin;
 }
 
 } // namespace

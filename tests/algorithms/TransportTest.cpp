@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 
 namespace tav::test {
@@ -151,6 +152,44 @@ float wideBelow(int offset) {
 } // largest at the peak (offset 0)
 float wideAbove(int offset) {
     return 2.0f - 0.001f * offset;
+}
+
+TEST(Transport, DrawsBothRegionsShiftedOntoTheTargetAndTurnedToOnePhase) {
+    // One region per side covering every bin (all reassigned to its peak), phases all different.
+    const int n = 128;
+    const int bins = n / 2 + 1;
+    auto spread = [&](int peak, float twist) {
+        FrameAnalysis x = silentFrame(n);
+        for (int k = 0; k < bins; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            x.magnitude[i] = 1.0f / (1.0f + 0.2f * std::abs(k - peak));
+            x.re[i] = x.magnitude[i] * std::cos(twist * k);
+            x.im[i] = x.magnitude[i] * std::sin(twist * k);
+            x.frequency[i] = static_cast<float>(peak);
+        }
+        x.energy = 1.0f;
+        return x;
+    };
+    const auto a = spread(20, 0.4f);
+    const auto b = spread(45, -0.9f);
+    auto transport = preparedTransport(n);
+    const auto out = processFrame(*transport, a, b, 0.5f, n, kRate);
+
+    // Target sqrt(20 * 45) = 30; equal weights 1/2, so A (side 1) sets the phase: its own.
+    const double phase = std::atan2(a.im[20], a.re[20]);
+    for (int d = 0; d < bins; ++d) {
+        std::complex<double> expected = 0.0;
+        for (const auto& [x, peak] : {std::pair{&a, 20}, std::pair{&b, 45}}) {
+            const int k = d - 30 + peak;
+            if (k < 0 || k >= bins)
+                continue;
+            const std::complex<double> peakValue(x->re[peak], x->im[peak]);
+            const auto turn = std::polar(1.0, phase - std::arg(peakValue));
+            expected += 0.5 * turn * std::complex<double>(x->re[k], x->im[k]);
+        }
+        EXPECT_NEAR(out.re[d], expected.real(), 1e-5) << d;
+        EXPECT_NEAR(out.im[d], expected.imag(), 1e-5) << d;
+    }
 }
 
 TEST(Transport, RegionsMovedPastEitherEndAreCutNotWrapped) {
