@@ -1,6 +1,9 @@
 #pragma once
 
-#include "tools/host/HostObjects.h"
+#include "tools/host/ComponentHandler.h"
+#include "tools/host/ConnectionProxy.h"
+#include "tools/host/HostContext.h"
+#include "tools/host/ParameterChanges.h"
 #include "tools/host/PluginModule.h"
 
 #include "pluginterfaces/vst/ivstaudioprocessor.h"

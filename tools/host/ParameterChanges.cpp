@@ -1,20 +1,6 @@
-#include "tools/host/HostObjects.h"
-
-#include <cstring>
-#include <string>
+#include "tools/host/ParameterChanges.h"
 
 namespace tav::host {
-
-tresult PLUGIN_API HostContext::getName(Vst::String128 name) {
-    const char* text = "tavimo";
-    int i = 0;
-    for (; text[i] != 0; ++i)
-        name[i] = static_cast<Vst::TChar>(text[i]);
-    name[i] = 0;
-    return kResultOk;
-}
-
-// ---------------------------------------------------------------------------------------------
 
 ParamValueQueue::ParamValueQueue(Vst::ParamID id, int capacity)
     : paramId(id), points(static_cast<size_t>(capacity)){FUNKNOWN_CTOR}
@@ -44,8 +30,6 @@ tresult PLUGIN_API ParamValueQueue::addPoint(int32 sampleOffset, Vst::ParamValue
     index = count++;
     return kResultOk;
 }
-
-// ---------------------------------------------------------------------------------------------
 
 ParameterChanges::ParameterChanges(){FUNKNOWN_CTOR}
 
@@ -95,77 +79,6 @@ Vst::IParamValueQueue* PLUGIN_API ParameterChanges::addParameterData(const Vst::
     std::swap(queues.back(), queues[static_cast<size_t>(used)]);
     index = used++;
     return queues[static_cast<size_t>(index)];
-}
-
-// ---------------------------------------------------------------------------------------------
-
-ConnectionProxy::ConnectionProxy(Vst::IConnectionPoint* source)
-    : sourcePoint(source){FUNKNOWN_CTOR}
-
-      IMPLEMENT_FUNKNOWN_METHODS(ConnectionProxy, Vst::IConnectionPoint, Vst::IConnectionPoint::iid)
-
-          tresult PLUGIN_API ConnectionProxy::connect(Vst::IConnectionPoint * destination) {
-    if (destination == nullptr)
-        return kInvalidArgument;
-    if (destinationPoint != nullptr || sourcePoint == nullptr)
-        return kResultFalse;
-    destinationPoint = destination;
-    const tresult result = sourcePoint->connect(this);
-    if (result != kResultOk)
-        destinationPoint = nullptr;
-    return result;
-}
-
-tresult PLUGIN_API ConnectionProxy::disconnect(Vst::IConnectionPoint* destination) {
-    if (destination == nullptr || destination != destinationPoint)
-        return kInvalidArgument;
-    sourcePoint->disconnect(this);
-    std::lock_guard<std::mutex> guard(deliveryLock);
-    destinationPoint = nullptr;
-    return kResultOk;
-}
-
-void ConnectionProxy::disconnectAll() {
-    if (destinationPoint != nullptr)
-        disconnect(destinationPoint);
-}
-
-tresult PLUGIN_API ConnectionProxy::notify(Vst::IMessage* message) {
-    std::lock_guard<std::mutex> guard(deliveryLock);
-    if (destinationPoint == nullptr || message == nullptr)
-        return kResultFalse;
-    const char* id = message->getMessageID();
-    const std::string key = id != nullptr ? id : "";
-    bool found = false;
-    for (auto& [name, n] : counts) {
-        if (name == key) {
-            ++n;
-            found = true;
-        }
-    }
-    if (!found)
-        counts.emplace_back(key, 1);
-    ++total;
-    return destinationPoint->notify(message);
-}
-
-int ConnectionProxy::delivered(const char* messageId) const {
-    std::lock_guard<std::mutex> guard(deliveryLock);
-    for (const auto& [name, n] : counts)
-        if (name == messageId)
-            return n;
-    return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-
-ComponentHandler::ComponentHandler(){FUNKNOWN_CTOR}
-
-IMPLEMENT_FUNKNOWN_METHODS(ComponentHandler, Vst::IComponentHandler, Vst::IComponentHandler::iid)
-
-    tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
-    pendingFlags.fetch_or(flags);
-    return kResultOk;
 }
 
 } // namespace tav::host
