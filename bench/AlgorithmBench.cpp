@@ -42,7 +42,7 @@ void addHarmonics(std::vector<float>& x, double f0, int count, float level) {
     }
 }
 
-// A: a bright harmonic tone with a noise floor; B: a three-note chord.
+// Realistic material. A: a bright harmonic tone with a noise floor; B: a three-note chord.
 std::vector<float> signalA(int length) {
     std::vector<float> x(static_cast<std::size_t>(length), 0.0f);
     addHarmonics(x, 196.0, 40, 0.3f);
@@ -57,6 +57,23 @@ std::vector<float> signalB(int length) {
     std::vector<float> x(static_cast<std::size_t>(length), 0.0f);
     for (const double f0 : {261.63, 329.63, 392.0})
         addHarmonics(x, f0, 20, 0.2f);
+    return x;
+}
+
+// Hard material for region-based algorithms: one pure tone (a single region as wide as the
+// spectrum) against white noise (a region every few bins).
+std::vector<float> pureTone(int length) {
+    std::vector<float> x(static_cast<std::size_t>(length), 0.0f);
+    addHarmonics(x, 220.0, 1, 0.5f);
+    return x;
+}
+
+std::vector<float> whiteNoise(int length) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
+    std::vector<float> x(static_cast<std::size_t>(length));
+    for (float& v : x)
+        v = noise(rng);
     return x;
 }
 
@@ -95,14 +112,14 @@ double fftSeconds(int n) {
     return best;
 }
 
-void BM_AlgorithmFrame(benchmark::State& state) {
+void runAlgorithmFrames(benchmark::State& state, const std::vector<float>& a,
+                        const std::vector<float>& b) {
     flushDenormals();
     const int index = static_cast<int>(state.range(0));
     const int n = static_cast<int>(state.range(1));
     const int numBins = n / 2 + 1;
-    const int length = n + (kFrames - 1) * (n / 4);
-    const auto framesA = analyse(signalA(length), n);
-    const auto framesB = analyse(signalB(length), n);
+    const auto framesA = analyse(a, n);
+    const auto framesB = analyse(b, n);
     auto algorithm = tav::createAlgorithm(index);
     algorithm->prepare(n, n / 4, kRate);
     std::vector<float> re(static_cast<std::size_t>(numBins)), im(re.size());
@@ -131,6 +148,19 @@ void BM_AlgorithmFrame(benchmark::State& state) {
     state.SetLabel(names[index]);
 }
 
+int materialLength(const benchmark::State& state) {
+    const int n = static_cast<int>(state.range(1));
+    return n + (kFrames - 1) * (n / 4);
+}
+
+void BM_AlgorithmFrame(benchmark::State& state) {
+    runAlgorithmFrames(state, signalA(materialLength(state)), signalB(materialLength(state)));
+}
+
+void BM_AlgorithmFrameToneOnNoise(benchmark::State& state) {
+    runAlgorithmFrames(state, pureTone(materialLength(state)), whiteNoise(materialLength(state)));
+}
+
 void BM_RealFftForwardReference(benchmark::State& state) {
     flushDenormals();
     const int n = static_cast<int>(state.range(0));
@@ -149,5 +179,9 @@ void BM_RealFftForwardReference(benchmark::State& state) {
 BENCHMARK(BM_RealFftForwardReference)->Arg(2048)->Arg(4096)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AlgorithmFrame)
     ->ArgsProduct({{0, 1, 2, 3}, {2048, 4096}})
+    ->ArgNames({"algorithm", "N"})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AlgorithmFrameToneOnNoise)
+    ->ArgsProduct({{0, 1, 2, 3}, {2048, 4096, 8192}})
     ->ArgNames({"algorithm", "N"})
     ->Unit(benchmark::kMicrosecond);
