@@ -156,3 +156,60 @@ TEST_F(DataExchange, ControllerAsksForBackgroundDelivery) {
 
 } // namespace
 } // namespace tav::test
+
+#include "pluginterfaces/vst/ivstmessage.h"
+
+#include <atomic>
+#include <thread>
+
+namespace tav::test {
+namespace {
+
+// The UI thread restores state, switches Quality and takes records while the audio thread
+// processes; under the thread sanitizer this must report nothing.
+TEST(Threads, UiCallsWhileTheAudioThreadProcesses) {
+    PluginInstance plugin;
+    ASSERT_TRUE(plugin.ok());
+    FUnknownPtr<tav::plugin::IAnalysisSource> source(plugin.controller);
+    ASSERT_TRUE(source);
+    plugin.activate(48000.0, 256, SpeakerArr::kStereo, SpeakerArr::kStereo, true);
+
+    std::atomic<bool> running{true};
+    std::thread audio([&] {
+        std::vector<float> a(256, 0.25f), l(256), r(256);
+        ParamChanges changes;
+        changes.add(0, 0, 0.6);
+        changes.add(5, 0, 1.0);
+        std::vector<const float*> in{a.data(), a.data()};
+        std::vector<const float*> side{a.data()};
+        std::vector<float*> out{l.data(), r.data()};
+        for (int i = 0; i < 400; ++i)
+            plugin.process(in, side, out, 256, &changes);
+        running = false;
+    });
+
+    std::vector<unsigned char> state;
+    appendInt32(state, 2);
+    for (double v : {0.5, 0.0, 1.0, 0.5, 0.0, 0.0})
+        appendDouble(state, v);
+    FUnknownPtr<IConnectionPoint> processorPoint(plugin.component);
+    int takes = 0;
+    while (running) {
+        plugin.component->setState(streamOf(state));
+        plugin.processorState();
+        auto message = owned(new HostMessage());
+        message->setMessageID("TavimoQuality");
+        message->getAttributes()->setInt("quality", takes % 2);
+        processorPoint->notify(message);
+        AnalysisRecord record{};
+        takes += source->takeLatestAnalysis(record) ? 1 : 0;
+        plugin.processor->getLatencySamples();
+    }
+    audio.join();
+    AnalysisRecord record{};
+    takes += source->takeLatestAnalysis(record) ? 1 : 0;
+    EXPECT_GT(takes, 0);
+}
+
+} // namespace
+} // namespace tav::test
