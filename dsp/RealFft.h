@@ -26,6 +26,8 @@ private:
     void complexTransform(const float* sourceRe, const float* sourceIm);
     // Bit-reversed gather with the stages of length 2 to 16, for result points [begin, end).
     void firstStages(const float* sourceRe, const float* sourceIm, int begin, int end);
+    // The same for all M points at once, four groups of sixteen per step (M >= 64).
+    void firstStagesWide(const float* sourceRe, const float* sourceIm);
     // Stages of half-length firstHalf .. lastHalf on the result points [begin, begin + length).
     void laterStages(int begin, int length, int firstHalf, int lastHalf);
 
