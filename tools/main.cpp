@@ -189,6 +189,7 @@ void addRenderCommand(CLI::App& app, RenderOptions& options, std::function<int()
 int main(int argc, char** argv) {
     CLI::App app{"tavimo: the Tavimo morph plug-in outside a DAW"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("tavimo ") + TAVIMO_VERSION);
     std::function<int()> action;
 
     RenderOptions renderOptions;
@@ -228,6 +229,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "tavimo: error: %s\n", e.what());
