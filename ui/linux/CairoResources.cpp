@@ -163,14 +163,21 @@ const PangoFontDescription* CairoResources::format(const TextStyle& style) {
 
 PangoLayout* CairoResources::layout(std::string_view text, const TextStyle& style, float maxWidth,
                                     float lineHeight) {
-    LayoutKey key{std::string(text),        familyOf(style),         hundredths(style.size),
-                  hundredths(style.weight), hundredths(style.width), hundredths(style.tracking),
-                  hundredths(maxWidth),     hundredths(lineHeight),  style.italic};
-    if (auto found = layouts_.find(key); found != layouts_.end())
+    const LayoutKeyOf<std::string_view> probe{text,
+                                              familyOf(style),
+                                              hundredths(style.size),
+                                              hundredths(style.weight),
+                                              hundredths(style.width),
+                                              hundredths(style.tracking),
+                                              hundredths(maxWidth),
+                                              hundredths(lineHeight),
+                                              style.italic};
+    if (auto found = layouts_.find(probe); found != layouts_.end())
         return found->second.get();
     LayoutPtr made = makeLayout(text, style, maxWidth, lineHeight);
     if (!made)
         return nullptr; // not cached: the next frame tries again
+    LayoutKey key = std::make_from_tuple<LayoutKey>(probe);
     return layouts_.emplace(std::move(key), std::move(made)).first->second.get();
 }
 

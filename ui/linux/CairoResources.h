@@ -67,8 +67,11 @@ public:
 private:
     // Style values compared to two decimals, as the view's values are.
     using FormatKey = std::tuple<uint8_t, int64_t, int64_t, int64_t, int32_t>;
-    using LayoutKey = std::tuple<std::string, int32_t, int64_t, int64_t, int64_t, int64_t, int64_t,
-                                 int64_t, uint8_t>;
+    // Text first, compared byte-wise; looked up by a view of the text, so a hit copies nothing.
+    template <typename Text>
+    using LayoutKeyOf =
+        std::tuple<Text, int32_t, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t, uint8_t>;
+    using LayoutKey = LayoutKeyOf<std::string>;
     struct FontDescriptionDeleter {
         void operator()(PangoFontDescription* description) const;
     };
@@ -87,7 +90,7 @@ private:
     PangoFontMap* fontMap_ = nullptr;
     PangoContext* context_ = nullptr;
     std::map<FormatKey, FormatPtr> formats_;
-    std::map<LayoutKey, LayoutPtr> layouts_;
+    std::map<LayoutKey, LayoutPtr, std::less<>> layouts_;
     std::map<const char*, std::optional<PathShape>> paths_;
     uint64_t frames_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "ui/linux/CairoCanvas.h"
 
+#include "support/AllocationCounter.h"
+
 #include <cairo.h>
 #include <gtest/gtest.h>
 
@@ -345,6 +347,24 @@ TEST_F(CairoCanvasTest, LayoutsAreSharedToTwoDecimalsAndTrimmedEvery64thFrame) {
     EXPECT_GT(resources->layoutCount(), CairoResources::kMaxLayouts);
     resources->finishFrame();
     EXPECT_EQ(resources->layoutCount(), 0u);
+}
+
+TEST_F(CairoCanvasTest, RepeatedTextAndPathsReuseTheirCachedShapes) {
+    static const char* const kIcon = "M3 6 H21 M3 12 H21 M3 18 H14";
+    const std::string text = "A long enough text to leave the small-string buffer";
+    Image image(100, 40);
+    CairoCanvas canvas(*resources, image.cairo(), 1.0f);
+    const auto drawBoth = [&] {
+        canvas.drawText(text.data(), int32_t(text.size()), 0, 30, kSans, kBlack, kAlignCenter);
+        canvas.strokePath(kIcon, 0, 0, 1, 2, kBlack);
+    };
+    drawBoth();
+    const size_t layouts = resources->layoutCount();
+    test::AllocationCounter counter;
+    drawBoth();
+    EXPECT_EQ(counter.count(), 0u); // no key copies, no new layout, no parsing
+    EXPECT_EQ(resources->layoutCount(), layouts);
+    EXPECT_EQ(resources->pathCount(), 1u);
 }
 
 TEST_F(CairoCanvasTest, FormatCacheIsTrimmedOnlyAboveItsLimit) {
