@@ -64,12 +64,9 @@ std::array<double, 3> colourFor(double t) {
             stops[i][2] + f * (stops[i + 1][2] - stops[i][2])};
 }
 
-// Power spectra (dB) of columns evenly spread over the sound.
+// Power spectra (dB) of columns evenly spread over the sound, the channels' powers averaged
+// (summing the channels first would paint beats between slightly detuned sides).
 std::vector<std::vector<float>> spectra(const AudioBuffer& audio, int columns, int size) {
-    std::vector<float> mono(static_cast<size_t>(audio.frames()), 0.0f);
-    for (const auto& channel : audio.channels)
-        for (size_t i = 0; i < mono.size(); ++i)
-            mono[i] += channel[i] / static_cast<float>(audio.channelCount());
     std::vector<double> window(static_cast<size_t>(size));
     double windowSum = 0.0;
     for (int i = 0; i < size; ++i) {
@@ -78,20 +75,26 @@ std::vector<std::vector<float>> spectra(const AudioBuffer& audio, int columns, i
     }
     std::vector<std::vector<float>> result(static_cast<size_t>(columns));
     std::vector<std::complex<double>> frame(static_cast<size_t>(size));
+    std::vector<double> power(static_cast<size_t>(size / 2 + 1));
     for (int column = 0; column < columns; ++column) {
         const double centre = (column + 0.5) * static_cast<double>(audio.frames()) / columns;
         const int64_t start = static_cast<int64_t>(centre) - size / 2;
-        for (int i = 0; i < size; ++i) {
-            const int64_t at = start + i;
-            const double sample = at >= 0 && at < audio.frames() ? mono[size_t(at)] : 0.0;
-            frame[size_t(i)] = sample * window[size_t(i)];
+        std::fill(power.begin(), power.end(), 0.0);
+        for (const auto& channel : audio.channels) {
+            for (int i = 0; i < size; ++i) {
+                const int64_t at = start + i;
+                const double sample = at >= 0 && at < audio.frames() ? channel[size_t(at)] : 0.0;
+                frame[size_t(i)] = sample * window[size_t(i)];
+            }
+            fft(frame);
+            for (size_t k = 0; k < power.size(); ++k)
+                power[k] += std::norm(frame[k]) / audio.channelCount();
         }
-        fft(frame);
         auto& bins = result[size_t(column)];
-        bins.resize(size_t(size / 2 + 1));
+        bins.resize(power.size());
         for (size_t k = 0; k < bins.size(); ++k) {
             // Full-scale sine reads 0 dB: amplitude scaled by the window's sum, one side.
-            const double amplitude = 2.0 * std::abs(frame[k]) / windowSum;
+            const double amplitude = 2.0 * std::sqrt(power[k]) / windowSum;
             bins[k] = static_cast<float>(20.0 * std::log10(amplitude + 1e-12));
         }
     }
