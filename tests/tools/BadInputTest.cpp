@@ -132,6 +132,15 @@ TEST_F(BadInput, OutputOverAnInput) {
     EXPECT_EQ(audio_file::read(folder / "a.wav").frames(), 4800);
 }
 
+TEST_F(BadInput, OutputFolderThatDoesNotExist) {
+    const RunResult run =
+        runTavimo({"render", (folder / "a.wav").string(), (folder / "b.wav").string(), "-o",
+                   (folder / "missing" / "out.wav").string(), "--plugin", TAVIMO_BUNDLE});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("output folder does not exist"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
+}
+
 TEST(BadCommand, InfoWithABundleWithoutTheClasses) {
     const RunResult run = runTavimo({"info", "--plugin", TAVIMO_EMPTY_BUNDLE});
     EXPECT_NE(run.exitCode, 0);
