@@ -120,7 +120,7 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     lastFrequency.assign(bins, -1.0f);
     nextPhase.assign(bins, 0.0f);
     nextFrequency.assign(bins, -1.0f);
-    // The walk draws at most one pair per region of either side.
+    // Every step of the walk moves past a region of one side or both: fewer pairs than regions.
     claims.clear();
     claims.reserve(2 * bins);
     nextUnsettled.assign(bins + 1, 0);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace tav::test {
@@ -281,6 +282,21 @@ TEST(Partials, ProcessNeverAllocatesEvenWithMoreThanNinetySixPeaks) {
     EXPECT_EQ(counter.count(), 0u);
     for (int k = 0; k < kBins; ++k)
         ASSERT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k]));
+}
+
+TEST(Partials, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
+    auto a = analyseFrame(harmonicTone(300.0, 5, kRate, kN), kRate, kN);
+    auto b = analyseFrame(noise(kN, 0.3f, 2), kRate, kN);
+    a.magnitude[40] = std::numeric_limits<float>::infinity();
+    a.frequency[26] = std::numeric_limits<float>::quiet_NaN();
+    b.magnitude[7] = std::numeric_limits<float>::quiet_NaN();
+    b.frequency[300] = -1e30f;
+    auto algorithm = preparedPartials();
+    for (const float t : {0.0f, 0.5f, 1.0f}) {
+        processFrame(*algorithm, a, b, t, kN, kRate);
+        processFrame(*algorithm, b, a, t, kN, kRate);
+    }
+    SUCCEED();
 }
 
 } // namespace

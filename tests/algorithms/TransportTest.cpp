@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <numbers>
 
 namespace tav::test {
@@ -258,6 +259,21 @@ TEST(Transport, ProcessNeverAllocatesEvenWithARegionAtEveryOtherBin) {
     EXPECT_EQ(counter.count(), 0u);
     for (int k = 0; k < kBins; ++k)
         ASSERT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k]));
+}
+
+TEST(Transport, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
+    auto a = analyseFrame(harmonicTone(300.0, 5, kRate, kN), kRate, kN);
+    auto b = analyseFrame(noise(kN, 0.3f, 2), kRate, kN);
+    a.magnitude[40] = std::numeric_limits<float>::infinity();
+    a.frequency[41] = std::numeric_limits<float>::quiet_NaN();
+    b.magnitude[7] = std::numeric_limits<float>::quiet_NaN();
+    b.frequency[300] = 1e30f;
+    auto transport = preparedTransport();
+    for (const float t : {0.0f, 0.5f, 1.0f}) {
+        processFrame(*transport, a, b, t, kN, kRate);
+        processFrame(*transport, b, a, t, kN, kRate);
+    }
+    SUCCEED();
 }
 
 } // namespace
