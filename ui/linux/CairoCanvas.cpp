@@ -67,10 +67,7 @@ void appendShape(cairo_t* cr, const PathShape& shape) {
 // Tracking is extra space after every character, the last one of a line included; the text engine
 // leaves it off at the end of a line, so it is added back.
 double trailingTracking(const TextStyle& style) {
-    if (!std::isfinite(style.tracking) || style.tracking == 0.0f)
-        return 0.0;
-    const double spacing = static_cast<double>(style.size) * style.tracking * PANGO_SCALE;
-    return std::lround(spacing) / static_cast<double>(PANGO_SCALE);
+    return CairoResources::trackingUnits(style) / static_cast<double>(PANGO_SCALE);
 }
 
 double widthWithTrailingSpace(PangoLayout* layout, const TextStyle& style) {

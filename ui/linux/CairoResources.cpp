@@ -174,16 +174,23 @@ PangoLayout* CairoResources::layout(std::string_view text, const TextStyle& styl
                                               style.italic};
     if (auto found = layouts_.find(probe); found != layouts_.end())
         return found->second.get();
-    LayoutPtr made = makeLayout(text, style, maxWidth, lineHeight);
+    LayoutPtr made = makeLayout(text, style, maxWidth);
     if (!made)
         return nullptr; // not cached: the next frame tries again
     LayoutKey key = std::make_from_tuple<LayoutKey>(probe);
     return layouts_.emplace(std::move(key), std::move(made)).first->second.get();
 }
 
+int CairoResources::trackingUnits(const TextStyle& style) {
+    if (!std::isfinite(style.tracking) || !std::isfinite(style.size))
+        return 0;
+    const double spacing = static_cast<double>(style.size) * style.tracking * PANGO_SCALE;
+    return static_cast<int>(std::lround(std::clamp(spacing, -1e8, 1e8)));
+}
+
+// Lines are placed by the canvas at a fixed height, so the layout needs no line spacing.
 CairoResources::LayoutPtr CairoResources::makeLayout(std::string_view text, const TextStyle& style,
-                                                     float maxWidth, float lineHeight) {
-    (void)lineHeight; // lines are placed by the canvas at the fixed height
+                                                     float maxWidth) {
     const PangoFontDescription* description = format(style);
     if (description == nullptr || text.size() > (1u << 20) ||
         !g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
@@ -194,11 +201,9 @@ CairoResources::LayoutPtr CairoResources::makeLayout(std::string_view text, cons
         return nullptr;
     pango_layout_set_font_description(layout.get(), description);
     pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
-    if (std::isfinite(style.tracking) && style.tracking != 0.0f) {
+    if (const int spacing = trackingUnits(style); spacing != 0) {
         PangoAttrList* attributes = pango_attr_list_new();
-        const double spacing = static_cast<double>(style.size) * style.tracking * PANGO_SCALE;
-        pango_attr_list_insert(
-            attributes, pango_attr_letter_spacing_new(static_cast<int>(std::lround(spacing))));
+        pango_attr_list_insert(attributes, pango_attr_letter_spacing_new(spacing));
         pango_layout_set_attributes(layout.get(), attributes);
         pango_attr_list_unref(attributes);
     }

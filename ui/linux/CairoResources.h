@@ -53,6 +53,9 @@ public:
     // UI thread; parses once per string address. Null when the string is not a valid path.
     const PathShape* path(const char* pathText);
 
+    // Any thread. The extra space after every character, in text engine units (1/1024 unit).
+    static int trackingUnits(const TextStyle& style);
+
     // UI thread; may free. Counts frames; after every 64th it clears the layout cache above 512
     // entries and the format cache above 256.
     void finishFrame();
@@ -84,8 +87,7 @@ private:
     CairoResources() = default;
     static PangoFontMap* sharedFontMap(const std::filesystem::path& fontsFolder);
     bool loadFonts(const std::filesystem::path& fontsFolder);
-    LayoutPtr makeLayout(std::string_view text, const TextStyle& style, float maxWidth,
-                         float lineHeight);
+    LayoutPtr makeLayout(std::string_view text, const TextStyle& style, float maxWidth);
 
     PangoFontMap* fontMap_ = nullptr;
     PangoContext* context_ = nullptr;
