@@ -163,5 +163,26 @@ TEST_F(SnapshotTest, EveryStatusMessageShowsItsTitleOnTheCard) {
     }
 }
 
+TEST_F(SnapshotTest, EachOverlayCoversTheViewWithItsPanel) {
+    constexpr Rgb kPaperSurface{0xE2, 0xE0, 0xD8};
+    const struct {
+        Overlay overlay;
+        Point inside; // a point of the panel's fill beside its rows and texts
+        Rgb fill;
+    } overlays[] = {
+        {Overlay::AlgorithmMenu, {742.0f, 380.0f}, kPaperSurface},
+        {Overlay::SettingsPanel, {742.0f, 229.0f}, kPaperSurface},
+        {Overlay::AboutCard, {555.0f, 325.0f}, kPaperBackground},
+    };
+    for (const auto& [overlay, inside, fill] : overlays) {
+        SnapshotState state;
+        state.overlay = overlay;
+        shoot(state, 2.0f);
+        const Rgb pixel = at(inside.x, inside.y);
+        EXPECT_TRUE(near(pixel, fill))
+            << int(overlay) << ": " << pixel.r << " " << pixel.g << " " << pixel.b;
+    }
+}
+
 } // namespace
 } // namespace tav::ui
