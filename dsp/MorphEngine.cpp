@@ -10,7 +10,7 @@ namespace tav {
 
 namespace {
 
-constexpr float kBypassRampSeconds = 0.02f;
+constexpr double kBypassRampSeconds = 0.02;
 constexpr float kPeakReleaseSeconds = 0.5f;
 
 // The largest Output gain the parameter can ask for is +12 dB; a little headroom above it.
