@@ -103,6 +103,8 @@ void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, boo
     SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
     if (file == nullptr)
         throw HostError("cannot write " + quoted(path) + ": " + sf_strerror(nullptr));
+    // Integer formats clip rather than wrap a sample beyond full scale.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const std::vector<float> interleaved = interleave(buffer);
     const sf_count_t written = sf_writef_float(file, interleaved.data(), buffer.frames());
     const int closeError = sf_close(file);
