@@ -16,7 +16,9 @@ void FrameAnalysis::resize(int numBins) {
 
 Algorithm::~Algorithm() = default;
 
-bool Algorithm::needsReassignedFrequencies() const { return true; }
+bool Algorithm::needsReassignedFrequencies() const {
+    return true;
+}
 
 std::unique_ptr<Algorithm> createAlgorithm(int index) {
     switch (index) {

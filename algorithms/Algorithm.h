@@ -8,11 +8,12 @@ namespace tav {
 
 // One input's analysis of one frame and channel, filled by the engine; algorithms only read it.
 struct FrameAnalysis {
-    std::vector<float> re, im;     // the windowed frame's spectrum, numBins entries
-    std::vector<float> magnitude;  // sqrt(re^2 + im^2)
-    std::vector<float> frequency;  // reassigned frequency in bins; kept from the last frame that asked
-    float energy = 0.0f;           // A-weighted energy; below 1e-12 the input counts as silent
-    bool onset = false;            // an onset fired for this input in this frame (any channel)
+    std::vector<float> re, im;    // the windowed frame's spectrum, numBins entries
+    std::vector<float> magnitude; // sqrt(re^2 + im^2)
+    std::vector<float>
+        frequency;       // reassigned frequency in bins; kept from the last frame that asked
+    float energy = 0.0f; // A-weighted energy; below 1e-12 the input counts as silent
+    bool onset = false;  // an onset fired for this input in this frame (any channel)
 
     // Any thread; allocates. Sizes every array to numBins zeros.
     void resize(int numBins);
@@ -22,7 +23,7 @@ struct FrameAnalysis {
 struct MorphContext {
     const FrameAnalysis* a = nullptr;
     const FrameAnalysis* b = nullptr;
-    float morph = 0.0f;  // 0 = all A, 1 = all B
+    float morph = 0.0f; // 0 = all A, 1 = all B
     int32_t fftSize = 0;
     int32_t numBins = 0;
     int32_t hopSize = 0;
@@ -35,7 +36,8 @@ class Algorithm {
 public:
     virtual ~Algorithm();
 
-    // Any thread, serialised with process; allocates. Sizes all per-bin state for fftSize/2 + 1 bins.
+    // Any thread, serialised with process; allocates. Sizes all per-bin state for fftSize/2 + 1
+    // bins.
     virtual void prepare(int fftSize, int hopSize, double sampleRate) = 0;
 
     // Audio thread; never allocates. Forgets the history that ties one frame to the next.

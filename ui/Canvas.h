@@ -14,18 +14,18 @@ struct Color {
 
 // Font families of the product; any other value draws as Mono.
 enum FontFamily : int32_t {
-    kFontMono = 0,   // "Departure Mono"
-    kFontSans = 1,   // "Anybody"
-    kFontSerif = 2,  // "Bodoni Moda", always italic
+    kFontMono = 0,  // "Departure Mono"
+    kFontSans = 1,  // "Anybody"
+    kFontSerif = 2, // "Bodoni Moda", always italic
 };
 
 struct TextStyle {
     int32_t family = kFontMono;
-    float size = 12.0f;     // em height in view units
-    float weight = 400.0f;  // variable weight axis (Sans and Serif)
-    float width = 100.0f;   // variable width axis, Sans only, clamped 50..150
-    uint8_t italic = 0;     // Serif is always italic; the flag only tells styles apart
-    float tracking = 0.0f;  // extra space after every character, as a fraction of size
+    float size = 12.0f;    // em height in view units
+    float weight = 400.0f; // variable weight axis (Sans and Serif)
+    float width = 100.0f;  // variable width axis, Sans only, clamped 50..150
+    uint8_t italic = 0;    // Serif is always italic; the flag only tells styles apart
+    float tracking = 0.0f; // extra space after every character, as a fraction of size
 };
 
 // Alignment of drawText; any other value behaves as Left.
