@@ -1,5 +1,7 @@
 #include "dsp/OnsetDetector.h"
 
+#include "dsp/SpanSums.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -17,6 +19,22 @@ constexpr float kFluxMargin = 0.5f;
 // Below this weighted energy the input counts as silent.
 constexpr float kSilentEnergy = 1e-12f;
 
+// Adds each bin's power to its band. Neighbouring bins share a band, so the bins are taken
+// in runs of one band and each run is summed in vector lanes: adding bin by bin into the
+// band's slot would make every addition wait for the previous one's store.
+void gatherBandEnergy(const float* magnitude, int numBins, const int* bandMap,
+                      float (&bandEnergy)[OnsetDetector::kBands]) {
+    int begin = 0;
+    while (begin < numBins) {
+        const int band = bandMap[begin];
+        int end = begin + 1;
+        while (end < numBins && bandMap[end] == band)
+            ++end;
+        bandEnergy[band] += spans::sumOfSquares(magnitude + begin, end - begin);
+        begin = end;
+    }
+}
+
 } // namespace
 
 void OnsetDetector::reset() {
@@ -29,9 +47,7 @@ void OnsetDetector::reset() {
 
 bool OnsetDetector::detect(const FrameAnalysis& analysis, int numBins, const int* bandMap) {
     float bandEnergy[kBands] = {};
-    const float* magnitude = analysis.magnitude.data();
-    for (int k = 0; k < numBins; ++k)
-        bandEnergy[bandMap[k]] += magnitude[k] * magnitude[k];
+    gatherBandEnergy(analysis.magnitude.data(), numBins, bandMap, bandEnergy);
 
     float flux = 0.0f;
     for (int b = 0; b < kBands; ++b) {
