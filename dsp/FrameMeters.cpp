@@ -1,5 +1,7 @@
 #include "dsp/FrameMeters.h"
 
+#include "dsp/SpanSums.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -24,13 +26,33 @@ float levelFor(float sum, float reference) {
 void FrameMeters::prepare(int channelCount, int frameLength, const int* bandOfBin) {
     channels = std::max(channelCount, 1);
     fftSize = frameLength;
-    displayBand.assign(bandOfBin, bandOfBin + fftSize / 2 + 1);
+    // Bins come in runs of one band, so each run is summed as a whole rather than bin by bin.
+    runs.clear();
+    const int numBins = fftSize / 2 + 1;
+    for (int begin = 0; begin < numBins;) {
+        int end = begin + 1;
+        while (end < numBins && bandOfBin[end] == bandOfBin[begin])
+            ++end;
+        runs.push_back({bandOfBin[begin], begin, end});
+        begin = end;
+    }
     fresh = false;
+}
+
+float FrameMeters::accumulateBands(const float* magnitude, float share, float* bandEnergy) const {
+    float total = 0.0f;
+    for (const BandRun& run : runs) {
+        const float power = share * spans::sumOfSquares(magnitude + run.begin, run.end - run.begin);
+        total += power;
+        if (run.band >= 0)
+            bandEnergy[run.band] += power;
+    }
+    return total;
 }
 
 void FrameMeters::update(const FrameAnalysis* const* analysesA,
                          const FrameAnalysis* const* analysesB) {
-    if (displayBand.empty())
+    if (runs.empty())
         return; // not prepared
     std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
     std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
@@ -39,23 +61,11 @@ void FrameMeters::update(const FrameAnalysis* const* analysesA,
 
     // Means over channels, so a stereo pair of one signal reads like the mono signal.
     const float share = 1.0f / static_cast<float>(channels);
-    const int numBins = fftSize / 2 + 1;
-    const int* band = displayBand.data();
     float sumA = 0.0f;
     float sumB = 0.0f;
     for (int c = 0; c < channels; ++c) {
-        const float* magnitudeA = analysesA[c]->magnitude.data();
-        const float* magnitudeB = analysesB[c]->magnitude.data();
-        for (int k = 0; k < numBins; ++k) {
-            const float powerA = magnitudeA[k] * magnitudeA[k] * share;
-            const float powerB = magnitudeB[k] * magnitudeB[k] * share;
-            sumA += powerA;
-            sumB += powerB;
-            if (band[k] >= 0) {
-                meters.bandEnergyA[band[k]] += powerA;
-                meters.bandEnergyB[band[k]] += powerB;
-            }
-        }
+        sumA += accumulateBands(analysesA[c]->magnitude.data(), share, meters.bandEnergyA);
+        sumB += accumulateBands(analysesB[c]->magnitude.data(), share, meters.bandEnergyB);
         meters.weightedEnergyA += share * analysesA[c]->energy;
         meters.weightedEnergyB += share * analysesB[c]->energy;
     }

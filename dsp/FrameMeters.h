@@ -14,7 +14,7 @@ struct MeterBlock {
     float bandEnergyB[kDisplayBands] = {};
     float weightedEnergyA = 0.0f;
     float weightedEnergyB = 0.0f;
-    float levelA = 0.0f;  // 1 + dB/60 relative to a full-scale sine, clamped to 0..1
+    float levelA = 0.0f; // 1 + dB/60 relative to a full-scale sine, clamped to 0..1
     float levelB = 0.0f;
 };
 static_assert(sizeof(MeterBlock) == 260 * sizeof(float));
@@ -22,7 +22,7 @@ static_assert(sizeof(MeterBlock) == 260 * sizeof(float));
 // Condenses every channel's analyses of A and B into the meter block after each frame.
 class FrameMeters {
 public:
-    // Any thread; allocates nothing beyond a copy of the band map. displayBand has fftSize/2 + 1 entries.
+    // Any thread; allocates only a table of the band map. displayBand has fftSize/2 + 1 entries.
     void prepare(int channels, int fftSize, const int* displayBand);
 
     // Audio thread; never allocates. Clears only the fresh flag; the values stay for the editor.
@@ -41,9 +41,19 @@ public:
     const MeterBlock& block() const { return meters; }
 
 private:
+    // Consecutive bins [begin, end) of one display band (-1: outside every band).
+    struct BandRun {
+        int band;
+        int begin;
+        int end;
+    };
+
+    // Adds one channel's powers, scaled by share, to the band energies; returns their total.
+    float accumulateBands(const float* magnitude, float share, float* bandEnergy) const;
+
     int channels = 1;
     int fftSize = 0;
-    std::vector<int> displayBand;
+    std::vector<BandRun> runs;
     MeterBlock meters;
     bool fresh = false;
 };
