@@ -1,6 +1,10 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/PartialsInternals.h"
 
+#include "algorithms/SpectrumScan.h"
+
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -10,10 +14,7 @@ namespace tav {
 namespace partials {
 namespace {
 
-constexpr int kKernelSteps = 32;   // table entries per bin
-constexpr int kKernelCentre = 128; // table index of offset 0
-constexpr int kKernelLast = 256;   // table index of offset +4
-constexpr int kKernelReach = 4;    // bins on each side of a partial's frequency
+constexpr int kKernelReach = 4; // bins on each side of a partial's frequency
 // Peaks below this fraction of the frame's largest magnitude are not partials.
 constexpr float kPeakFloor = 0.0016f;
 // A peak whose main lobe seen from its reassigned frequency is weaker than this is no sinusoid.
@@ -44,50 +45,69 @@ void WindowKernel::build(int fftSize) {
         windowSum += window[static_cast<std::size_t>(k)];
     }
     // The zero-phase window is even, so its transform is too: compute one half, mirror the other.
-    for (int i = kKernelCentre; i <= kKernelLast; ++i) {
-        const double offset = static_cast<double>(i) / kKernelSteps - kKernelReach;
+    for (int i = kCentre; i <= kLast; ++i) {
+        const double offset = static_cast<double>(i) / kSteps - kKernelReach;
         double sum = 0.0;
         for (int k = 0; k < fftSize; ++k)
             sum += window[static_cast<std::size_t>(k)] * std::cos(twoPi * offset * (k - n / 2) / n);
         const auto value = static_cast<float>(sum / windowSum);
         values[static_cast<std::size_t>(i)] = value;
-        values[static_cast<std::size_t>(2 * kKernelCentre - i)] = value;
+        values[static_cast<std::size_t>(2 * kCentre - i)] = value;
     }
-    values[kKernelLast + 1] = values[kKernelLast];
+    values[kLast + 1] = values[kLast];
 }
 
-float WindowKernel::at(float offsetBins) const {
-    const float t =
-        offsetBins * static_cast<float>(kKernelSteps) + static_cast<float>(kKernelCentre);
-    if (!(t > 0.0f && t < static_cast<float>(kKernelLast)))
-        return 0.0f;
-    const auto i = static_cast<std::size_t>(t);
-    return values[i] + (values[i + 1] - values[i]) * (t - static_cast<float>(i));
+namespace {
+
+// Bit k of the result is set when bin j + k stands at or above the floor and above its lower
+// neighbour, and no lower than its upper one.
+int peakMask(const float* magnitude, int j, __m128 floor) {
+    const __m128 m = _mm_loadu_ps(magnitude + j);
+    const __m128 below = _mm_loadu_ps(magnitude + j - 1);
+    const __m128 above = _mm_loadu_ps(magnitude + j + 1);
+    const __m128 peak = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(m, floor), _mm_cmpgt_ps(m, below)),
+                                   _mm_cmpge_ps(m, above));
+    return _mm_movemask_ps(peak);
 }
+
+// Appends bin j as a candidate when its reassigned frequency shows a sinusoid. The phase field
+// holds the bin for now: only the kept candidates need the arctangent.
+void considerPeak(const FrameAnalysis& x, int j, const WindowKernel& kernel, Partial* candidates,
+                  int& count) {
+    const float f = x.frequency[static_cast<std::size_t>(j)];
+    const float offset = f - static_cast<float>(j);
+    if (std::fabs(offset) > 1.0f)
+        return;
+    const float g = kernel.at(offset);
+    if (g < kLeastKernel)
+        return;
+    candidates[count++] = {f, x.magnitude[static_cast<std::size_t>(j)] / g, static_cast<float>(j)};
+}
+
+} // namespace
 
 int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel,
                  Partial* candidates, Partial* partials) {
     if (numBins <= 2)
         return 0;
     const float* magnitude = x.magnitude.data();
-    const float largest = *std::max_element(magnitude + 1, magnitude + numBins - 1);
+    const float largest = largestOf(magnitude + 1, numBins - 2);
     if (!(largest > 0.0f))
         return 0;
-    const float floor = kPeakFloor * largest;
+    const __m128 floor = _mm_set1_ps(kPeakFloor * largest);
+    const int lastPeakBin = numBins - 2;
     int count = 0;
-    for (int j = 1; j <= numBins - 2; ++j) {
+    int j = 1;
+    // Four bins at a time while the upper neighbours exist; most groups hold no peak.
+    for (; j + 3 <= lastPeakBin; j += 4) {
+        for (int mask = peakMask(magnitude, j, floor); mask != 0; mask &= mask - 1)
+            considerPeak(x, j + __builtin_ctz(static_cast<unsigned>(mask)), kernel, candidates,
+                         count);
+    }
+    for (; j <= lastPeakBin; ++j) {
         const float m = magnitude[j];
-        if (!(m >= floor && m > magnitude[j - 1] && m >= magnitude[j + 1]))
-            continue;
-        const float f = x.frequency[static_cast<std::size_t>(j)];
-        const float offset = f - static_cast<float>(j);
-        if (std::fabs(offset) > 1.0f)
-            continue;
-        const float g = kernel.at(offset);
-        if (g < kLeastKernel)
-            continue;
-        const auto k = static_cast<std::size_t>(j);
-        candidates[count++] = {f, m / g, std::atan2(x.im[k], x.re[k])};
+        if (m >= _mm_cvtss_f32(floor) && m > magnitude[j - 1] && m >= magnitude[j + 1])
+            considerPeak(x, j, kernel, candidates, count);
     }
     if (count > kMaxPartials) {
         std::nth_element(candidates, candidates + kMaxPartials - 1, candidates + count,
@@ -96,6 +116,10 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
     }
     std::copy(candidates, candidates + count, partials);
     std::sort(partials, partials + count, byFrequency);
+    for (int p = 0; p < count; ++p) {
+        const auto k = static_cast<std::size_t>(partials[p].phase);
+        partials[p].phase = std::atan2(x.im[k], x.re[k]);
+    }
     return count;
 }
 
@@ -123,26 +147,59 @@ void IntervalEstimator::reset() {
 
 // The first kVoters partials at or above one bin fill the slots; a later, strictly stronger
 // partial replaces the weakest slot (the earliest of equally weak ones).
+// The weakest slot only changes when it is replaced, so it is searched for only then.
 int IntervalEstimator::pickVoters(const Partial* list, int count, Partial* voters) {
+    auto findWeakest = [voters] {
+        int weakest = 0;
+        for (int s = 1; s < kVoters; ++s) {
+            if (voters[s].amplitude < voters[weakest].amplitude)
+                weakest = s;
+        }
+        return weakest;
+    };
     int filled = 0;
+    int weakest = 0;
     for (int p = 0; p < count; ++p) {
         const Partial& partial = list[p];
         if (partial.frequency < 1.0f)
             continue;
         if (filled < kVoters) {
             voters[filled++] = partial;
+            if (filled == kVoters)
+                weakest = findWeakest();
             continue;
         }
-        int weakest = 0;
-        for (int s = 1; s < kVoters; ++s) {
-            if (voters[s].amplitude < voters[weakest].amplitude)
-                weakest = s;
-        }
-        if (partial.amplitude > voters[weakest].amplitude)
+        if (partial.amplitude > voters[weakest].amplitude) {
             voters[weakest] = partial;
+            weakest = findWeakest();
+        }
     }
     return filled;
 }
+
+namespace {
+
+// Round half away from zero of a value well inside the int range, as lroundf does.
+long roundToLong(float v) {
+    const int truncated = _mm_cvttss_si32(_mm_set_ss(v));
+    const float rest = v - static_cast<float>(truncated); // exact for |v| < 2^23
+    return truncated + (rest >= 0.5f ? 1 : 0) - (rest <= -0.5f ? 1 : 0);
+}
+
+// lroundf(24 log2(b / a)). From the two logarithms the product is off by far less than 1e-3
+// (a few float roundings), so away from a rounding boundary it is rounded from them directly;
+// near one the quotient is formed exactly as written.
+long quarterToneStep(float frequencyA, float logA, float frequencyB, float logB) {
+    const float approximate = kQuarterTonesPerOctave * (logB - logA);
+    if (std::fabs(approximate) < 1e6f) {
+        const long nearest = roundToLong(approximate);
+        if (std::fabs(std::fabs(approximate - static_cast<float>(nearest)) - 0.5f) > 1e-3f)
+            return nearest;
+    }
+    return std::lroundf(kQuarterTonesPerOctave * std::log2(frequencyB / frequencyA));
+}
+
+} // namespace
 
 void IntervalEstimator::update(const Partial* a, int countA, const Partial* b, int countB) {
     if (countA <= 0 || countB <= 0)
@@ -150,14 +207,23 @@ void IntervalEstimator::update(const Partial* a, int countA, const Partial* b, i
     const int votersA = pickVoters(a, countA, strongestA.data());
     const int votersB = pickVoters(b, countB, strongestB.data());
 
+    // One logarithm per voter instead of one per pair.
+    std::array<float, kVoters> logA{}, logB{};
+    for (int i = 0; i < votersA; ++i)
+        logA[static_cast<std::size_t>(i)] =
+            std::log2(strongestA[static_cast<std::size_t>(i)].frequency);
+    for (int j = 0; j < votersB; ++j)
+        logB[static_cast<std::size_t>(j)] =
+            std::log2(strongestB[static_cast<std::size_t>(j)].frequency);
+
     std::array<float, kIntervalCells> cells{};
     bool anyVote = false;
     for (int i = 0; i < votersA; ++i) {
         const Partial& pa = strongestA[static_cast<std::size_t>(i)];
         for (int j = 0; j < votersB; ++j) {
             const Partial& pb = strongestB[static_cast<std::size_t>(j)];
-            const long step =
-                std::lroundf(kQuarterTonesPerOctave * std::log2(pb.frequency / pa.frequency));
+            const long step = quarterToneStep(pa.frequency, logA[static_cast<std::size_t>(i)],
+                                              pb.frequency, logB[static_cast<std::size_t>(j)]);
             if (step < -kCentreCell || step > kCentreCell)
                 continue;
             cells[static_cast<std::size_t>(step + kCentreCell)] +=
@@ -243,10 +309,13 @@ public:
 
 private:
     void align(int countA, int countB);
+    void alignDiagonal(int d, int first, int last, int countB, const float* twoBack,
+                       const float* oneBack, float* current);
     void backtrace(int countA, int countB, float x);
     void continuePhases(bool onset);
     void synthesise(float* outRe, float* outIm) const;
     void mixResiduals(float x, float* outRe, float* outIm) const;
+    static double bandEnergy(const float* re, const float* im, int first, int end);
 
     std::size_t cell(int i, int j) const { return static_cast<std::size_t>(i * kTableSide + j); }
 
@@ -256,9 +325,11 @@ private:
     partials::WindowKernel kernel;
     std::vector<float> residualARe, residualAIm, residualBRe, residualBIm;
     std::vector<Partial> candidates;
-    std::vector<int> bandOfBin;
+    std::array<int, kBands> bandEnd{}; // one past the last bin of each residual band
     std::vector<std::uint8_t> steps;
-    std::vector<float> costs;
+    // Alignment scratch, three floats of slack for four-wide reads past the last cell.
+    std::array<std::array<float, kTableSide + 3>, 3> diagonals{};
+    std::array<float, kMaxPartials + 3> alignLogA{}, alignLogB{};
     std::array<Partial, kMaxPartials> partialsA{}, partialsB{};
     std::array<MorphedPartial, kMaxOutputPartials> current{}, previous{};
     int currentCount = 0;
@@ -276,14 +347,17 @@ void Partials::prepare(int fftSize, int hopSize, double sampleRate) {
     residualBIm.assign(bins, 0.0f);
     candidates.assign(bins, Partial{});
     steps.assign(static_cast<std::size_t>(kTableSide * kTableSide), 0);
-    costs.assign(static_cast<std::size_t>(kTableSide * kTableSide), 0.0f);
     // Third-octave bands counted from 50 Hz; everything below 50 Hz falls in band 0.
-    bandOfBin.assign(bins, 0);
+    // The band number never falls as the bins ascend.
+    bandEnd.fill(0);
     const double binHz = sampleRate * (1.0 / fftSize);
-    for (std::size_t k = 0; k < bins; ++k) {
+    for (int k = 0; k < numBins; ++k) {
         const double hz = std::max(binHz * static_cast<double>(k), 50.0);
-        bandOfBin[k] = std::clamp(static_cast<int>(3.0 * std::log2(hz * 0.02)), 0, kBands - 1);
+        const int band = std::clamp(static_cast<int>(3.0 * std::log2(hz * 0.02)), 0, kBands - 1);
+        bandEnd[static_cast<std::size_t>(band)] = k + 1;
     }
+    for (std::size_t band = 1; band < kBands; ++band)
+        bandEnd[band] = std::max(bandEnd[band], bandEnd[band - 1]);
     reset();
 }
 
@@ -331,42 +405,77 @@ void Partials::process(const MorphContext& ctx, float* outRe, float* outIm) {
 
 // Edit-distance table between the two frequency-ordered lists; a pair costs its distance in
 // octaves after removing the estimated interval, an unpaired partial a fixed gap cost.
+// The table is filled one anti-diagonal (i + j constant) at a time: its cells depend only on
+// the two diagonals before it, so four of them are decided at once instead of each waiting for
+// its left neighbour. Costs live in three rolling diagonals indexed by i; every cell does the
+// scalar arithmetic and comparisons exactly, so the decisions are those of the row-wise table.
 void Partials::align(int countA, int countB) {
     const float interval = intervals.interval();
-    std::array<float, kMaxPartials> logB{};
+    // logA[i - 1] for row i; logB reversed so that a diagonal reads it in ascending i.
+    for (int i = 0; i < countA; ++i)
+        alignLogA[static_cast<std::size_t>(i)] =
+            std::log2(
+                std::max(partialsA[static_cast<std::size_t>(i)].frequency, kLowestFrequency)) +
+            interval;
     for (int j = 0; j < countB; ++j)
-        logB[static_cast<std::size_t>(j)] =
+        alignLogB[static_cast<std::size_t>(countB - 1 - j)] =
             std::log2(std::max(partialsB[static_cast<std::size_t>(j)].frequency, kLowestFrequency));
 
-    costs[cell(0, 0)] = 0.0f;
-    for (int i = 1; i <= countA; ++i) {
-        costs[cell(i, 0)] = kGapCost * static_cast<float>(i);
-        steps[cell(i, 0)] = kAOnly;
-    }
-    for (int j = 1; j <= countB; ++j) {
-        costs[cell(0, j)] = kGapCost * static_cast<float>(j);
-        steps[cell(0, j)] = kBOnly;
-    }
-    for (int i = 1; i <= countA; ++i) {
-        const float logA = std::log2(std::max(partialsA[static_cast<std::size_t>(i - 1)].frequency,
-                                              kLowestFrequency)) +
-                           interval;
-        for (int j = 1; j <= countB; ++j) {
-            const float pair =
-                std::fabs(logA - logB[static_cast<std::size_t>(j - 1)]) + costs[cell(i - 1, j - 1)];
-            const float up = costs[cell(i - 1, j)] + kGapCost;
-            const float left = costs[cell(i, j - 1)] + kGapCost;
-            if (pair <= up && pair <= left) {
-                costs[cell(i, j)] = pair;
-                steps[cell(i, j)] = kPair;
-            } else if (up > left) {
-                costs[cell(i, j)] = left;
-                steps[cell(i, j)] = kBOnly;
-            } else {
-                costs[cell(i, j)] = up;
-                steps[cell(i, j)] = kAOnly;
-            }
+    float* twoBack = diagonals[0].data();
+    float* oneBack = diagonals[1].data();
+    float* current = diagonals[2].data();
+    for (int d = 0; d <= countA + countB; ++d) {
+        const int first = std::max(1, d - countB);
+        const int last = std::min(countA, d - 1);
+        if (first <= last)
+            alignDiagonal(d, first, last, countB, twoBack, oneBack, current);
+        // The edges after the inner cells, whose four-wide stores may run past `last`.
+        if (d <= countA) {
+            current[d] = kGapCost * static_cast<float>(d);
+            if (d > 0)
+                steps[cell(d, 0)] = kAOnly;
         }
+        if (d <= countB) {
+            current[0] = kGapCost * static_cast<float>(d);
+            if (d > 0)
+                steps[cell(0, d)] = kBOnly;
+        }
+        float* const freed = twoBack;
+        twoBack = oneBack;
+        oneBack = current;
+        current = freed;
+    }
+}
+
+// Cells (i, d - i) for i = first..last; the costs of cells up to three past `last` are
+// scratch.
+void Partials::alignDiagonal(int d, int first, int last, int countB, const float* twoBack,
+                             const float* oneBack, float* current) {
+    const __m128 gap = _mm_set1_ps(kGapCost);
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128i aOnly = _mm_set1_epi32(kAOnly);
+    const __m128i bOnly = _mm_set1_epi32(kBOnly);
+    const float* logB = alignLogB.data() + (countB - d);
+    for (int i = first; i <= last; i += 4) {
+        const __m128 distance = _mm_andnot_ps(
+            signBit, _mm_sub_ps(_mm_loadu_ps(&alignLogA[static_cast<std::size_t>(i - 1)]),
+                                _mm_loadu_ps(logB + i)));
+        const __m128 pair = _mm_add_ps(distance, _mm_loadu_ps(twoBack + i - 1));
+        const __m128 up = _mm_add_ps(_mm_loadu_ps(oneBack + i - 1), gap);
+        const __m128 left = _mm_add_ps(_mm_loadu_ps(oneBack + i), gap);
+        const __m128 pairWins = _mm_and_ps(_mm_cmple_ps(pair, up), _mm_cmple_ps(pair, left));
+        const __m128 leftWins = _mm_cmpgt_ps(up, left);
+        const __m128 gapCost = _mm_or_ps(_mm_and_ps(leftWins, left), _mm_andnot_ps(leftWins, up));
+        _mm_storeu_ps(current + i,
+                      _mm_or_ps(_mm_and_ps(pairWins, pair), _mm_andnot_ps(pairWins, gapCost)));
+        const __m128i gapStep = _mm_or_si128(_mm_and_si128(_mm_castps_si128(leftWins), bOnly),
+                                             _mm_andnot_si128(_mm_castps_si128(leftWins), aOnly));
+        alignas(16) std::int32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
+                        _mm_andnot_si128(_mm_castps_si128(pairWins), gapStep));
+        const int count = std::min(4, last - i + 1);
+        for (int k = 0; k < count; ++k)
+            steps[cell(i + k, d - i - k)] = static_cast<std::uint8_t>(lanes[k]);
     }
 }
 
@@ -454,15 +563,16 @@ void Partials::synthesise(float* outRe, float* outIm) const {
 
 // Equal-power crossfade of the two residuals, each band first brought to the geometric
 // interpolation of the two band energies (gain at most 8).
+// Bands are runs of ascending bins, so each is summed and scaled as one plain loop.
 void Partials::mixResiduals(float x, float* outRe, float* outIm) const {
     std::array<double, kBands> energyA{}, energyB{};
-    for (int k = 0; k < numBins; ++k) {
-        const auto i = static_cast<std::size_t>(k);
-        const auto band = static_cast<std::size_t>(bandOfBin[i]);
-        energyA[band] += static_cast<double>(residualARe[i]) * residualARe[i] +
-                         static_cast<double>(residualAIm[i]) * residualAIm[i];
-        energyB[band] += static_cast<double>(residualBRe[i]) * residualBRe[i] +
-                         static_cast<double>(residualBIm[i]) * residualBIm[i];
+    int bandStart = 0;
+    for (std::size_t band = 0; band < kBands; ++band) {
+        energyA[band] =
+            bandEnergy(residualARe.data(), residualAIm.data(), bandStart, bandEnd[band]);
+        energyB[band] =
+            bandEnergy(residualBRe.data(), residualBIm.data(), bandStart, bandEnd[band]);
+        bandStart = bandEnd[band];
     }
     std::array<float, kBands> gainA{}, gainB{};
     for (std::size_t band = 0; band < kBands; ++band) {
@@ -478,14 +588,33 @@ void Partials::mixResiduals(float x, float* outRe, float* outIm) const {
     }
     const float weightA = std::sqrt(1.0f - x);
     const float weightB = std::sqrt(x);
-    for (int k = 0; k < numBins; ++k) {
-        const auto i = static_cast<std::size_t>(k);
-        const auto band = static_cast<std::size_t>(bandOfBin[i]);
+    bandStart = 0;
+    for (std::size_t band = 0; band < kBands; ++band) {
         const float a = weightA * gainA[band];
         const float b = weightB * gainB[band];
-        outRe[k] += b * residualBRe[i] + a * residualARe[i];
-        outIm[k] += b * residualBIm[i] + a * residualAIm[i];
+        for (int k = bandStart; k < bandEnd[band]; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            outRe[k] += b * residualBRe[i] + a * residualARe[i];
+            outIm[k] += b * residualBIm[i] + a * residualAIm[i];
+        }
+        bandStart = bandEnd[band];
     }
+}
+
+// Sum of re^2 + im^2 over bins first..end-1 in double, in two interleaved running sums so that
+// consecutive bins do not wait for each other's addition.
+double Partials::bandEnergy(const float* re, const float* im, int first, int end) {
+    double even = 0.0;
+    double odd = 0.0;
+    int k = first;
+    for (; k + 2 <= end; k += 2) {
+        even += static_cast<double>(re[k]) * re[k] + static_cast<double>(im[k]) * im[k];
+        odd +=
+            static_cast<double>(re[k + 1]) * re[k + 1] + static_cast<double>(im[k + 1]) * im[k + 1];
+    }
+    if (k < end)
+        even += static_cast<double>(re[k]) * re[k] + static_cast<double>(im[k]) * im[k];
+    return even + odd;
 }
 
 } // namespace
