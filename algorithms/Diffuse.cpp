@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <emmintrin.h>
+
 namespace tav {
 namespace {
 
@@ -23,10 +25,41 @@ constexpr int kBucketCount = 192;
 // part in the integration. Coarser buckets let a weaker neighbour of a peak (popped first, as
 // the last pushed) lead the integration and detune steady partials by up to half a bin.
 constexpr float kBucketsPerNeper = 16.0f;
+constexpr float kLowestLevel = static_cast<float>(kBucketCount - 1);
 constexpr std::uint32_t kRandomSeed = 0x2545F491u;
 constexpr float kRandomToPhase = 1.4629181e-9f; // 2 pi / 2^32
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kOneOverTwoPi = 0.15915494f;
+
+// Queue level of a key (a log magnitude): 191 within 1/16 neper of the peak, one level lower
+// for each 1/16 neper below it, 0 for anything quieter, above the peak counting as the peak.
+// The level is limited before the conversion so that no key (not even NaN, which lands at
+// level 0) can overflow the integer.
+int bucketOf(float key, float peakLog) {
+    float levelsDown = (key - peakLog) * -kBucketsPerNeper;
+    levelsDown = levelsDown < kLowestLevel ? levelsDown : kLowestLevel;
+    levelsDown = levelsDown > 0.0f ? levelsDown : 0.0f;
+    return kBucketCount - 1 - static_cast<int>(levelsDown);
+}
+
+// The same for a whole array, four keys per step; kept apart from the integration so that the
+// level arithmetic is off the integration's chain of dependent loads.
+void bucketsOf(const float* keys, float peakLog, int count, int* buckets) {
+    const __m128 peak = _mm_set1_ps(peakLog);
+    const __m128 scale = _mm_set1_ps(-kBucketsPerNeper);
+    const __m128 lowest = _mm_set1_ps(kLowestLevel);
+    const __m128i topLevel = _mm_set1_epi32(kBucketCount - 1);
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+        __m128 levelsDown = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(keys + k), peak), scale);
+        // minps answers its second operand for NaN, as the scalar form does.
+        levelsDown = _mm_max_ps(_mm_min_ps(levelsDown, lowest), _mm_setzero_ps());
+        const __m128i bucket = _mm_sub_epi32(topLevel, _mm_cvttps_epi32(levelsDown));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buckets + k), bucket);
+    }
+    for (; k < count; ++k)
+        buckets[k] = bucketOf(keys[k], peakLog);
+}
 
 // A soft blur through the middle of the Morph range: interpolates blurred magnitudes in the
 // square-root domain and rebuilds the phases from the magnitudes alone (phase-gradient heap
@@ -52,9 +85,8 @@ public:
         pending.assign(n, 0);
         squareSums.assign(n + 1, 0.0);
         queueItems.assign(2 * n + 2, QueueItem{});
+        buckets.assign(n, 0);
         bucketHeads.fill(-1);
-        itemCount = 0;
-        topBucket = 0;
         reset();
     }
 
@@ -111,6 +143,44 @@ private:
         int bin = 0;
         int next = -1;
         std::uint8_t fromCurrentFrame = 0;
+    };
+
+    // One frame's bucket queue over the object's storage: 192 levels of intrusive LIFO lists,
+    // the loudest level on top. It lives on the stack during the integration so that its
+    // counters stay in registers; as members, every store into the int arrays could alias
+    // them and force a reload.
+    class BucketQueue {
+    public:
+        BucketQueue(int* heads, QueueItem* items) : heads(heads), items(items) {
+            std::fill(heads, heads + kBucketCount, -1);
+        }
+
+        void push(int bin, bool fromCurrentFrame, int bucket) {
+            QueueItem& item = items[count];
+            item.bin = bin;
+            item.fromCurrentFrame = fromCurrentFrame ? 1 : 0;
+            item.next = heads[bucket];
+            heads[bucket] = count;
+            ++count;
+            top = std::max(top, bucket);
+        }
+
+        // Index of the loudest waiting item (the last pushed within its bucket), -1 when empty.
+        int pop() {
+            while (top >= 0 && heads[top] < 0)
+                --top;
+            if (top < 0)
+                return -1;
+            const int index = heads[top];
+            heads[top] = items[index].next;
+            return index;
+        }
+
+    private:
+        int* heads;
+        QueueItem* items;
+        int count = 0;
+        int top = 0;
     };
 
     // Half the L1 distance between the two magnitude shapes, each normalised to unit sum.
@@ -187,89 +257,58 @@ private:
         }
     }
 
-    int bucketOf(float key) const {
-        // Limited before the conversion so that no key (not even NaN) can overflow the integer;
-        // a key above the peak counts as the peak.
-        float levelsDown = (key - peakLog) * -kBucketsPerNeper;
-        if (!(levelsDown < static_cast<float>(kBucketCount)))
-            levelsDown = static_cast<float>(kBucketCount);
-        levelsDown = std::max(levelsDown, -1.0f);
-        const int bucket = kBucketCount - 1 - static_cast<int>(levelsDown);
-        return std::clamp(bucket, 0, kBucketCount - 1);
-    }
-
-    void push(int bin, bool fromCurrentFrame, float key) {
-        const int bucket = bucketOf(key);
-        QueueItem& item = queueItems[static_cast<std::size_t>(itemCount)];
-        item.bin = bin;
-        item.fromCurrentFrame = fromCurrentFrame ? 1 : 0;
-        item.next = bucketHeads[static_cast<std::size_t>(bucket)];
-        bucketHeads[static_cast<std::size_t>(bucket)] = itemCount;
-        ++itemCount;
-        topBucket = std::max(topBucket, bucket);
-    }
-
-    // Index of the loudest waiting item (the last pushed within its bucket), -1 when empty.
-    int pop() {
-        while (topBucket >= 0 && bucketHeads[static_cast<std::size_t>(topBucket)] < 0)
-            --topBucket;
-        if (topBucket < 0)
-            return -1;
-        const int index = bucketHeads[static_cast<std::size_t>(topBucket)];
-        bucketHeads[static_cast<std::size_t>(topBucket)] =
-            queueItems[static_cast<std::size_t>(index)].next;
-        return index;
-    }
-
-    // Assigns a phase to a waiting bin and queues it to pass the phase on to its neighbours.
-    void settle(int bin, float value, int& remaining) {
-        const auto p = static_cast<std::size_t>(bin);
-        phase[p] = value;
-        pending[p] = 0;
-        --remaining;
-        push(bin, true, logMagnitude[p]);
-    }
-
     // Phase-gradient heap integration: loud bins first, each continuing its own phase from the
     // previous frame or passing it along the frequency axis to a quieter neighbour.
     void integratePhases() {
-        bucketHeads.fill(-1);
-        itemCount = 0;
-        topBucket = 0;
         const float threshold = peakLog - kPhaseRangeNepers;
+        BucketQueue queue(bucketHeads.data(), queueItems.data());
+        int* const bucket = buckets.data();
 
+        // Every audible bin waits, first as an entry standing for its previous frame.
+        bucketsOf(lastLogMagnitude.data(), peakLog, numBins, bucket);
         int remaining = 0;
         for (int k = 0; k < numBins; ++k) {
             const auto p = static_cast<std::size_t>(k);
             const bool audible = logMagnitude[p] > threshold;
             pending[p] = audible ? 1 : 0;
             if (audible) {
-                push(k, false, lastLogMagnitude[p]);
+                queue.push(k, false, bucket[k]);
                 ++remaining;
             }
         }
+        bucketsOf(logMagnitude.data(), peakLog, numBins, bucket);
+
+        float* const phases = phase.data();
+        const float* const last = lastPhase.data();
+        const float* const advance = timeDerivative.data();
+        const float* const lastAdvance = lastTimeDerivative.data();
+        const float* const slope = frequencyDerivative.data();
+        std::uint8_t* const waiting = pending.data();
+        const int top = numBins - 1;
+
+        // Assigns a phase to a waiting bin and queues it to pass the phase on to its neighbours.
+        const auto settle = [&](int bin, float value) {
+            phases[bin] = value;
+            waiting[bin] = 0;
+            --remaining;
+            queue.push(bin, true, bucket[bin]);
+        };
 
         while (remaining > 0) {
-            const int index = pop();
+            const int index = queue.pop();
             if (index < 0)
                 break;
             const QueueItem item = queueItems[static_cast<std::size_t>(index)];
             const int m = item.bin;
-            const auto pm = static_cast<std::size_t>(m);
             if (!item.fromCurrentFrame) {
-                if (pending[pm])
-                    settle(m, lastPhase[pm] + (lastTimeDerivative[pm] + timeDerivative[pm]) * 0.5f,
-                           remaining);
+                if (waiting[m])
+                    settle(m, last[m] + (lastAdvance[m] + advance[m]) * 0.5f);
                 continue;
             }
-            if (m + 1 < numBins && pending[pm + 1])
-                settle(m + 1,
-                       phase[pm] + (frequencyDerivative[pm + 1] + frequencyDerivative[pm]) * 0.5f,
-                       remaining);
-            if (m >= 1 && pending[pm - 1])
-                settle(m - 1,
-                       phase[pm] - (frequencyDerivative[pm - 1] + frequencyDerivative[pm]) * 0.5f,
-                       remaining);
+            if (m < top && waiting[m + 1])
+                settle(m + 1, phases[m] + (slope[m + 1] + slope[m]) * 0.5f);
+            if (m >= 1 && waiting[m - 1])
+                settle(m - 1, phases[m] - (slope[m - 1] + slope[m]) * 0.5f);
         }
 
         for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
@@ -306,9 +345,8 @@ private:
     std::vector<std::uint8_t> pending;
     std::vector<double> squareSums;
     std::vector<QueueItem> queueItems;
+    std::vector<int> buckets; // queue level of each bin's key
     std::array<int, kBucketCount> bucketHeads{};
-    int itemCount = 0;
-    int topBucket = 0;
 };
 
 } // namespace
