@@ -1,6 +1,9 @@
 #include "dsp/StftEngine.h"
 
 #include "dsp/FrameGeometry.h"
+#include "dsp/SpanSums.h"
+
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +28,40 @@ constexpr float kCrossfadeStep = 0.16666667f;
 
 void clearArray(std::vector<float>& values) {
     std::fill(values.begin(), values.end(), 0.0f);
+}
+
+// x[i] *= gain for i in [0, count).
+void scale(float* x, float gain, int count) {
+    const __m128 g = _mm_set1_ps(gain);
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(x + i), g));
+    for (; i < count; ++i)
+        x[i] *= gain;
+}
+
+// out[i] = prior[i] + t[i] * w[i] for i in [0, count). out may be prior shifted down by any
+// distance: each step loads before it stores.
+void addProduct(const float* prior, const float* t, const float* w, float* out, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 product = _mm_mul_ps(_mm_loadu_ps(t + i), _mm_loadu_ps(w + i));
+        _mm_storeu_ps(out + i, _mm_add_ps(_mm_loadu_ps(prior + i), product));
+    }
+    for (; i < count; ++i)
+        out[i] = prior[i] + t[i] * w[i];
+}
+
+// out[i] = 0 + t[i] * w[i]: the sum a freshly cleared accumulator would hold.
+void startProduct(const float* t, const float* w, float* out, int count) {
+    const __m128 zero = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 product = _mm_mul_ps(_mm_loadu_ps(t + i), _mm_loadu_ps(w + i));
+        _mm_storeu_ps(out + i, _mm_add_ps(zero, product));
+    }
+    for (; i < count; ++i)
+        out[i] = 0.0f + t[i] * w[i];
 }
 
 } // namespace
@@ -218,11 +255,8 @@ void StftEngine::buildOutputSpectrum(StftChannel& channel, const MorphContext& c
 }
 
 float StftEngine::matchLoudness(StftChannel& channel, float morph, bool onset) {
-    const float* weight = analyzer.binWeight();
-    double outputEnergy = 0.0;
-    for (int k = 0; k < bins; ++k)
-        outputEnergy +=
-            static_cast<double>(weight[k]) * (outRe[k] * outRe[k] + outIm[k] * outIm[k]);
+    const double outputEnergy =
+        spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
     const double targetEnergy = static_cast<double>(channel.analysisA.energy) * (1.0 - morph) +
                                 static_cast<double>(channel.analysisB.energy) * morph;
 
@@ -250,10 +284,8 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, f
         weight = 1.0f - (1.0f - morph) * kEdgeSlope;
     }
     if (source == nullptr || weight <= 0.0f) {
-        for (int k = 0; k < bins; ++k) {
-            outRe[k] *= gain;
-            outIm[k] *= gain;
-        }
+        scale(outRe.data(), gain, bins);
+        scale(outIm.data(), gain, bins);
         return;
     }
     const float* sourceRe = source->re.data();
@@ -274,18 +306,17 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, f
 
 void StftEngine::overlapAdd(StftChannel& channel) {
     analyzer.fft().inverse(outRe.data(), outIm.data(), timeBuffer.data());
+    // One pass shifts the accumulator down by a hop, adds the windowed frame and starts the
+    // newest hop afresh. The frame is rotated back so that its centre sits mid-window.
     float* accumulator = channel.outputAccumulator.data();
-    const auto keep = static_cast<std::size_t>(frameSize - hop);
-    std::memmove(accumulator, accumulator + hop, keep * sizeof(float));
-    std::fill(accumulator + keep, accumulator + frameSize, 0.0f);
-    // Undo the analysis rotation that put the frame centre at index 0.
     const float* window = analyzer.synthesisWindow();
-    const int centre = frameSize / 2;
     const float* time = timeBuffer.data();
-    for (int i = 0; i < centre; ++i)
-        accumulator[i] += time[i + centre] * window[i];
-    for (int i = centre; i < frameSize; ++i)
-        accumulator[i] += time[i - centre] * window[i];
+    const int centre = frameSize / 2;
+    const int keep = frameSize - hop;
+    addProduct(accumulator + hop, time + centre, window, accumulator, centre);
+    addProduct(accumulator + centre + hop, time, window + centre, accumulator + centre,
+               keep - centre);
+    startProduct(time + keep - centre, window + keep, accumulator + keep, hop);
 }
 
 void StftEngine::advanceInputs(StftChannel& channel) {
