@@ -1,4 +1,5 @@
 #include "algorithms/AlgorithmMakers.h"
+#include "algorithms/VectorMath.h"
 
 #include <algorithm>
 #include <array>
@@ -78,10 +79,12 @@ public:
         distance = 0.0f;
 
         const auto n = static_cast<std::size_t>(numBins);
+        // Padded to whole groups of four for the vector passes; the padding stays zero.
+        const std::size_t padded = (n + 3) / 4 * 4;
         for (auto* array :
              {&magnitude, &blurredA, &blurredB, &logMagnitude, &lastLogMagnitude, &phase,
               &lastPhase, &timeDerivative, &lastTimeDerivative, &frequencyDerivative})
-            array->assign(n, 0.0f);
+            array->assign(padded, 0.0f);
         pending.assign(n, 0);
         squareSums.assign(n + 1, 0.0);
         queueItems.assign(2 * n + 2, QueueItem{});
@@ -125,10 +128,7 @@ public:
         else
             takeLouderPhases(a, b);
 
-        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
-            outRe[k] = std::cos(phase[k]) * magnitude[k];
-            outIm[k] = std::sin(phase[k]) * magnitude[k];
-        }
+        writeOutput(outRe, outIm);
         std::swap(logMagnitude, lastLogMagnitude);
         std::swap(phase, lastPhase);
         std::swap(timeDerivative, lastTimeDerivative);
@@ -311,11 +311,45 @@ private:
                 settle(m - 1, phases[m] - (slope[m - 1] + slope[m]) * 0.5f);
         }
 
-        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
+        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k)
             if (pending[k] || !(logMagnitude[k] > threshold))
                 phase[k] = nextRandomPhase();
-            phase[k] -= std::round(phase[k] * kOneOverTwoPi) * kTwoPi;
+        wrapPhases();
+    }
+
+    // Each phase to within half a turn of zero, so that the next frame's sums stay precise.
+    // Runs over the padded length: the padding holds zeros, which stay zeros.
+    void wrapPhases() {
+        const __m128 perTurn = _mm_set1_ps(kOneOverTwoPi);
+        const __m128 turn = _mm_set1_ps(kTwoPi);
+        for (std::size_t k = 0; k < phase.size(); k += 4) {
+            const __m128 p = _mm_loadu_ps(&phase[k]);
+            const __m128 turns = vecmath::roundHalfAway(_mm_mul_ps(p, perTurn));
+            _mm_storeu_ps(&phase[k], _mm_sub_ps(p, _mm_mul_ps(turns, turn)));
         }
+    }
+
+    // The target magnitudes under the phases, four bins at a time; the engine's arrays hold
+    // exactly numBins entries, so a last partial group goes through a local buffer.
+    void writeOutput(float* outRe, float* outIm) const {
+        int k = 0;
+        for (; k + 4 <= numBins; k += 4)
+            polarToCartesian(k, outRe + k, outIm + k);
+        if (k < numBins) {
+            float re[4], im[4];
+            polarToCartesian(k, re, im);
+            std::copy(re, re + (numBins - k), outRe + k);
+            std::copy(im, im + (numBins - k), outIm + k);
+        }
+    }
+
+    void polarToCartesian(int k, float* re, float* im) const {
+        const auto p = static_cast<std::size_t>(k);
+        __m128 sine, cosine;
+        vecmath::sinCos(_mm_loadu_ps(&phase[p]), sine, cosine);
+        const __m128 m = _mm_loadu_ps(&magnitude[p]);
+        _mm_storeu_ps(re, _mm_mul_ps(cosine, m));
+        _mm_storeu_ps(im, _mm_mul_ps(sine, m));
     }
 
     // xorshift32: cheap, and a reset repeats the same phases.
