@@ -3,7 +3,10 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 #include <utility>
 #include <vector>
@@ -16,6 +19,8 @@ constexpr float kInverseTwoPi = 0.15915494f;
 constexpr float kSilentEnergy = 1e-12f;
 // Regions quieter than this fraction of the frame's loudest bin do not decide the valleys.
 constexpr float kSegmentThreshold = 1e-5f;
+// Claimed spans up to this many spectra in total are settled by a plain scan.
+constexpr std::size_t kScanWidthFactor = 16;
 // A share left below this counts as used up.
 constexpr float kShareUsedUp = 1e-9f;
 // A claim from the previous frame carries its phase only to peaks at most this far (bins).
@@ -45,10 +50,27 @@ void addRotated(const float* re, const float* im, int count, float c, float s, f
     }
 }
 
+// lroundf of a frequency in bins, inline for the values a spectrum holds.
+int nearestBin(float frequency) {
+    if (!(frequency >= 0.0f && frequency < 1e6f))
+        return static_cast<int>(std::lroundf(frequency));
+    const int whole = static_cast<int>(frequency);
+    return whole + (frequency - static_cast<float>(whole) >= 0.5f ? 1 : 0);
+}
+
+// std::round (halves away from zero), inline for values well inside the int range; the
+// difference from the truncated value is exact there.
+float roundHalfAway(float v) {
+    if (!(std::fabs(v) < 1e6f))
+        return std::round(v);
+    const int whole = static_cast<int>(v);
+    const float rest = v - static_cast<float>(whole);
+    return static_cast<float>(whole + (rest >= 0.5f ? 1 : 0) - (rest <= -0.5f ? 1 : 0));
+}
+
 // The bins one drawn pair asks to hand its phase and frequency on to the next frame.
 struct Claim {
-    float amount = 0.0f; // the pair's transported share
-    int order = 0;       // position of the pair in the walk
+    float amount = 0.0f; // the pair's transported share, positive
     int first = 0;
     int last = 0; // one past the last bin
     float phase = 0.0f;
@@ -63,6 +85,7 @@ struct Segment {
     float peakFrequency = 0.0f;
     float share = 0.0f; // of the frame's total mass, 0..1
     float mass = 0.0f;
+    float logPeak = 0.0f; // ln of the peak frequency (at least kLowestPeakFrequency)
 };
 
 // The harmonics slide from A to B: both spectra are cut into peak regions, paired by the
@@ -97,6 +120,9 @@ private:
     void claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
                float targetFrequency);
     void settleClaims();
+    void settleByScan();
+    void settleBySort();
+    void sortClaimsByAmount();
     int findUnsettled(int bin);
 
     int numBins = 0;
@@ -104,8 +130,11 @@ private:
     std::vector<Segment> segmentsA, segmentsB;
     std::vector<float> lastPhase, lastFrequency;
     std::vector<float> nextPhase, nextFrequency;
-    std::vector<Claim> claims;      // this frame's pairs, in walk order until settled
-    std::vector<int> nextUnsettled; // per bin: the next bin not yet settled (union-find)
+    std::vector<Claim> claims;       // this frame's pairs, in walk order until settled
+    std::vector<Claim> claimScratch; // the other half of the claims' sort
+    std::vector<int> nextUnsettled;  // per bin: the next bin not yet settled (union-find)
+    std::vector<float> nextClaim;    // per bin: the largest share claiming it so far
+    std::size_t claimedWidth = 0;    // this frame's claimed spans, summed
 };
 
 void Transport::prepare(int fftSize, int hopSize, double) {
@@ -123,7 +152,9 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     // Every step of the walk moves past a region of one side or both: fewer pairs than regions.
     claims.clear();
     claims.reserve(2 * bins);
+    claimScratch.assign(2 * bins, Claim{});
     nextUnsettled.assign(bins + 1, 0);
+    nextClaim.assign(bins, 0.0f);
 }
 
 void Transport::reset() {
@@ -137,6 +168,7 @@ void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
     std::fill(outIm, outIm + numBins, 0.0f);
     std::fill(nextFrequency.begin(), nextFrequency.end(), -1.0f);
     claims.clear();
+    claimedWidth = 0;
 
     const bool silentA = ctx.a->energy < kSilentEnergy;
     const bool silentB = ctx.b->energy < kSilentEnergy;
@@ -179,8 +211,10 @@ void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) 
     auto close = [&](int end) {
         if (mass > 0.0) {
             const float peakFrequency = std::clamp(frequency[peakBin], 0.0f, topBin);
+            // Taken once here rather than for every pair the region takes part in.
+            const float logPeak = std::log(std::max(peakFrequency, kLowestPeakFrequency));
             segments.push_back(
-                {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass)});
+                {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass), logPeak});
             total += mass;
         }
     };
@@ -224,9 +258,7 @@ void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysi
         const Segment& b = segmentsB[j];
         const float amount = std::min(remainingA, remainingB);
         if (amount > 0.0f) {
-            const float logA = std::log(std::max(a.peakFrequency, kLowestPeakFrequency));
-            const float logB = std::log(std::max(b.peakFrequency, kLowestPeakFrequency));
-            const float target = std::exp((1.0f - t) * logA + t * logB);
+            const float target = std::exp((1.0f - t) * a.logPeak + t * b.logPeak);
             const Side s1{&side1, &a, (1.0f - t) * amount / a.share};
             const Side s2{&side2, &b, t * amount / b.share};
             drawPair(s1, s2, amount, target, onset, outRe, outIm);
@@ -243,8 +275,7 @@ void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysi
 
 void Transport::drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency,
                          bool onset, float* outRe, float* outIm) {
-    const int targetBin =
-        std::clamp(static_cast<int>(std::lroundf(targetFrequency)), 0, numBins - 1);
+    const int targetBin = std::clamp(nearestBin(targetFrequency), 0, numBins - 1);
     const Side& dominant = s1.weight >= s2.weight ? s1 : s2;
     const float phase = continuedPhase(targetBin, targetFrequency, onset, dominant);
     const float cosPhase = std::cos(phase);
@@ -265,7 +296,7 @@ float Transport::continuedPhase(int bin, float targetFrequency, bool onset,
     if (!onset && previous >= 0.0f && std::fabs(previous - targetFrequency) < kContinuityReach) {
         float phase = lastPhase[static_cast<std::size_t>(bin)] +
                       (targetFrequency + previous) * 0.5f * phaseStep;
-        phase -= std::round(phase * kInverseTwoPi) * kTwoPi;
+        phase -= roundHalfAway(phase * kInverseTwoPi) * kTwoPi;
         return phase;
     }
     const auto peak = static_cast<std::size_t>(dominant.segment->peakBin);
@@ -300,18 +331,59 @@ void Transport::claim(const Segment& a, const Segment& b, int targetBin, float a
     const int right = std::max(a.end - a.peakBin, b.end - b.peakBin);
     const int first = std::max(targetBin - left, 0);
     const int last = std::min(targetBin + right, numBins);
-    if (last > first)
-        claims.push_back(
-            {amount, static_cast<int>(claims.size()), first, last, phase, targetFrequency});
+    if (last > first) {
+        claims.push_back({amount, first, last, phase, targetFrequency});
+        claimedWidth += static_cast<std::size_t>(last - first);
+    }
 }
 
 // Each bin goes to the pair with the largest share among those covering it, and of equal shares
 // to the earlier (lower) pair. Taking the pairs in that order, each settles only the bins of its
 // span still open, so wide spans cost no more than the spectrum once.
 void Transport::settleClaims() {
-    std::sort(claims.begin(), claims.end(), [](const Claim& x, const Claim& y) {
-        return x.amount != y.amount ? x.amount > y.amount : x.order < y.order;
-    });
+    if (claimedWidth <= kScanWidthFactor * static_cast<std::size_t>(numBins))
+        settleByScan();
+    else
+        settleBySort();
+}
+
+// The usual frame: spans are narrow, so every claim simply takes the bins of its span whose
+// current claim is smaller, four bins at a time; walk order makes an equal later claim lose.
+void Transport::settleByScan() {
+    float* const amountAt = nextClaim.data();
+    float* const phaseAt = nextPhase.data();
+    float* const frequencyAt = nextFrequency.data();
+    std::fill(amountAt, amountAt + numBins, 0.0f);
+    for (const Claim& c : claims) {
+        const __m128 amount = _mm_set1_ps(c.amount);
+        const __m128 phase = _mm_set1_ps(c.phase);
+        const __m128 frequency = _mm_set1_ps(c.frequency);
+        auto take = [](float* at, __m128 wins, __m128 value) {
+            const __m128 old = _mm_loadu_ps(at);
+            _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(wins, value), _mm_andnot_ps(wins, old)));
+        };
+        int bin = c.first;
+        for (; bin + 4 <= c.last; bin += 4) {
+            const __m128 wins = _mm_cmpgt_ps(amount, _mm_loadu_ps(amountAt + bin));
+            take(amountAt + bin, wins, amount);
+            take(phaseAt + bin, wins, phase);
+            take(frequencyAt + bin, wins, frequency);
+        }
+        for (; bin < c.last; ++bin) {
+            if (c.amount > amountAt[bin]) {
+                amountAt[bin] = c.amount;
+                phaseAt[bin] = c.phase;
+                frequencyAt[bin] = c.frequency;
+            }
+        }
+    }
+}
+
+// Wide spans (one region across the spectrum against many small ones) would make the scan
+// quadratic. Taking the claims from the largest share down, each settles only the bins of its
+// span still open, so the spans cost no more than the spectrum once.
+void Transport::settleBySort() {
+    sortClaimsByAmount();
     std::iota(nextUnsettled.begin(), nextUnsettled.end(), 0);
     for (const Claim& c : claims) {
         for (int bin = findUnsettled(c.first); bin < c.last; bin = findUnsettled(bin + 1)) {
@@ -321,6 +393,35 @@ void Transport::settleClaims() {
             nextUnsettled[k] = bin + 1;
         }
     }
+}
+
+// Largest amount first, equal amounts in walk order: a stable radix sort on the amounts' bit
+// patterns (positive floats order like their bits), free of the data-dependent branches of a
+// comparison sort. A byte in which all amounts agree needs no pass.
+void Transport::sortClaimsByAmount() {
+    const std::size_t count = claims.size();
+    if (count < 2)
+        return;
+    Claim* from = claims.data();
+    Claim* to = claimScratch.data();
+    auto digit = [](const Claim& c, int shift) {
+        return static_cast<std::size_t>((~std::bit_cast<std::uint32_t>(c.amount) >> shift) & 0xFFu);
+    };
+    for (int shift = 0; shift < 32; shift += 8) {
+        std::array<std::uint32_t, 256> offsets{};
+        for (std::size_t i = 0; i < count; ++i)
+            ++offsets[digit(from[i], shift)];
+        if (offsets[digit(from[0], shift)] == count)
+            continue;
+        std::uint32_t next = 0;
+        for (std::uint32_t& o : offsets)
+            next += std::exchange(o, next);
+        for (std::size_t i = 0; i < count; ++i)
+            to[offsets[digit(from[i], shift)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != claims.data())
+        std::copy(from, from + count, claims.data());
 }
 
 int Transport::findUnsettled(int bin) {
