@@ -3,7 +3,10 @@
 #include "dsp/DenormalGuard.h"
 #include "dsp/FrameGeometry.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace tav {
@@ -16,8 +19,65 @@ constexpr float kPeakReleaseSeconds = 0.5f;
 // The largest Output gain the parameter can ask for is +12 dB; a little headroom above it.
 constexpr float kMaximumOutputGain = 4.0f;
 
-float finiteOrZero(float x) {
-    return std::isfinite(x) ? x : 0.0f;
+// All-ones in the lanes whose value is finite: |x| <= FLT_MAX fails for inf and NaN.
+__m128 finiteLanes(__m128 x) {
+    const __m128 magnitude = _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+    return _mm_cmple_ps(magnitude, _mm_set1_ps(FLT_MAX));
+}
+
+// out[i] = in[i] where finite, 0 elsewhere.
+void copyFinite(const float* in, float* out, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 x = _mm_loadu_ps(in + i);
+        _mm_storeu_ps(out + i, _mm_and_ps(x, finiteLanes(x)));
+    }
+    for (; i < count; ++i)
+        out[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
+}
+
+bool allFinite(const float* x, int count) {
+    __m128 finite = _mm_castsi128_ps(_mm_set1_epi32(-1));
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        finite = _mm_and_ps(finite, finiteLanes(_mm_loadu_ps(x + i)));
+    if (_mm_movemask_ps(finite) != 0xf)
+        return false;
+    for (; i < count; ++i)
+        if (!std::isfinite(x[i]))
+            return false;
+    return true;
+}
+
+// loudest[i] = max(loudest[i], |a[i]|, |b[i]|).
+void raiseToMagnitudes(const float* a, const float* b, float* loudest, int count) {
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 larger = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(a + i), absMask),
+                                         _mm_and_ps(_mm_loadu_ps(b + i), absMask));
+        _mm_storeu_ps(loudest + i, _mm_max_ps(_mm_loadu_ps(loudest + i), larger));
+    }
+    for (; i < count; ++i)
+        loudest[i] = std::max({loudest[i], std::fabs(a[i]), std::fabs(b[i])});
+}
+
+// ramp[i] = from + t * (to - from) with t = (i + 1) / count: the value reaches `to` exactly
+// at the chunk's last sample.
+void fillLinearRamp(float* ramp, float from, float to, int count) {
+    const __m128 start = _mm_set1_ps(from);
+    const __m128 span = _mm_set1_ps(to - from);
+    const __m128 length = _mm_set1_ps(static_cast<float>(count));
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 position = _mm_cvtepi32_ps(_mm_setr_epi32(i + 1, i + 2, i + 3, i + 4));
+        const __m128 t = _mm_div_ps(position, length);
+        _mm_storeu_ps(ramp + i, _mm_add_ps(start, _mm_mul_ps(t, span)));
+    }
+    for (; i < count; ++i) {
+        const float t = static_cast<float>(i + 1) / static_cast<float>(count);
+        ramp[i] = from + t * (to - from);
+    }
 }
 
 float limitedOr(float value, float low, float high, float fallback) {
@@ -46,6 +106,8 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     pointersA.resize(static_cast<std::size_t>(channels));
     pointersB.resize(static_cast<std::size_t>(channels));
     pointersWet.resize(static_cast<std::size_t>(channels));
+    for (std::vector<float>* perSample : {&mixRamp, &gainRamp, &bypassRamp, &loudest, &drySamples})
+        perSample->assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
     for (int c = 0; c < channels; ++c) {
         pointersA[c] = channelStates[c].scratchA.data();
         pointersB[c] = channelStates[c].scratchB.data();
@@ -111,33 +173,31 @@ void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, 
         if (a == nullptr)
             std::fill_n(state.scratchA.begin(), count, 0.0f);
         else
-            for (int i = 0; i < count; ++i)
-                state.scratchA[i] = finiteOrZero(a[offset + i]);
+            copyFinite(a + offset, state.scratchA.data(), count);
         const float* b = inB != nullptr ? inB[c] : nullptr;
-        if (b == nullptr) {
+        if (b == nullptr)
             std::fill_n(state.scratchB.begin(), count, 0.0f);
-            continue;
-        }
-        for (int i = 0; i < count; ++i)
-            state.scratchB[i] = finiteOrZero(b[offset + i]);
+        else
+            copyFinite(b + offset, state.scratchB.data(), count);
     }
 }
 
 void MorphEngine::followInputPeak(int count) {
-    for (int i = 0; i < count; ++i) {
-        float loudest = 0.0f;
-        for (const ChannelState& state : channelStates)
-            loudest =
-                std::max({loudest, std::fabs(state.scratchA[i]), std::fabs(state.scratchB[i])});
-        inputPeak = std::max(inputPeak * peakDecay, loudest);
-    }
+    // The loudest input per sample is found across channels in vector lanes; only the
+    // peak's decay has to run sample by sample.
+    std::fill_n(loudest.begin(), count, 0.0f);
+    for (const ChannelState& state : channelStates)
+        raiseToMagnitudes(state.scratchA.data(), state.scratchB.data(), loudest.data(), count);
+    float peak = inputPeak;
+    for (int i = 0; i < count; ++i)
+        peak = std::max(peak * peakDecay, loudest[i]);
+    inputPeak = peak;
 }
 
 bool MorphEngine::wetIsFinite(int count) const {
     for (const ChannelState& state : channelStates)
-        for (int i = 0; i < count; ++i)
-            if (!std::isfinite(state.scratchWet[i]))
-                return false;
+        if (!allFinite(state.scratchWet.data(), count))
+            return false;
     return true;
 }
 
@@ -148,36 +208,67 @@ void MorphEngine::silenceWet(int count) {
 
 void MorphEngine::mixIntoOutput(float* const* out, int offset, int count,
                                 const EngineParams& params) {
-    const float bypassTarget = params.bypass ? 1.0f : 0.0f;
-    const float mixTarget = params.mix;
-    const float gainTarget = params.outputGain;
+    fillRamps(count, params);
     int endIndex = dryIndex;
-    float endBypass = bypassAmount;
     for (int c = 0; c < channels; ++c) {
         ChannelState& state = channelStates[c];
-        float* dryRing = state.dryDelay.data();
-        float* destination = out[c] != nullptr ? out[c] + offset : nullptr;
-        int index = dryIndex;
-        float bypass = bypassAmount;
-        for (int i = 0; i < count; ++i) {
-            const float t = static_cast<float>(i + 1) / static_cast<float>(count);
-            const float mix = previousMix + t * (mixTarget - previousMix);
-            const float gain = previousGain + t * (gainTarget - previousGain);
-            bypass += std::clamp(bypassTarget - bypass, -bypassStep, bypassStep);
-            dryRing[index] = state.scratchA[i];
-            index = index + 1 == dryLength ? 0 : index + 1;
-            const float dry = dryRing[index];
-            // Written as weighted sums so that Mix 0, Mix 1 and a finished Bypass ramp
-            // pass their source through bit for bit.
-            const float y = (dry * (1.0f - mix) + state.scratchWet[i] * mix) * gain;
-            if (destination != nullptr)
-                destination[i] = y * (1.0f - bypass) + dry * bypass;
-        }
-        endIndex = index;
-        endBypass = bypass;
+        endIndex = delayDry(state, dryIndex, count);
+        if (out[c] != nullptr)
+            mixChannel(state.scratchWet.data(), out[c] + offset, count);
     }
     dryIndex = endIndex;
-    bypassAmount = endBypass;
+    bypassAmount = bypassRamp[count - 1];
+}
+
+void MorphEngine::fillRamps(int count, const EngineParams& params) {
+    // Mix and Output gain glide linearly across the chunk, the same for every channel.
+    fillLinearRamp(mixRamp.data(), previousMix, params.mix, count);
+    fillLinearRamp(gainRamp.data(), previousGain, params.outputGain, count);
+    // Bypass moves at a fixed rate toward its target; once there it stays put exactly.
+    const float bypassTarget = params.bypass ? 1.0f : 0.0f;
+    float bypass = bypassAmount;
+    if (bypass == bypassTarget) {
+        std::fill_n(bypassRamp.begin(), count, bypass);
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        bypass += std::clamp(bypassTarget - bypass, -bypassStep, bypassStep);
+        bypassRamp[i] = bypass;
+    }
+}
+
+int MorphEngine::delayDry(ChannelState& state, int index, int count) {
+    // Each sample goes into the ring before the one N + L samples older comes out.
+    float* ring = state.dryDelay.data();
+    const float* input = state.scratchA.data();
+    for (int i = 0; i < count; ++i) {
+        ring[index] = input[i];
+        index = index + 1 == dryLength ? 0 : index + 1;
+        drySamples[i] = ring[index];
+    }
+    return index;
+}
+
+void MorphEngine::mixChannel(const float* wet, float* destination, int count) const {
+    // Written as weighted sums so that Mix 0, Mix 1 and a finished Bypass ramp pass their
+    // source through bit for bit.
+    const float* dry = drySamples.data();
+    const __m128 one = _mm_set1_ps(1.0f);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 d = _mm_loadu_ps(dry + i);
+        const __m128 mix = _mm_loadu_ps(mixRamp.data() + i);
+        const __m128 bypass = _mm_loadu_ps(bypassRamp.data() + i);
+        const __m128 blend =
+            _mm_add_ps(_mm_mul_ps(d, _mm_sub_ps(one, mix)), _mm_mul_ps(_mm_loadu_ps(wet + i), mix));
+        const __m128 y = _mm_mul_ps(blend, _mm_loadu_ps(gainRamp.data() + i));
+        _mm_storeu_ps(destination + i,
+                      _mm_add_ps(_mm_mul_ps(y, _mm_sub_ps(one, bypass)), _mm_mul_ps(d, bypass)));
+    }
+    for (; i < count; ++i) {
+        const float y = (dry[i] * (1.0f - mixRamp[i]) + wet[i] * mixRamp[i]) * gainRamp[i];
+        destination[i] = y * (1.0f - bypassRamp[i]) + dry[i] * bypassRamp[i];
+    }
 }
 
 bool MorphEngine::consumeMetersFresh() {

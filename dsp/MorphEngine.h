@@ -52,6 +52,9 @@ private:
     bool wetIsFinite(int count) const;
     void silenceWet(int count);
     void mixIntoOutput(float* const* out, int offset, int count, const EngineParams& params);
+    void fillRamps(int count, const EngineParams& params);
+    int delayDry(ChannelState& state, int index, int count);
+    void mixChannel(const float* wet, float* destination, int count) const;
 
     int channels = 0;
     int maxBlockSize = 0;
@@ -61,6 +64,9 @@ private:
     std::vector<ChannelState> channelStates;
     std::vector<const float*> pointersA, pointersB;
     std::vector<float*> pointersWet;
+    // Per-sample values shared by all channels of a chunk, maxBlockSize each.
+    std::vector<float> mixRamp, gainRamp, bypassRamp, loudest;
+    std::vector<float> drySamples; // one channel's latency-aligned dry chunk
     int dryIndex = 0;
     int dryLength = 1;
     float previousMix = 1.0f;
