@@ -26,11 +26,8 @@ void gatherBandEnergy(const float* magnitude, int numBins, const int* bandMap,
                       float (&bandEnergy)[OnsetDetector::kBands]) {
     int begin = 0;
     while (begin < numBins) {
-        const int band = bandMap[begin];
-        int end = begin + 1;
-        while (end < numBins && bandMap[end] == band)
-            ++end;
-        bandEnergy[band] += spans::sumOfSquares(magnitude + begin, end - begin);
+        const int end = spans::runEnd(bandMap, begin, numBins);
+        bandEnergy[bandMap[begin]] += spans::sumOfSquares(magnitude + begin, end - begin);
         begin = end;
     }
 }

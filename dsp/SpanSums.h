@@ -2,6 +2,8 @@
 
 #include <emmintrin.h>
 
+#include <bit>
+
 // Sums over contiguous runs of floats, four lanes at a time (SSE2, the x86-64 baseline).
 // A plain running sum waits for each addition before the next; independent lanes keep
 // the adder busy. The lanes change only the order of the additions, not their precision.
@@ -20,16 +22,42 @@ inline double laneTotal(__m128d lanes) {
 
 // sum of x[i]^2 for i in [0, count), in float.
 inline float sumOfSquares(const float* x, int count) {
-    __m128 lanes = _mm_setzero_ps();
+    __m128 even = _mm_setzero_ps();
+    __m128 odd = _mm_setzero_ps();
     int i = 0;
-    for (; i + 4 <= count; i += 4) {
+    for (; i + 8 <= count; i += 8) {
         const __m128 v = _mm_loadu_ps(x + i);
-        lanes = _mm_add_ps(lanes, _mm_mul_ps(v, v));
+        const __m128 w = _mm_loadu_ps(x + i + 4);
+        even = _mm_add_ps(even, _mm_mul_ps(v, v));
+        odd = _mm_add_ps(odd, _mm_mul_ps(w, w));
     }
-    float total = laneTotal(lanes);
+    if (i + 4 <= count) {
+        const __m128 v = _mm_loadu_ps(x + i);
+        even = _mm_add_ps(even, _mm_mul_ps(v, v));
+        i += 4;
+    }
+    float total = laneTotal(_mm_add_ps(even, odd));
     for (; i < count; ++i)
         total += x[i] * x[i];
     return total;
+}
+
+// The end of the run of equal values that starts at map[begin], at most count; four
+// entries are compared per step.
+inline int runEnd(const int* map, int begin, int count) {
+    const int value = map[begin];
+    const __m128i wanted = _mm_set1_epi32(value);
+    int end = begin + 1;
+    for (; end + 4 <= count; end += 4) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(map + end));
+        const auto equal =
+            static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(next, wanted))));
+        if (equal != 0xfu)
+            return end + std::countr_zero(~equal);
+    }
+    while (end < count && map[end] == value)
+        ++end;
+    return end;
 }
 
 // Adds the four products w[i] * p[i] (floats, exact in double) to two double accumulators.
