@@ -1,4 +1,5 @@
 #include "algorithms/AlgorithmMakers.h"
+#include "algorithms/SpectrumScan.h"
 
 #include <emmintrin.h>
 
@@ -109,7 +110,8 @@ private:
         float weight;
     };
 
-    void segment(const FrameAnalysis& x, std::vector<Segment>& segments) const;
+    void segment(const FrameAnalysis& x, std::vector<Segment>& segments);
+    int findRegionStarts(const float* magnitude, const float* frequency, float threshold);
     void walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
                            bool onset, float* outRe, float* outIm);
     void drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency, bool onset,
@@ -134,6 +136,7 @@ private:
     std::vector<Claim> claimScratch; // the other half of the claims' sort
     std::vector<int> nextUnsettled;  // per bin: the next bin not yet settled (union-find)
     std::vector<float> nextClaim;    // per bin: the largest share claiming it so far
+    std::vector<int> regionStarts;   // scratch of segment: numBins + 1 entries
     std::size_t claimedWidth = 0;    // this frame's claimed spans, summed
 };
 
@@ -155,6 +158,7 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     claimScratch.assign(2 * bins, Claim{});
     nextUnsettled.assign(bins + 1, 0);
     nextClaim.assign(bins, 0.0f);
+    regionStarts.assign(bins + 1, 0);
 }
 
 void Transport::reset() {
@@ -192,23 +196,31 @@ void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
     std::swap(lastFrequency, nextFrequency);
 }
 
-void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) const {
+// Two passes: first the valleys, branch-free (they come every few bins in noise, where a
+// branch per valley would be mispredicted), then each region's mass and peak.
+void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) {
     segments.clear();
     const float* magnitude = x.magnitude.data();
     const float* frequency = x.frequency.data();
-    const float largest = *std::max_element(magnitude, magnitude + numBins);
+    const float largest = largestOf(magnitude, numBins);
     if (!(largest > 0.0f))
         return;
-    const float threshold = largest * kSegmentThreshold;
+    const int regions = findRegionStarts(magnitude, frequency, largest * kSegmentThreshold);
     const float topBin = static_cast<float>(numBins - 1);
 
     double total = 0.0;
-    double mass = 0.0;
     float best = -1.0f;
-    int start = 0;
-    int peakBin = 0;
-    bool wasRising = false;
-    auto close = [&](int end) {
+    int peakBin = 0; // kept from the region before when no bin beats -1 (a damaged analysis)
+    for (int r = 0; r < regions; ++r) {
+        const int start = regionStarts[static_cast<std::size_t>(r)];
+        const int end = regionStarts[static_cast<std::size_t>(r) + 1];
+        double mass = 0.0;
+        best = -1.0f;
+        for (int i = start; i < end; ++i) {
+            mass += magnitude[i];
+            peakBin = magnitude[i] > best ? i : peakBin;
+            best = magnitude[i] > best ? magnitude[i] : best;
+        }
         if (mass > 0.0) {
             const float peakFrequency = std::clamp(frequency[peakBin], 0.0f, topBin);
             // Taken once here rather than for every pair the region takes part in.
@@ -217,30 +229,31 @@ void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) 
                 {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass), logPeak});
             total += mass;
         }
-    };
-    for (int i = 0; i < numBins; ++i) {
-        // A bin whose reassigned frequency lies at or above its centre sits on a low flank or
-        // on a peak; weak bins keep the state of the bin before them.
-        const bool rising =
-            magnitude[i] > threshold ? static_cast<float>(i) <= frequency[i] : wasRising;
-        if (rising && !wasRising && i > 0) {
-            close(i);
-            start = i;
-            mass = 0.0;
-            best = -1.0f;
-        }
-        wasRising = rising;
-        mass += magnitude[i];
-        if (magnitude[i] > best) {
-            best = magnitude[i];
-            peakBin = i;
-        }
     }
-    close(numBins);
     if (total > 0.0) {
         for (auto& s : segments)
             s.share = static_cast<float>(s.mass / total);
     }
+}
+
+// A region starts at bin 0 and wherever a rising bin follows one that was not. A bin whose
+// reassigned frequency lies at or above its centre sits on a low flank or on a peak; weak bins
+// keep the state of the bin before them. Fills regionStarts with the starts and a closing
+// numBins; returns the number of regions.
+int Transport::findRegionStarts(const float* magnitude, const float* frequency, float threshold) {
+    int* starts = regionStarts.data();
+    int count = 1;
+    starts[0] = 0;
+    bool wasRising = false;
+    for (int i = 0; i < numBins; ++i) {
+        const bool rising =
+            magnitude[i] > threshold ? static_cast<float>(i) <= frequency[i] : wasRising;
+        starts[count] = i;
+        count += (rising && !wasRising && i > 0) ? 1 : 0;
+        wasRising = rising;
+    }
+    starts[count] = numBins;
+    return count;
 }
 
 // North-west-corner walk: both lists are ordered by frequency and their shares sum to 1, so
