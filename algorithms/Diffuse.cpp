@@ -86,8 +86,9 @@ public:
               &lastPhase, &timeDerivative, &lastTimeDerivative, &frequencyDerivative})
             array->assign(padded, 0.0f);
         pending.assign(n, 0);
-        squareSums.assign(n + 1, 0.0);
-        queueItems.assign(2 * n + 2, QueueItem{});
+        squareSums.assign(2 * (n + 1), 0.0);
+        queueItems.assign(n, QueueItem{});
+        runs.assign(n, 0);
         buckets.assign(n, 0);
         bucketHeads.fill(-1);
         reset();
@@ -118,8 +119,7 @@ public:
 
         updateDistance(a.magnitude.data(), b.magnitude.data());
         const float blurOctaves = (1.0f - x) * distance * (x * kBlurPerMorph);
-        blur(a.magnitude.data(), blurOctaves, blurredA.data());
-        blur(b.magnitude.data(), blurOctaves, blurredB.data());
+        blur(a.magnitude.data(), b.magnitude.data(), blurOctaves);
         buildTarget(x);
         computeDerivatives();
 
@@ -141,44 +141,83 @@ public:
 private:
     struct QueueItem {
         int bin = 0;
-        int next = -1;
-        std::uint8_t fromCurrentFrame = 0;
+        int next = -1; // the next item of the same bucket, -1 at the end
     };
 
-    // One frame's bucket queue over the object's storage: 192 levels of intrusive LIFO lists,
-    // the loudest level on top. It lives on the stack during the integration so that its
-    // counters stay in registers; as members, every store into the int arrays could alias
-    // them and force a reload.
+    // The integration's bucket queue: 192 levels, the loudest on top, LIFO within a level.
+    // Entries standing for the previous frame are all filed before the first pop, so within a
+    // level they always lie under every entry of the current frame and come out in descending
+    // bin order: they are kept as one sorted run per level (a counting sort) instead of list
+    // items, and those whose bin has been settled meanwhile, which would come out only to be
+    // dropped, are skipped in a tight scan. Entries of the current frame form an intrusive
+    // LIFO list per level. The queue lives on the stack during the integration so that its
+    // counters stay in registers; as members, every store into the int arrays could alias them
+    // and force a reload.
     class BucketQueue {
     public:
-        BucketQueue(int* heads, QueueItem* items) : heads(heads), items(items) {
-            std::fill(heads, heads + kBucketCount, -1);
+        struct Storage {
+            int* heads;       // kBucketCount list heads, -1 = empty
+            QueueItem* items; // numBins list items
+            int* runStart;    // kBucketCount + 1 offsets into runs
+            int* runEnd;      // kBucketCount: one past the last unread entry of each run
+            int* runs;        // numBins bins, grouped by level, ascending within a level
+        };
+
+        explicit BucketQueue(const Storage& storage) : store(storage) {
+            std::fill(store.heads, store.heads + kBucketCount, -1);
         }
 
-        void push(int bin, bool fromCurrentFrame, int bucket) {
-            QueueItem& item = items[count];
+        // Files every waiting bin under the level of its previous-frame key, ascending.
+        void fileWaiting(const std::uint8_t* waiting, const int* levels, int numBins) {
+            int* const start = store.runStart;
+            std::fill(start, start + kBucketCount + 1, 0);
+            for (int k = 0; k < numBins; ++k)
+                start[levels[k] + 1] += waiting[k];
+            for (int level = 0; level < kBucketCount; ++level) {
+                start[level + 1] += start[level];
+                store.runEnd[level] = start[level];
+                if (start[level + 1] > start[level])
+                    top = level;
+            }
+            for (int k = 0; k < numBins; ++k)
+                if (waiting[k])
+                    store.runs[store.runEnd[levels[k]]++] = k;
+        }
+
+        // Files a current-frame entry for a bin.
+        void push(int bin, int level) {
+            QueueItem& item = store.items[count];
             item.bin = bin;
-            item.fromCurrentFrame = fromCurrentFrame ? 1 : 0;
-            item.next = heads[bucket];
-            heads[bucket] = count;
+            item.next = store.heads[level];
+            store.heads[level] = count;
             ++count;
-            top = std::max(top, bucket);
+            top = std::max(top, level);
         }
 
-        // Index of the loudest waiting item (the last pushed within its bucket), -1 when empty.
-        int pop() {
-            while (top >= 0 && heads[top] < 0)
-                --top;
-            if (top < 0)
-                return -1;
-            const int index = heads[top];
-            heads[top] = items[index].next;
-            return index;
+        // The loudest entry, as bin * 2 + 1 for the current frame or bin * 2 for the previous
+        // one (whose bin still waits); -1 when nothing is left.
+        int pop(const std::uint8_t* waiting) {
+            for (; top >= 0; --top) {
+                const int head = store.heads[top];
+                if (head >= 0) {
+                    store.heads[top] = store.items[head].next;
+                    return store.items[head].bin * 2 + 1;
+                }
+                const int begin = store.runStart[top];
+                int end = store.runEnd[top];
+                while (end > begin && !waiting[store.runs[end - 1]])
+                    --end;
+                if (end > begin) {
+                    store.runEnd[top] = end - 1;
+                    return store.runs[end - 1] * 2;
+                }
+                store.runEnd[top] = begin;
+            }
+            return -1;
         }
 
     private:
-        int* heads;
-        QueueItem* items;
+        Storage store;
         int count = 0;
         int top = 0;
     };
@@ -205,23 +244,43 @@ private:
     }
 
     // RMS over a window whose width grows with frequency, so the blur is even on a log axis.
-    void blur(const float* in, float octaves, float* out) {
+    // Both inputs share the window, so they are blurred together, one in each half of a
+    // register: the divisions and square roots, the costly part, are done two at a time.
+    void blur(const float* magA, const float* magB, float octaves) {
         if (!(octaves > 0.0f)) {
-            std::copy(in, in + numBins, out);
+            std::copy(magA, magA + numBins, blurredA.data());
+            std::copy(magB, magB + numBins, blurredB.data());
             return;
         }
-        squareSums[0] = 0.0;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i)
-            squareSums[i + 1] = squareSums[i] + static_cast<double>(in[i]) * in[i];
+        sumSquares(magA, magB);
+        const double* const sums = squareSums.data();
         const float halfWidthPerBin = (std::exp2(octaves) - 1.0f) * 0.5f;
         for (int i = 0; i < numBins; ++i) {
             const int h = static_cast<int>(halfWidthPerBin * static_cast<float>(i));
             const int hi = std::min(i + h, numBins - 1);
             const int lo = std::max(i - h, 0);
-            const double sum = std::max(squareSums[static_cast<std::size_t>(hi) + 1] -
-                                            squareSums[static_cast<std::size_t>(lo)],
-                                        0.0);
-            out[i] = static_cast<float>(std::sqrt(sum / (hi - lo + 1)));
+            // Zero first: maxpd answers its second operand for NaN, as std::max(sum, 0.0) does.
+            const __m128d sum =
+                _mm_max_pd(_mm_setzero_pd(), _mm_sub_pd(_mm_loadu_pd(sums + 2 * (hi + 1)),
+                                                        _mm_loadu_pd(sums + 2 * lo)));
+            const __m128d count = _mm_set1_pd(static_cast<double>(hi - lo + 1));
+            const __m128 rms = _mm_cvtpd_ps(_mm_sqrt_pd(_mm_div_pd(sum, count)));
+            _mm_store_ss(&blurredA[static_cast<std::size_t>(i)], rms);
+            _mm_store_ss(&blurredB[static_cast<std::size_t>(i)],
+                         _mm_shuffle_ps(rms, rms, _MM_SHUFFLE(1, 1, 1, 1)));
+        }
+    }
+
+    // Prefix sums of the squares of A (even entries) and B (odd entries), in double: the two
+    // running sums share a register, so their chains of dependent additions overlap.
+    void sumSquares(const float* magA, const float* magB) {
+        double* const sums = squareSums.data();
+        __m128d running = _mm_setzero_pd();
+        _mm_storeu_pd(sums, running);
+        for (int i = 0; i < numBins; ++i) {
+            const __m128d m = _mm_set_pd(magB[i], magA[i]);
+            running = _mm_add_pd(running, _mm_mul_pd(m, m));
+            _mm_storeu_pd(sums + 2 * (i + 1), running);
         }
     }
 
@@ -261,29 +320,27 @@ private:
     // previous frame or passing it along the frequency axis to a quieter neighbour.
     void integratePhases() {
         const float threshold = peakLog - kPhaseRangeNepers;
-        BucketQueue queue(bucketHeads.data(), queueItems.data());
-        int* const bucket = buckets.data();
-
-        // Every audible bin waits, first as an entry standing for its previous frame.
-        bucketsOf(lastLogMagnitude.data(), peakLog, numBins, bucket);
+        std::uint8_t* const waiting = pending.data();
         int remaining = 0;
         for (int k = 0; k < numBins; ++k) {
-            const auto p = static_cast<std::size_t>(k);
-            const bool audible = logMagnitude[p] > threshold;
-            pending[p] = audible ? 1 : 0;
-            if (audible) {
-                queue.push(k, false, bucket[k]);
-                ++remaining;
-            }
+            const bool audible = logMagnitude[static_cast<std::size_t>(k)] > threshold;
+            waiting[k] = audible ? 1 : 0;
+            remaining += audible ? 1 : 0;
         }
-        bucketsOf(logMagnitude.data(), peakLog, numBins, bucket);
+
+        // Every audible bin waits, first as an entry standing for its previous frame.
+        BucketQueue queue(
+            {bucketHeads.data(), queueItems.data(), runStart.data(), runEnd.data(), runs.data()});
+        int* const level = buckets.data();
+        bucketsOf(lastLogMagnitude.data(), peakLog, numBins, level);
+        queue.fileWaiting(waiting, level, numBins);
+        bucketsOf(logMagnitude.data(), peakLog, numBins, level);
 
         float* const phases = phase.data();
         const float* const last = lastPhase.data();
         const float* const advance = timeDerivative.data();
         const float* const lastAdvance = lastTimeDerivative.data();
         const float* const slope = frequencyDerivative.data();
-        std::uint8_t* const waiting = pending.data();
         const int top = numBins - 1;
 
         // Assigns a phase to a waiting bin and queues it to pass the phase on to its neighbours.
@@ -291,18 +348,16 @@ private:
             phases[bin] = value;
             waiting[bin] = 0;
             --remaining;
-            queue.push(bin, true, bucket[bin]);
+            queue.push(bin, level[bin]);
         };
 
         while (remaining > 0) {
-            const int index = queue.pop();
-            if (index < 0)
+            const int entry = queue.pop(waiting);
+            if (entry < 0)
                 break;
-            const QueueItem item = queueItems[static_cast<std::size_t>(index)];
-            const int m = item.bin;
-            if (!item.fromCurrentFrame) {
-                if (waiting[m])
-                    settle(m, last[m] + (lastAdvance[m] + advance[m]) * 0.5f);
+            const int m = entry >> 1;
+            if ((entry & 1) == 0) {
+                settle(m, last[m] + (lastAdvance[m] + advance[m]) * 0.5f);
                 continue;
             }
             if (m < top && waiting[m + 1])
@@ -377,10 +432,13 @@ private:
     std::vector<float> timeDerivative, lastTimeDerivative;
     std::vector<float> frequencyDerivative;
     std::vector<std::uint8_t> pending;
-    std::vector<double> squareSums;
+    std::vector<double> squareSums; // interleaved prefix sums of A and B
     std::vector<QueueItem> queueItems;
     std::vector<int> buckets; // queue level of each bin's key
+    std::vector<int> runs;
     std::array<int, kBucketCount> bucketHeads{};
+    std::array<int, kBucketCount + 1> runStart{};
+    std::array<int, kBucketCount> runEnd{};
 };
 
 } // namespace
