@@ -101,6 +101,8 @@ void runSnapshot(const SnapshotOptions& options) {
                               1);
     }
     ui::Window window;
+    // Show the product's own version, as the editor inside a host does.
+    window.setVersionText(TAVIMO_VERSION);
     ui::SnapshotRenderer::prepare(window, stateFrom(options));
     const ui::SurfacePtr image = ui::SnapshotRenderer::render(window, *resources, options.scale);
     if (!ui::SnapshotRenderer::writePng(image.get(), options.file)) {
