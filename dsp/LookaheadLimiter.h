@@ -35,9 +35,10 @@ private:
     double smoothedGain = 1.0;
     double averageSum = 1.0;
     std::vector<ChannelState> channelStates;
-    std::vector<float> requiredGain;
     std::vector<float> averageRing;
+    // Ring-buffered queue of (sample number, required gain), gains increasing front to back.
     std::vector<int64_t> minimumQueue;
+    std::vector<float> queuedGain;
     int queueHead = 0;
     int queueSize = 0;
     int64_t sampleCounter = 0;
