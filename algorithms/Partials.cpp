@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -26,12 +27,13 @@ constexpr float kPreferredBoost = 1.25f;
 constexpr float kNearEstimate = 0.1f;
 constexpr float kEstimateMemory = 0.7f;
 
-bool byAmplitudeDescending(const Partial& x, const Partial& y) {
+// Function objects rather than functions, so that the sorts inline the comparison.
+constexpr auto byAmplitudeDescending = [](const Partial& x, const Partial& y) {
     return x.amplitude > y.amplitude;
-}
-bool byFrequency(const Partial& x, const Partial& y) {
+};
+constexpr auto byFrequency = [](const Partial& x, const Partial& y) {
     return x.frequency < y.frequency;
-}
+};
 
 } // namespace
 
@@ -179,24 +181,36 @@ int IntervalEstimator::pickVoters(const Partial* list, int count, Partial* voter
 
 namespace {
 
-// Round half away from zero of a value well inside the int range, as lroundf does.
-long roundToLong(float v) {
-    const int truncated = _mm_cvttss_si32(_mm_set_ss(v));
-    const float rest = v - static_cast<float>(truncated); // exact for |v| < 2^23
-    return truncated + (rest >= 0.5f ? 1 : 0) - (rest <= -0.5f ? 1 : 0);
+// The cell (0..96, or kOutOfReach) of four pairs' quarter-tone steps lroundf(24 log2(b / a)),
+// from approximate = 24 (log2 b - log2 a). That is off from the exact product by far less than
+// 1e-3 (a few float roundings), so away from a rounding boundary it rounds to the same step;
+// lanes near one, or not finite, are flagged in the returned mask and must be formed exactly.
+constexpr int kOutOfReach = kIntervalCells; // a cell past the histogram, never read
+
+// Histogram cell of four steps: step + 48 within reach, otherwise kOutOfReach.
+__m128i cellOfStep(__m128i step) {
+    const __m128i inReach = _mm_and_si128(_mm_cmpgt_epi32(step, _mm_set1_epi32(-kCentreCell - 1)),
+                                          _mm_cmplt_epi32(step, _mm_set1_epi32(kCentreCell + 1)));
+    return _mm_or_si128(_mm_and_si128(inReach, _mm_add_epi32(step, _mm_set1_epi32(kCentreCell))),
+                        _mm_andnot_si128(inReach, _mm_set1_epi32(kOutOfReach)));
 }
 
-// lroundf(24 log2(b / a)). From the two logarithms the product is off by far less than 1e-3
-// (a few float roundings), so away from a rounding boundary it is rounded from them directly;
-// near one the quotient is formed exactly as written.
-long quarterToneStep(float frequencyA, float logA, float frequencyB, float logB) {
-    const float approximate = kQuarterTonesPerOctave * (logB - logA);
-    if (std::fabs(approximate) < 1e6f) {
-        const long nearest = roundToLong(approximate);
-        if (std::fabs(std::fabs(approximate - static_cast<float>(nearest)) - 0.5f) > 1e-3f)
-            return nearest;
-    }
-    return std::lroundf(kQuarterTonesPerOctave * std::log2(frequencyB / frequencyA));
+int quarterToneCells(__m128 approximate, __m128i& cell) {
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128i truncated = _mm_cvttps_epi32(approximate);
+    const __m128 rest = _mm_sub_ps(approximate, _mm_cvtepi32_ps(truncated));
+    // Halves away from zero: compare masks are -1, so subtracting one adds one.
+    const __m128i nearest = _mm_add_epi32(
+        _mm_sub_epi32(truncated, _mm_castps_si128(_mm_cmpge_ps(rest, _mm_set1_ps(0.5f)))),
+        _mm_castps_si128(_mm_cmple_ps(rest, _mm_set1_ps(-0.5f))));
+    const __m128 distance =
+        _mm_andnot_ps(signBit, _mm_sub_ps(approximate, _mm_cvtepi32_ps(nearest)));
+    const __m128 clear =
+        _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, approximate), _mm_set1_ps(1e6f)),
+                   _mm_cmpgt_ps(_mm_andnot_ps(signBit, _mm_sub_ps(distance, _mm_set1_ps(0.5f))),
+                                _mm_set1_ps(1e-3f)));
+    cell = cellOfStep(nearest);
+    return _mm_movemask_ps(clear) ^ 0xF;
 }
 
 } // namespace
@@ -207,28 +221,49 @@ void IntervalEstimator::update(const Partial* a, int countA, const Partial* b, i
     const int votersA = pickVoters(a, countA, strongestA.data());
     const int votersB = pickVoters(b, countB, strongestB.data());
 
-    // One logarithm per voter instead of one per pair.
-    std::array<float, kVoters> logA{}, logB{};
+    // One logarithm per voter instead of one per pair; B's voters side by side for SSE.
+    std::array<float, kVoters> logA{}, logB{}, amplitudeB{};
     for (int i = 0; i < votersA; ++i)
         logA[static_cast<std::size_t>(i)] =
             std::log2(strongestA[static_cast<std::size_t>(i)].frequency);
-    for (int j = 0; j < votersB; ++j)
+    for (int j = 0; j < votersB; ++j) {
         logB[static_cast<std::size_t>(j)] =
             std::log2(strongestB[static_cast<std::size_t>(j)].frequency);
+        amplitudeB[static_cast<std::size_t>(j)] = strongestB[static_cast<std::size_t>(j)].amplitude;
+    }
 
-    std::array<float, kIntervalCells> cells{};
+    // Votes out of reach go to one extra cell that is never read, so that no branch depends on
+    // the (unpredictable) reach of each pair.
+    std::array<float, kIntervalCells + 1> cells{};
     bool anyVote = false;
     for (int i = 0; i < votersA; ++i) {
         const Partial& pa = strongestA[static_cast<std::size_t>(i)];
-        for (int j = 0; j < votersB; ++j) {
-            const Partial& pb = strongestB[static_cast<std::size_t>(j)];
-            const long step = quarterToneStep(pa.frequency, logA[static_cast<std::size_t>(i)],
-                                              pb.frequency, logB[static_cast<std::size_t>(j)]);
-            if (step < -kCentreCell || step > kCentreCell)
-                continue;
-            cells[static_cast<std::size_t>(step + kCentreCell)] +=
-                std::sqrt(pa.amplitude * pb.amplitude);
-            anyVote = true;
+        const __m128 logA4 = _mm_set1_ps(logA[static_cast<std::size_t>(i)]);
+        const __m128 amplitudeA4 = _mm_set1_ps(pa.amplitude);
+        for (int j = 0; j < votersB; j += 4) {
+            const auto at = static_cast<std::size_t>(j);
+            const __m128 approximate = _mm_mul_ps(_mm_set1_ps(kQuarterTonesPerOctave),
+                                                  _mm_sub_ps(_mm_loadu_ps(&logB[at]), logA4));
+            alignas(16) std::int32_t cell[4];
+            alignas(16) float weight[4];
+            __m128i cells4;
+            const int inexact = quarterToneCells(approximate, cells4);
+            _mm_store_si128(reinterpret_cast<__m128i*>(cell), cells4);
+            _mm_store_ps(weight,
+                         _mm_sqrt_ps(_mm_mul_ps(amplitudeA4, _mm_loadu_ps(&amplitudeB[at]))));
+            const int lanes = std::min(4, votersB - j);
+            for (int k = 0; k < lanes; ++k) {
+                if (inexact & (1 << k)) {
+                    const float frequencyB = strongestB[at + static_cast<std::size_t>(k)].frequency;
+                    const long step =
+                        std::lroundf(kQuarterTonesPerOctave * std::log2(frequencyB / pa.frequency));
+                    cell[k] = step < -kCentreCell || step > kCentreCell
+                                  ? kOutOfReach
+                                  : static_cast<std::int32_t>(step + kCentreCell);
+                }
+                cells[static_cast<std::size_t>(cell[k])] += weight[k];
+                anyVote |= cell[k] != kOutOfReach;
+            }
         }
     }
     // Without a single vote there is no evidence for any interval: keep the last estimate.
@@ -269,6 +304,8 @@ using partials::Partial;
 
 constexpr int kMaxOutputPartials = 2 * kMaxPartials;
 constexpr int kTableSide = kMaxPartials + 1;
+constexpr int kDiagonals = 2 * kMaxPartials + 1;
+constexpr int kDiagonalStride = kTableSide + 3; // slack for four-wide stores
 constexpr int kBands = 40;
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kInverseTwoPi = 0.15915494f;
@@ -317,7 +354,10 @@ private:
     void mixResiduals(float x, float* outRe, float* outIm) const;
     static double bandEnergy(const float* re, const float* im, int first, int end);
 
-    std::size_t cell(int i, int j) const { return static_cast<std::size_t>(i * kTableSide + j); }
+    // Steps are stored by anti-diagonal (i + j), as the alignment fills them, i along each.
+    static std::size_t cell(int i, int j) {
+        return static_cast<std::size_t>((i + j) * kDiagonalStride + i);
+    }
 
     int numBins = 0;
     float phaseStep = 0.0f;
@@ -346,7 +386,7 @@ void Partials::prepare(int fftSize, int hopSize, double sampleRate) {
     residualBRe.assign(bins, 0.0f);
     residualBIm.assign(bins, 0.0f);
     candidates.assign(bins, Partial{});
-    steps.assign(static_cast<std::size_t>(kTableSide * kTableSide), 0);
+    steps.assign(static_cast<std::size_t>(kDiagonals * kDiagonalStride), 0);
     // Third-octave bands counted from 50 Hz; everything below 50 Hz falls in band 0.
     // The band number never falls as the bins ascend.
     bandEnd.fill(0);
@@ -470,12 +510,12 @@ void Partials::alignDiagonal(int d, int first, int last, int countB, const float
                       _mm_or_ps(_mm_and_ps(pairWins, pair), _mm_andnot_ps(pairWins, gapCost)));
         const __m128i gapStep = _mm_or_si128(_mm_and_si128(_mm_castps_si128(leftWins), bOnly),
                                              _mm_andnot_si128(_mm_castps_si128(leftWins), aOnly));
-        alignas(16) std::int32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
-                        _mm_andnot_si128(_mm_castps_si128(pairWins), gapStep));
-        const int count = std::min(4, last - i + 1);
-        for (int k = 0; k < count; ++k)
-            steps[cell(i + k, d - i - k)] = static_cast<std::uint8_t>(lanes[k]);
+        // The four decisions narrowed to bytes and stored at once; lanes past `last` land in
+        // the diagonal's slack.
+        const __m128i step = _mm_andnot_si128(_mm_castps_si128(pairWins), gapStep);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(step, step), step);
+        const auto packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+        std::memcpy(&steps[cell(i, d - i)], &packed, sizeof packed);
     }
 }
 
