@@ -1,5 +1,6 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/ImprintInternals.h"
+#include "algorithms/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +24,17 @@ constexpr float kPositionOffset = 4.0f;
 constexpr float kAreaEpsilon = 1e-4f;
 constexpr float kOneOverLandmarks = 0.010416667f;
 constexpr float kMinLandmarkGap = 1e-6f;
+
+// out[i] = std::max(a[i], b[i]) for the 257 points, four at a time. maxps answers its second
+// operand unless the first is larger, exactly as std::max(a, b) answers a unless b is larger.
+void pointwiseMax(const LogCurve& a, const LogCurve& b, LogCurve& out) {
+    int i = 0;
+    for (; i + 4 <= kEnvelopePoints; i += 4)
+        _mm_storeu_ps(&out[std::size_t(i)], _mm_max_ps(_mm_loadu_ps(&b[std::size_t(i)]),
+                                                       _mm_loadu_ps(&a[std::size_t(i)])));
+    for (; i < kEnvelopePoints; ++i)
+        out[std::size_t(i)] = std::max(a[std::size_t(i)], b[std::size_t(i)]);
+}
 
 float smoothstep(float v) {
     return v * v * (3.0f - 2.0f * v);
@@ -68,6 +80,22 @@ void EnvelopeEstimator::prepare(int fftSize, double sampleRate) {
     cepstrum.fill(0.0f);
 }
 
+// The largest of magnitude[lo..hi], four at a time where the range allows. The running peak
+// stays the second operand of maxps, which answers it for NaN: a NaN magnitude is passed
+// over, as std::max(peak, magnitude) does.
+float rangePeak(const float* magnitude, int lo, int hi) {
+    __m128 peaks = _mm_setzero_ps();
+    int k = lo;
+    for (; k + 4 <= hi + 1; k += 4)
+        peaks = _mm_max_ps(_mm_loadu_ps(magnitude + k), peaks);
+    peaks = _mm_max_ps(_mm_movehl_ps(peaks, peaks), peaks);
+    peaks = _mm_max_ss(_mm_shuffle_ps(peaks, peaks, _MM_SHUFFLE(1, 1, 1, 1)), peaks);
+    float peak = _mm_cvtss_f32(peaks);
+    for (; k <= hi; ++k)
+        peak = std::max(peak, magnitude[k]);
+    return peak;
+}
+
 void EnvelopeEstimator::peakHoldDecimate(const float* magnitude) {
     const int c = pointsDecimation;
     for (int i = 0; i < kEnvelopePoints; ++i) {
@@ -75,16 +103,15 @@ void EnvelopeEstimator::peakHoldDecimate(const float* magnitude) {
         int lo = i * c - c / 2;
         if (lo < 1)
             lo = 0;
-        float peak = 0.0f;
-        for (int k = lo; k <= hi; ++k)
-            peak = std::max(peak, magnitude[k]);
-        base[static_cast<std::size_t>(i)] = peak;
+        base[static_cast<std::size_t>(i)] = rangePeak(magnitude, lo, hi);
     }
 }
 
 void EnvelopeEstimator::floorToRange() {
     const float peak = *std::max_element(base.begin(), base.end());
     const float floor = std::log(std::max(peak, kPeakFloor)) - kEnvelopeRangeNepers;
+    // Kept on the library's logarithm: the landmarks' positions magnify any change of the
+    // envelope, so even an ulp here would show in the output.
     for (float& b : base)
         b = std::max(std::log(std::max(b, kMagnitudeFloor)), floor);
 }
@@ -106,14 +133,12 @@ void EnvelopeEstimator::estimate(const float* magnitude, LogCurve& logEnvelope) 
         smooth();
         // Valleys between harmonics are raised to the smoothed curve, peaks stay: after a few
         // passes the curve rests on the peaks instead of averaging through them.
-        for (int i = 0; i < kEnvelopePoints; ++i)
-            iterate[static_cast<std::size_t>(i)] =
-                std::max(base[static_cast<std::size_t>(i)], smoothed[static_cast<std::size_t>(i)]);
+        pointwiseMax(base, smoothed, iterate);
     }
-    for (int i = 0; i < kEnvelopePoints; ++i) {
-        const auto p = static_cast<std::size_t>(i);
-        logEnvelope[p] = std::max(smoothed[p], base[p] - kEnvelopeSlack);
-    }
+    // The final envelope may dip only slightly under the peaks it was estimated from.
+    for (float& b : base)
+        b -= kEnvelopeSlack;
+    pointwiseMax(smoothed, base, logEnvelope);
 }
 
 void findLandmarks(const LogCurve& logEnvelope, LogCurve& cumulative, Landmarks& out) {
@@ -145,6 +170,8 @@ void findLandmarks(const LogCurve& logEnvelope, LogCurve& cumulative, Landmarks&
 }
 
 void morphLandmarks(const Landmarks& a, const Landmarks& b, float weight, Landmarks& out) {
+    // Kept on the library's functions: the envelope's slope magnifies any change of a
+    // landmark's position, so even an ulp here would show in the output.
     for (std::size_t k = 0; k < static_cast<std::size_t>(kLandmarkCount); ++k) {
         const float logA = std::log(a.position[k] + kPositionOffset);
         const float logB = std::log(b.position[k] + kPositionOffset);
@@ -177,13 +204,34 @@ void resampleLandmarks(const Landmarks& landmarks, LogCurve& logEnvelope) {
 }
 
 void expandToBins(const LogCurve& logEnvelope, int decimation, int numBins, float* envelope) {
-    const float pointsPerBin = 1.0f / static_cast<float>(decimation);
-    for (int k = 0; k < numBins; ++k) {
-        const float a = static_cast<float>(k) * pointsPerBin;
-        const int i = std::min(static_cast<int>(a), kEnvelopePoints - 2);
-        const float lower = logEnvelope[static_cast<std::size_t>(i)];
-        const float upper = logEnvelope[static_cast<std::size_t>(i + 1)];
-        envelope[k] = std::exp(lower + (upper - lower) * (a - static_cast<float>(i)));
+    const __m128 pointsPerBin = _mm_set1_ps(1.0f / static_cast<float>(decimation));
+    const __m128 lastLowerPoint = _mm_set1_ps(static_cast<float>(kEnvelopePoints - 2));
+    const float* const curve = logEnvelope.data();
+    // Four bins per step: position a = k / decimation, lower point i = min(trunc(a), 255),
+    // log level on the straight line from point i to i + 1, then its exponential.
+    const auto envelopeOf = [&](__m128 bin) {
+        const __m128 a = _mm_mul_ps(bin, pointsPerBin);
+        const __m128 lowerPoint = _mm_min_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(a)), lastLowerPoint);
+        alignas(16) int i[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(i), _mm_cvttps_epi32(lowerPoint));
+        const __m128 lower = _mm_setr_ps(curve[i[0]], curve[i[1]], curve[i[2]], curve[i[3]]);
+        const __m128 upper =
+            _mm_setr_ps(curve[i[0] + 1], curve[i[1] + 1], curve[i[2] + 1], curve[i[3] + 1]);
+        const __m128 level =
+            _mm_add_ps(lower, _mm_mul_ps(_mm_sub_ps(upper, lower), _mm_sub_ps(a, lowerPoint)));
+        return vecmath::exp(level);
+    };
+    __m128 bin = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
+    const __m128 four = _mm_set1_ps(4.0f);
+    int k = 0;
+    for (; k + 4 <= numBins; k += 4, bin = _mm_add_ps(bin, four))
+        _mm_storeu_ps(envelope + k, envelopeOf(bin));
+    // The caller's array holds exactly numBins entries: the last partial group goes through
+    // a local buffer (its lanes beyond the top bin clamp to the last interval, harmlessly).
+    if (k < numBins) {
+        alignas(16) float rest[4];
+        _mm_store_ps(rest, envelopeOf(bin));
+        std::copy(rest, rest + (numBins - k), envelope + k);
     }
 }
 
@@ -240,21 +288,44 @@ public:
         expandToBins(logEnvelopeMorph, decimation, bins, envelopeMorph.data());
 
         // Whiten each input by its own envelope, crossfade at equal power, impose the morph.
-        const float weightA = std::cos(schedule.crossfadeAngle);
-        const float weightB = std::sin(schedule.crossfadeAngle);
-        for (int k = 0; k < bins; ++k) {
-            const auto p = static_cast<std::size_t>(k);
-            const float gA = envelopeMorph[p] * weightA / envelopeA[p];
-            const float gB = envelopeMorph[p] * weightB / envelopeB[p];
-            outRe[k] = gA * a.re[p] + gB * b.re[p];
-            outIm[k] = gA * a.im[p] + gB * b.im[p];
-        }
+        imposeEnvelope(a, b, std::cos(schedule.crossfadeAngle), std::sin(schedule.crossfadeAngle),
+                       outRe, outIm);
     }
 
     // Audio thread; the envelope needs magnitudes only.
     bool needsReassignedFrequencies() const override { return false; }
 
 private:
+    // Four bins at a time (the arithmetic is exact, so the remaining bins can take the scalar
+    // form with identical results).
+    void imposeEnvelope(const FrameAnalysis& a, const FrameAnalysis& b, float weightA,
+                        float weightB, float* outRe, float* outIm) const {
+        const float* const morphed = envelopeMorph.data();
+        const float* const ownA = envelopeA.data();
+        const float* const ownB = envelopeB.data();
+        const __m128 wA = _mm_set1_ps(weightA);
+        const __m128 wB = _mm_set1_ps(weightB);
+        int k = 0;
+        for (; k + 4 <= numBins; k += 4) {
+            const __m128 m = _mm_loadu_ps(morphed + k);
+            const __m128 gA = _mm_div_ps(_mm_mul_ps(m, wA), _mm_loadu_ps(ownA + k));
+            const __m128 gB = _mm_div_ps(_mm_mul_ps(m, wB), _mm_loadu_ps(ownB + k));
+            _mm_storeu_ps(outRe + k,
+                          _mm_add_ps(_mm_mul_ps(gA, _mm_loadu_ps(&a.re[std::size_t(k)])),
+                                     _mm_mul_ps(gB, _mm_loadu_ps(&b.re[std::size_t(k)]))));
+            _mm_storeu_ps(outIm + k,
+                          _mm_add_ps(_mm_mul_ps(gA, _mm_loadu_ps(&a.im[std::size_t(k)])),
+                                     _mm_mul_ps(gB, _mm_loadu_ps(&b.im[std::size_t(k)]))));
+        }
+        for (; k < numBins; ++k) {
+            const auto p = static_cast<std::size_t>(k);
+            const float gA = morphed[k] * weightA / ownA[k];
+            const float gB = morphed[k] * weightB / ownB[k];
+            outRe[k] = gA * a.re[p] + gB * b.re[p];
+            outIm[k] = gA * a.im[p] + gB * b.im[p];
+        }
+    }
+
     // A silent input borrows the other's envelope, so that it neither pulls nor divides.
     void estimateEnvelopes(const FrameAnalysis& a, const FrameAnalysis& b, bool silentA,
                            bool silentB) {
