@@ -163,6 +163,38 @@ TEST(PartialsInterval, PrefersThePreviousEstimateWhenTheNewOneIsNear) {
     EXPECT_NEAR(settled.interval(), (0.3 * 15.0 + 0.7 * 14.0) / 24.0, 1e-6);
 }
 
+TEST(PartialsInterval, VotesLikeTheRoundedQuotientRightAtQuarterToneBoundaries) {
+    // Ratios a few float steps either side of every half quarter tone (the rounding boundaries)
+    // must vote for the step that rounding 24 log2(b / a) as written gives.
+    int votes = 0;
+    for (const double base : {1.0, 3.7, 40.0, 211.3, 1000.1}) {
+        for (int half = -99; half <= 99; half += 2) {
+            const auto boundary = static_cast<float>(base * std::pow(2.0, half / 48.0));
+            float b = boundary;
+            for (int i = 0; i < 4; ++i)
+                b = std::nextafter(b, 0.0f);
+            for (int nudge = -4; nudge <= 4; ++nudge, b = std::nextafter(b, 1e9f)) {
+                const Partial a[] = {at(base, 1.0f)};
+                const Partial c[] = {{b, 1.0f, 0.0f}};
+                const long step = std::lroundf(24.0f * std::log2(b / a[0].frequency));
+                IntervalEstimator estimator;
+                estimator.reset();
+                estimator.update(a, 1, c, 1);
+                // Partials below one bin do not vote.
+                if (b < 1.0f || step < -48 || step > 48) {
+                    EXPECT_FALSE(estimator.hasInterval()) << base << " " << b;
+                    continue;
+                }
+                ++votes;
+                ASSERT_TRUE(estimator.hasInterval()) << base << " " << b;
+                EXPECT_EQ(estimator.interval(), static_cast<float>(step) / 24.0f)
+                    << base << " " << b;
+            }
+        }
+    }
+    EXPECT_GT(votes, 3000);
+}
+
 TEST(PartialsInterval, KeepsItsEstimateWhenNothingVotes) {
     // Partials below one bin do not vote; an empty histogram is no evidence of any interval.
     const Partial a[] = {at(0.6, 1.0f)};
