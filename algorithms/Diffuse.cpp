@@ -284,11 +284,20 @@ private:
         }
     }
 
+    // Interpolation in the square-root domain, four bins at a time over the padded length
+    // (zeros stay zeros); the logarithms stay on the library, as the integration's order
+    // of settling depends on every bit of them.
     void buildTarget(float x) {
+        const __m128 toA = _mm_set1_ps(1.0f - x);
+        const __m128 toB = _mm_set1_ps(x);
+        for (std::size_t i = 0; i < magnitude.size(); i += 4) {
+            const __m128 root =
+                _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredA[i])), toA),
+                           _mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredB[i])), toB));
+            _mm_storeu_ps(&magnitude[i], _mm_mul_ps(root, root));
+        }
         peakLog = -1e9f;
         for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i) {
-            const float root = std::sqrt(blurredA[i]) * (1.0f - x) + std::sqrt(blurredB[i]) * x;
-            magnitude[i] = root * root;
             logMagnitude[i] = std::log(std::max(magnitude[i], kMagnitudeFloor));
             peakLog = std::max(peakLog, logMagnitude[i]);
         }
@@ -298,14 +307,37 @@ private:
     // per bin from its slope over time (a backward difference: no look-ahead).
     void computeDerivatives() {
         const int top = numBins - 1;
-        for (int k = 0; k <= top; ++k) {
-            const auto p = static_cast<std::size_t>(k);
-            const float slope = logMagnitude[static_cast<std::size_t>(std::min(k + 1, top))] -
-                                logMagnitude[static_cast<std::size_t>(std::max(k - 1, 0))];
-            timeDerivative[p] = slope * timeScale + static_cast<float>(k) * phaseStep;
-            frequencyDerivative[p] =
-                hasHistory ? (lastLogMagnitude[p] - logMagnitude[p]) * freqScale : 0.0f;
+        const float* const level = logMagnitude.data();
+        const auto advanceAt = [&](int k) {
+            const float slope = level[std::min(k + 1, top)] - level[std::max(k - 1, 0)];
+            timeDerivative[static_cast<std::size_t>(k)] =
+                slope * timeScale + static_cast<float>(k) * phaseStep;
+        };
+        // Inside the spectrum both neighbours exist: four bins at a time.
+        const __m128 scale = _mm_set1_ps(timeScale);
+        const __m128 step = _mm_set1_ps(phaseStep);
+        __m128 bin = _mm_setr_ps(1.0f, 2.0f, 3.0f, 4.0f);
+        int k = 1;
+        for (; k + 4 <= top; k += 4, bin = _mm_add_ps(bin, _mm_set1_ps(4.0f))) {
+            const __m128 slope =
+                _mm_sub_ps(_mm_loadu_ps(level + k + 1), _mm_loadu_ps(level + k - 1));
+            _mm_storeu_ps(&timeDerivative[static_cast<std::size_t>(k)],
+                          _mm_add_ps(_mm_mul_ps(slope, scale), _mm_mul_ps(bin, step)));
         }
+        advanceAt(0);
+        for (; k <= top; ++k)
+            advanceAt(k);
+
+        if (!hasHistory) {
+            std::fill(frequencyDerivative.begin(), frequencyDerivative.end(), 0.0f);
+            return;
+        }
+        const __m128 perBin = _mm_set1_ps(freqScale);
+        for (std::size_t i = 0; i < frequencyDerivative.size(); i += 4)
+            _mm_storeu_ps(&frequencyDerivative[i],
+                          _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(&lastLogMagnitude[i]),
+                                                _mm_loadu_ps(&logMagnitude[i])),
+                                     perBin));
     }
 
     // After a reset, a silence or an onset there is nothing to continue from.
