@@ -89,6 +89,20 @@ struct Segment {
     float logPeak = 0.0f; // ln of the peak frequency (at least kLowestPeakFrequency)
 };
 
+// One matched portion of the walk: a region of each side and the share moved between them.
+struct Pair {
+    const Segment* a = nullptr; // side 1
+    const Segment* b = nullptr; // side 2
+    float amount = 0.0f;
+    float weightA = 0.0f; // the parts of the two regions this pair draws, faded by Morph
+    float weightB = 0.0f;
+    float target = 0.0f; // frequency in bins, interpolated between the two peaks
+    int bin = 0;         // where the peaks land
+    float phase = 0.0f;
+    float cosPhase = 0.0f;
+    float sinPhase = 0.0f;
+};
+
 // The harmonics slide from A to B: both spectra are cut into peak regions, paired by the
 // monotone transport plan along the frequency axis, and each matched portion is drawn at a
 // frequency interpolated between its two peaks, its phase carried on from the last frame.
@@ -114,9 +128,12 @@ private:
     int findRegionStarts(const float* magnitude, const float* frequency, float threshold);
     void walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
                            bool onset, float* outRe, float* outIm);
-    void drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency, bool onset,
-                  float* outRe, float* outIm);
-    float continuedPhase(int bin, float targetFrequency, bool onset, const Side& dominant) const;
+    void listPairs(float t);
+    void placePairs(float t);
+    void phasePairs(const FrameAnalysis& side1, const FrameAnalysis& side2, bool onset);
+    void turnPairs();
+    void drawPairs(const FrameAnalysis& side1, const FrameAnalysis& side2, float* outRe,
+                   float* outIm);
     void render(const Side& side, int targetBin, float cosPhase, float sinPhase, float* outRe,
                 float* outIm) const;
     void claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
@@ -132,6 +149,7 @@ private:
     std::vector<Segment> segmentsA, segmentsB;
     std::vector<float> lastPhase, lastFrequency;
     std::vector<float> nextPhase, nextFrequency;
+    std::vector<Pair> pairs;         // this frame's walk, in order
     std::vector<Claim> claims;       // this frame's pairs, in walk order until settled
     std::vector<Claim> claimScratch; // the other half of the claims' sort
     std::vector<int> nextUnsettled;  // per bin: the next bin not yet settled (union-find)
@@ -153,6 +171,8 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     nextPhase.assign(bins, 0.0f);
     nextFrequency.assign(bins, -1.0f);
     // Every step of the walk moves past a region of one side or both: fewer pairs than regions.
+    pairs.clear();
+    pairs.reserve(2 * bins);
     claims.clear();
     claims.reserve(2 * bins);
     claimScratch.assign(2 * bins, Claim{});
@@ -260,6 +280,17 @@ int Transport::findRegionStarts(const float* magnitude, const float* frequency, 
 // matching mass from low to high is the optimal transport plan on one axis.
 void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
                                   bool onset, float* outRe, float* outIm) {
+    listPairs(t);
+    placePairs(t);
+    phasePairs(side1, side2, onset);
+    turnPairs();
+    drawPairs(side1, side2, outRe, outIm);
+}
+
+// The plan first, then each step over all pairs at once: the transcendental calls of one step
+// run back to back instead of each waiting behind the drawing of the pair before.
+void Transport::listPairs(float t) {
+    pairs.clear();
     const std::size_t countA = segmentsA.size();
     const std::size_t countB = segmentsB.size();
     std::size_t i = 0;
@@ -271,10 +302,12 @@ void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysi
         const Segment& b = segmentsB[j];
         const float amount = std::min(remainingA, remainingB);
         if (amount > 0.0f) {
-            const float target = std::exp((1.0f - t) * a.logPeak + t * b.logPeak);
-            const Side s1{&side1, &a, (1.0f - t) * amount / a.share};
-            const Side s2{&side2, &b, t * amount / b.share};
-            drawPair(s1, s2, amount, target, onset, outRe, outIm);
+            Pair& pair = pairs.emplace_back();
+            pair.a = &a;
+            pair.b = &b;
+            pair.amount = amount;
+            pair.weightA = (1.0f - t) * amount / a.share;
+            pair.weightB = t * amount / b.share;
         }
         remainingA -= amount;
         remainingB -= amount;
@@ -286,34 +319,51 @@ void Transport::walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysi
     }
 }
 
-void Transport::drawPair(const Side& s1, const Side& s2, float amount, float targetFrequency,
-                         bool onset, float* outRe, float* outIm) {
-    const int targetBin = std::clamp(nearestBin(targetFrequency), 0, numBins - 1);
-    const Side& dominant = s1.weight >= s2.weight ? s1 : s2;
-    const float phase = continuedPhase(targetBin, targetFrequency, onset, dominant);
-    const float cosPhase = std::cos(phase);
-    const float sinPhase = std::sin(phase);
-    if (s1.weight > 0.0f)
-        render(s1, targetBin, cosPhase, sinPhase, outRe, outIm);
-    if (s2.weight > 0.0f)
-        render(s2, targetBin, cosPhase, sinPhase, outRe, outIm);
-    claim(*s1.segment, *s2.segment, targetBin, amount, phase, targetFrequency);
+void Transport::placePairs(float t) {
+    for (Pair& pair : pairs) {
+        pair.target = std::exp((1.0f - t) * pair.a->logPeak + t * pair.b->logPeak);
+        pair.bin = std::clamp(nearestBin(pair.target), 0, numBins - 1);
+    }
 }
 
 // Runs on from the phase claimed at the target bin in the last frame when that claim was for a
 // nearby frequency, advancing by the mean of the two frequencies over one hop; otherwise (and
-// at an onset) takes the dominant side's own phase at its peak.
-float Transport::continuedPhase(int bin, float targetFrequency, bool onset,
-                                const Side& dominant) const {
-    const float previous = lastFrequency[static_cast<std::size_t>(bin)];
-    if (!onset && previous >= 0.0f && std::fabs(previous - targetFrequency) < kContinuityReach) {
-        float phase = lastPhase[static_cast<std::size_t>(bin)] +
-                      (targetFrequency + previous) * 0.5f * phaseStep;
-        phase -= roundHalfAway(phase * kInverseTwoPi) * kTwoPi;
-        return phase;
+// at an onset) takes the dominant side's own phase at its peak (side 1 on equal weights).
+void Transport::phasePairs(const FrameAnalysis& side1, const FrameAnalysis& side2, bool onset) {
+    for (Pair& pair : pairs) {
+        const auto bin = static_cast<std::size_t>(pair.bin);
+        const float previous = lastFrequency[bin];
+        if (!onset && previous >= 0.0f && std::fabs(previous - pair.target) < kContinuityReach) {
+            float phase = lastPhase[bin] + (pair.target + previous) * 0.5f * phaseStep;
+            phase -= roundHalfAway(phase * kInverseTwoPi) * kTwoPi;
+            pair.phase = phase;
+        } else {
+            const bool firstDominates = pair.weightA >= pair.weightB;
+            const FrameAnalysis& dominant = firstDominates ? side1 : side2;
+            const auto peak = static_cast<std::size_t>((firstDominates ? pair.a : pair.b)->peakBin);
+            pair.phase = std::atan2(dominant.im[peak], dominant.re[peak]);
+        }
     }
-    const auto peak = static_cast<std::size_t>(dominant.segment->peakBin);
-    return std::atan2(dominant.analysis->im[peak], dominant.analysis->re[peak]);
+}
+
+void Transport::turnPairs() {
+    for (Pair& pair : pairs) {
+        pair.cosPhase = std::cos(pair.phase);
+        pair.sinPhase = std::sin(pair.phase);
+    }
+}
+
+void Transport::drawPairs(const FrameAnalysis& side1, const FrameAnalysis& side2, float* outRe,
+                          float* outIm) {
+    for (const Pair& pair : pairs) {
+        if (pair.weightA > 0.0f)
+            render({&side1, pair.a, pair.weightA}, pair.bin, pair.cosPhase, pair.sinPhase, outRe,
+                   outIm);
+        if (pair.weightB > 0.0f)
+            render({&side2, pair.b, pair.weightB}, pair.bin, pair.cosPhase, pair.sinPhase, outRe,
+                   outIm);
+        claim(*pair.a, *pair.b, pair.bin, pair.amount, pair.phase, pair.target);
+    }
 }
 
 // Moves the whole region by whole bins so that its peak lands on targetBin, keeping its shape,
