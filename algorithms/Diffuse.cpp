@@ -184,19 +184,29 @@ private:
                     store.runs[store.runEnd[levels[k]]++] = k;
         }
 
-        // Files a current-frame entry for a bin.
+        // Queues a current-frame entry for a bin. An entry at or above every non-empty level is
+        // the very next to come out unless another push follows first, so it is held in a
+        // register instead of going through the lists and back: most pops take the entry just
+        // pushed, and the round trip through memory was the integration's longest chain.
         void push(int bin, int level) {
-            QueueItem& item = store.items[count];
-            item.bin = bin;
-            item.next = store.heads[level];
-            store.heads[level] = count;
-            ++count;
-            top = std::max(top, level);
+            if (held >= 0)
+                file(held, top);
+            if (level >= top) {
+                held = bin;
+                top = level;
+            } else {
+                file(bin, level);
+            }
         }
 
         // The loudest entry, as bin * 2 + 1 for the current frame or bin * 2 for the previous
         // one (whose bin still waits); -1 when nothing is left.
         int pop(const std::uint8_t* waiting) {
+            if (held >= 0) {
+                const int bin = held;
+                held = -1;
+                return bin * 2 + 1;
+            }
             for (; top >= 0; --top) {
                 const int head = store.heads[top];
                 if (head >= 0) {
@@ -217,9 +227,19 @@ private:
         }
 
     private:
+        void file(int bin, int level) {
+            QueueItem& item = store.items[count];
+            item.bin = bin;
+            item.next = store.heads[level];
+            store.heads[level] = count;
+            ++count;
+            top = std::max(top, level);
+        }
+
         Storage store;
         int count = 0;
         int top = 0;
+        int held = -1; // a bin whose entry sits on top of level 'top', not yet filed
     };
 
     // Half the L1 distance between the two magnitude shapes, each normalised to unit sum.
