@@ -66,6 +66,14 @@ void raiseToMagnitudes(const float* a, const float* b, float* loudest, int count
 // at the chunk's last sample.
 void fillLinearRamp(float* ramp, float from, float to, int count) {
     const __m128 start = _mm_set1_ps(from);
+    if (from == to) {
+        // What the formula gives, without a division per lane.
+        int i = 0;
+        for (; i + 4 <= count; i += 4)
+            _mm_storeu_ps(ramp + i, start);
+        std::fill(ramp + i, ramp + count, from);
+        return;
+    }
     const __m128 span = _mm_set1_ps(to - from);
     const __m128 length = _mm_set1_ps(static_cast<float>(count));
     int i = 0;
@@ -82,6 +90,20 @@ void fillLinearRamp(float* ramp, float from, float to, int count) {
 
 float limitedOr(float value, float low, float high, float fallback) {
     return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+}
+
+// out[i] = ring[(start + i) % length] for i in [0, count), count <= length.
+void readRing(const float* ring, int length, int start, float* out, int count) {
+    const int first = std::min(count, length - start);
+    std::copy_n(ring + start, first, out);
+    std::copy_n(ring, count - first, out + first);
+}
+
+// ring[(start + i) % length] = in[i] for i in [0, count), count <= length.
+void writeRing(float* ring, int length, int start, const float* in, int count) {
+    const int first = std::min(count, length - start);
+    std::copy_n(in, first, ring + start);
+    std::copy_n(in + first, count - first, ring);
 }
 
 } // namespace
@@ -238,15 +260,18 @@ void MorphEngine::fillRamps(int count, const EngineParams& params) {
 }
 
 int MorphEngine::delayDry(ChannelState& state, int index, int count) {
-    // Each sample goes into the ring before the one N + L samples older comes out.
-    float* ring = state.dryDelay.data();
+    // Sample by sample, each input goes into the ring at `index` and the sample N + L older
+    // comes out just past it. For a whole chunk that means: the oldest part of the output comes
+    // from the ring, any later part is the chunk's own start, and the ring keeps the newest.
     const float* input = state.scratchA.data();
-    for (int i = 0; i < count; ++i) {
-        ring[index] = input[i];
-        index = index + 1 == dryLength ? 0 : index + 1;
-        drySamples[i] = ring[index];
-    }
-    return index;
+    float* ring = state.dryDelay.data();
+    const int fromRing = std::min(count, dryLength - 1);
+    const int readStart = index + 1 == dryLength ? 0 : index + 1;
+    readRing(ring, dryLength, readStart, drySamples.data(), fromRing);
+    std::copy_n(input, count - fromRing, drySamples.data() + fromRing);
+    const int kept = std::min(count, dryLength);
+    writeRing(ring, dryLength, (index + count - kept) % dryLength, input + count - kept, kept);
+    return (index + count) % dryLength;
 }
 
 void MorphEngine::mixChannel(const float* wet, float* destination, int count) const {
