@@ -126,6 +126,8 @@ private:
 
     void segment(const FrameAnalysis& x, std::vector<Segment>& segments);
     int findRegionStarts(const float* magnitude, const float* frequency, float threshold);
+    static void classifyBins(const float* magnitude, const float* frequency, int base, int bins,
+                             float threshold, std::uint64_t& decided, std::uint64_t& up);
     void walkTransportPlan(const FrameAnalysis& side1, const FrameAnalysis& side2, float t,
                            bool onset, float* outRe, float* outIm);
     void listPairs(float t);
@@ -216,8 +218,8 @@ void Transport::process(const MorphContext& ctx, float* outRe, float* outIm) {
     std::swap(lastFrequency, nextFrequency);
 }
 
-// Two passes: first the valleys, branch-free (they come every few bins in noise, where a
-// branch per valley would be mispredicted), then each region's mass and peak.
+// Two passes: first the valleys, without a branch per bin (they come every few bins in noise,
+// where a branch per valley would be mispredicted), then each region's mass and peak.
 void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) {
     segments.clear();
     const float* magnitude = x.magnitude.data();
@@ -259,21 +261,54 @@ void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) 
 // A region starts at bin 0 and wherever a rising bin follows one that was not. A bin whose
 // reassigned frequency lies at or above its centre sits on a low flank or on a peak; weak bins
 // keep the state of the bin before them. Fills regionStarts with the starts and a closing
-// numBins; returns the number of regions.
+// numBins; returns the number of regions. Works on 64 bins at a time as bit masks.
 int Transport::findRegionStarts(const float* magnitude, const float* frequency, float threshold) {
     int* starts = regionStarts.data();
     int count = 1;
     starts[0] = 0;
-    bool wasRising = false;
-    for (int i = 0; i < numBins; ++i) {
-        const bool rising =
-            magnitude[i] > threshold ? static_cast<float>(i) <= frequency[i] : wasRising;
-        starts[count] = i;
-        count += (rising && !wasRising && i > 0) ? 1 : 0;
-        wasRising = rising;
+    std::uint64_t risingBefore = 0; // the state of the bin before the word, in bit 0
+    for (int base = 0; base < numBins; base += 64) {
+        const int bins = std::min(64, numBins - base);
+        std::uint64_t decided = 0;
+        std::uint64_t up = 0;
+        classifyBins(magnitude + base, frequency + base, base, bins, threshold, decided, up);
+        const std::uint64_t inWord =
+            bins == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bins) - 1;
+        const std::uint64_t undecided = ~decided & inWord;
+        const std::uint64_t value = up & decided;
+        // Each run of weak bins takes the state before it: a one entering the run at its first
+        // bin is carried along it by an addition (and leaves it at the decided bin after it).
+        const std::uint64_t entering = ((value << 1) | risingBefore) & undecided;
+        const std::uint64_t rising = value | (((entering + undecided) ^ undecided) & undecided);
+        std::uint64_t newStarts = rising & ~((rising << 1) | risingBefore);
+        if (base == 0)
+            newStarts &= ~std::uint64_t{1}; // bin 0 opens the first region anyway
+        for (; newStarts != 0; newStarts &= newStarts - 1)
+            starts[count++] = base + std::countr_zero(newStarts);
+        risingBefore = (rising >> (bins - 1)) & 1;
     }
     starts[count] = numBins;
     return count;
+}
+
+// Bit k of decided: bin base + k stands above the threshold; of up: its reassigned frequency
+// lies at or above its centre.
+void Transport::classifyBins(const float* magnitude, const float* frequency, int base, int bins,
+                             float threshold, std::uint64_t& decided, std::uint64_t& up) {
+    const __m128 threshold4 = _mm_set1_ps(threshold);
+    int k = 0;
+    for (; k + 4 <= bins; k += 4) {
+        const __m128 centre =
+            _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(base + k), _mm_setr_epi32(0, 1, 2, 3)));
+        const auto strong = _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(magnitude + k), threshold4));
+        const auto above = _mm_movemask_ps(_mm_cmple_ps(centre, _mm_loadu_ps(frequency + k)));
+        decided |= static_cast<std::uint64_t>(strong) << k;
+        up |= static_cast<std::uint64_t>(above) << k;
+    }
+    for (; k < bins; ++k) {
+        decided |= static_cast<std::uint64_t>(magnitude[k] > threshold ? 1 : 0) << k;
+        up |= static_cast<std::uint64_t>(static_cast<float>(base + k) <= frequency[k] ? 1 : 0) << k;
+    }
 }
 
 // North-west-corner walk: both lists are ordered by frequency and their shares sum to 1, so
