@@ -224,6 +224,20 @@ void expandToBins(const LogCurve& logEnvelope, int decimation, int numBins, floa
     __m128 bin = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
     const __m128 four = _mm_set1_ps(4.0f);
     int k = 0;
+    if (decimation % 4 == 0) {
+        // Four bins starting at a multiple of four share one interval (up to the top bin, which
+        // is left to the last group): the two points are loaded once, and the lanes' values
+        // are those of the general form exactly.
+        for (; k + 4 < numBins; k += 4, bin = _mm_add_ps(bin, four)) {
+            const int i = k / decimation;
+            const __m128 a = _mm_mul_ps(bin, pointsPerBin);
+            const __m128 lower = _mm_set1_ps(curve[i]);
+            const __m128 rise = _mm_set1_ps(curve[i + 1] - curve[i]);
+            const __m128 level = _mm_add_ps(
+                lower, _mm_mul_ps(rise, _mm_sub_ps(a, _mm_set1_ps(static_cast<float>(i)))));
+            _mm_storeu_ps(envelope + k, vecmath::exp(level));
+        }
+    }
     for (; k + 4 <= numBins; k += 4, bin = _mm_add_ps(bin, four))
         _mm_storeu_ps(envelope + k, envelopeOf(bin));
     // The caller's array holds exactly numBins entries: the last partial group goes through
