@@ -1,6 +1,9 @@
 #include "dsp/LookaheadLimiter.h"
 
 #include "dsp/FrameGeometry.h"
+#include "dsp/RingCopy.h"
+
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -69,25 +72,58 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
         return; // not prepared: nothing sized to work with
     // Written so that a NaN peak falls back to full scale instead of disabling the limiter.
     const float ceiling = inputPeak > kMinimumCeiling ? inputPeak : kMinimumCeiling;
+    // Only the gain's own recursion runs sample by sample; finding the peaks and applying the
+    // gain to the delayed signal run over short stretches in vector lanes.
+    for (int start = 0; start < numSamples; start += kSubBlock) {
+        const int count = std::min(kSubBlock, numSamples - start);
+        float gain[kSubBlock];
+        requiredGains(signal, start, count, ceiling, gain);
+        smoothGains(gain, count);
+        applyDelayed(signal, start, count, gain);
+    }
+}
+
+void LookaheadLimiter::requiredGains(float* const* signal, int start, int count, float ceiling,
+                                     float* gain) const {
+    float peak[kSubBlock] = {};
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    for (std::size_t c = 0; c < channelStates.size(); ++c) {
+        const float* x = signal[c] + start;
+        int i = 0;
+        // maxps keeps its second operand when the first is NaN, as std::max(peak, x) does.
+        for (; i + 4 <= count; i += 4) {
+            const __m128 magnitude = _mm_and_ps(_mm_loadu_ps(x + i), absMask);
+            _mm_storeu_ps(peak + i, _mm_max_ps(magnitude, _mm_loadu_ps(peak + i)));
+        }
+        for (; i < count; ++i)
+            peak[i] = std::max(peak[i], std::abs(x[i]));
+    }
+    const __m128 limit = _mm_set1_ps(ceiling);
+    const __m128 unity = _mm_set1_ps(1.0f);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 p = _mm_loadu_ps(peak + i);
+        const __m128 over = _mm_cmpgt_ps(p, limit);
+        const __m128 scaled = _mm_div_ps(limit, p);
+        _mm_storeu_ps(gain + i, _mm_or_ps(_mm_and_ps(over, scaled), _mm_andnot_ps(over, unity)));
+    }
+    for (; i < count; ++i)
+        gain[i] = peak[i] > ceiling ? ceiling / peak[i] : 1.0f;
+}
+
+void LookaheadLimiter::smoothGains(float* gain, int count) {
     const float inverseRing = 1.0f / static_cast<float>(ringSize);
     const double release = releaseCoefficient;
-    const int channelCount = static_cast<int>(channelStates.size());
-    // The gain's state lives in locals for the block: as members, every sample's update
-    // would go through memory around the call that finds the window minimum.
+    // The gain's state lives in locals for the stretch: as members, every sample's update
+    // would go through memory.
     double gainState = smoothedGain;
     double sum = averageSum;
     int index = writeIndex;
-
-    for (int i = 0; i < numSamples; ++i) {
-        float peak = 0.0f;
-        for (int c = 0; c < channelCount; ++c)
-            peak = std::max(peak, std::abs(signal[c][i]));
-        const float need = peak > ceiling ? ceiling / peak : 1.0f;
-
+    for (int i = 0; i < count; ++i) {
         // Instant attack down to the window minimum, exponential release toward unity. The
         // gain is tracked in double: in float, release steps below half an ulp round away and
         // leave it stuck about 1e-4 under unity for good after the first reduction.
-        const double minimum = windowMinimum(need);
+        const double minimum = windowMinimum(gain[i]);
         gainState = std::min(minimum, gainState + (1.0 - gainState) * release);
         const float smoothed = static_cast<float>(gainState);
 
@@ -95,20 +131,30 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
         const auto slot = static_cast<std::size_t>(index);
         sum += static_cast<double>(smoothed) - averageRing[slot];
         averageRing[slot] = smoothed;
-        const float gain = std::min(static_cast<float>(sum) * inverseRing, 1.0f);
+        gain[i] = std::min(static_cast<float>(sum) * inverseRing, 1.0f);
 
-        const int next = index + 1 == ringSize ? 0 : index + 1;
-        for (int c = 0; c < channelCount; ++c) {
-            std::vector<float>& delay = channelStates[static_cast<std::size_t>(c)].delayLine;
-            delay[slot] = signal[c][i];
-            signal[c][i] = gain * delay[static_cast<std::size_t>(next)];
-        }
         ++sampleCounter;
-        index = next;
+        index = index + 1 == ringSize ? 0 : index + 1;
     }
     smoothedGain = gainState;
     averageSum = sum;
-    writeIndex = index;
+}
+
+void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {
+    for (std::size_t c = 0; c < channelStates.size(); ++c) {
+        float* x = signal[c] + start;
+        float input[kSubBlock];
+        float delayed[kSubBlock];
+        std::copy_n(x, count, input);
+        rings::delayBlock(channelStates[c].delayLine.data(), ringSize, writeIndex, input, delayed,
+                          count);
+        int i = 0;
+        for (; i + 4 <= count; i += 4)
+            _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(gain + i), _mm_loadu_ps(delayed + i)));
+        for (; i < count; ++i)
+            x[i] = gain[i] * delayed[i];
+    }
+    writeIndex = (writeIndex + count) % ringSize;
 }
 
 } // namespace tav

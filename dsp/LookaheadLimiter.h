@@ -21,8 +21,18 @@ public:
     int lookahead() const { return lookaheadSamples; }
 
 private:
+    // Samples handled per pass; the gains of one pass live on the stack.
+    static constexpr int kSubBlock = 64;
+
     // Pushes this sample's need into the sliding window of the last L + 1 and returns its minimum.
     float windowMinimum(float need);
+    // gain[i] = the gain each sample of signal[c][start + i] needs to stay under ceiling.
+    void requiredGains(float* const* signal, int start, int count, float ceiling,
+                       float* gain) const;
+    // Turns required gains into the smoothed gain sequence, in place.
+    void smoothGains(float* gain, int count);
+    // signal[c][start + i] = gain[i] times the sample L earlier; advances the write position.
+    void applyDelayed(float* const* signal, int start, int count, const float* gain);
 
     struct ChannelState {
         std::vector<float> delayLine; // L + 1 samples of the wet signal

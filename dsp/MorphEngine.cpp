@@ -2,6 +2,7 @@
 
 #include "dsp/DenormalGuard.h"
 #include "dsp/FrameGeometry.h"
+#include "dsp/RingCopy.h"
 
 #include <emmintrin.h>
 
@@ -90,20 +91,6 @@ void fillLinearRamp(float* ramp, float from, float to, int count) {
 
 float limitedOr(float value, float low, float high, float fallback) {
     return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
-}
-
-// out[i] = ring[(start + i) % length] for i in [0, count), count <= length.
-void readRing(const float* ring, int length, int start, float* out, int count) {
-    const int first = std::min(count, length - start);
-    std::copy_n(ring + start, first, out);
-    std::copy_n(ring, count - first, out + first);
-}
-
-// ring[(start + i) % length] = in[i] for i in [0, count), count <= length.
-void writeRing(float* ring, int length, int start, const float* in, int count) {
-    const int first = std::min(count, length - start);
-    std::copy_n(in, first, ring + start);
-    std::copy_n(in + first, count - first, ring);
 }
 
 } // namespace
@@ -260,18 +247,8 @@ void MorphEngine::fillRamps(int count, const EngineParams& params) {
 }
 
 int MorphEngine::delayDry(ChannelState& state, int index, int count) {
-    // Sample by sample, each input goes into the ring at `index` and the sample N + L older
-    // comes out just past it. For a whole chunk that means: the oldest part of the output comes
-    // from the ring, any later part is the chunk's own start, and the ring keeps the newest.
-    const float* input = state.scratchA.data();
-    float* ring = state.dryDelay.data();
-    const int fromRing = std::min(count, dryLength - 1);
-    const int readStart = index + 1 == dryLength ? 0 : index + 1;
-    readRing(ring, dryLength, readStart, drySamples.data(), fromRing);
-    std::copy_n(input, count - fromRing, drySamples.data() + fromRing);
-    const int kept = std::min(count, dryLength);
-    writeRing(ring, dryLength, (index + count - kept) % dryLength, input + count - kept, kept);
-    return (index + count) % dryLength;
+    return rings::delayBlock(state.dryDelay.data(), dryLength, index, state.scratchA.data(),
+                             drySamples.data(), count);
 }
 
 void MorphEngine::mixChannel(const float* wet, float* destination, int count) const {
