@@ -136,6 +136,18 @@ private:
     void turnPairs();
     void drawPairs(const FrameAnalysis& side1, const FrameAnalysis& side2, float* outRe,
                    float* outIm);
+    enum class SideOf { first, second };
+    static const Segment* regionOf(const Pair& pair, SideOf side) {
+        return side == SideOf::first ? pair.a : pair.b;
+    }
+    static float weightOf(const Pair& pair, SideOf side) {
+        return side == SideOf::first ? pair.weightA : pair.weightB;
+    }
+    bool continuesRun(std::size_t before, std::size_t next, SideOf side) const;
+    void renderRun(const FrameAnalysis& analysis, SideOf side, std::size_t first, float* outRe,
+                   float* outIm) const;
+    void drawShifted(const FrameAnalysis& analysis, const Segment& s, int targetBin, float c,
+                     float sn, float w, float* outRe, float* outIm) const;
     void render(const Side& side, int targetBin, float cosPhase, float sinPhase, float* outRe,
                 float* outIm) const;
     void claim(const Segment& a, const Segment& b, int targetBin, float amount, float phase,
@@ -388,17 +400,57 @@ void Transport::turnPairs() {
     }
 }
 
+// A run of consecutive pairs that draw the same region of one side at the same bin draws it
+// once, turned by the sum of their weighted rotations: against many small regions on the other
+// side, a region as wide as the spectrum would otherwise be redrawn whole for each of them.
 void Transport::drawPairs(const FrameAnalysis& side1, const FrameAnalysis& side2, float* outRe,
                           float* outIm) {
-    for (const Pair& pair : pairs) {
-        if (pair.weightA > 0.0f)
-            render({&side1, pair.a, pair.weightA}, pair.bin, pair.cosPhase, pair.sinPhase, outRe,
-                   outIm);
-        if (pair.weightB > 0.0f)
-            render({&side2, pair.b, pair.weightB}, pair.bin, pair.cosPhase, pair.sinPhase, outRe,
-                   outIm);
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        for (const SideOf side : {SideOf::first, SideOf::second}) {
+            if (weightOf(pairs[p], side) > 0.0f && (p == 0 || !continuesRun(p - 1, p, side)))
+                renderRun(side == SideOf::first ? side1 : side2, side, p, outRe, outIm);
+        }
+        const Pair& pair = pairs[p];
         claim(*pair.a, *pair.b, pair.bin, pair.amount, pair.phase, pair.target);
     }
+}
+
+// Whether pair `next` draws the same region of this side at the same bin as pair `before`, and
+// draws it at all.
+bool Transport::continuesRun(std::size_t before, std::size_t next, SideOf side) const {
+    const Pair& x = pairs[before];
+    const Pair& y = pairs[next];
+    return regionOf(x, side) == regionOf(y, side) && x.bin == y.bin && weightOf(x, side) > 0.0f &&
+           weightOf(y, side) > 0.0f;
+}
+
+void Transport::renderRun(const FrameAnalysis& analysis, SideOf side, std::size_t first,
+                          float* outRe, float* outIm) const {
+    std::size_t last = first;
+    while (last + 1 < pairs.size() && continuesRun(last, last + 1, side))
+        ++last;
+    const Pair& pair = pairs[first];
+    if (last == first) {
+        render({&analysis, regionOf(pair, side), weightOf(pair, side)}, pair.bin, pair.cosPhase,
+               pair.sinPhase, outRe, outIm);
+        return;
+    }
+    const Segment& s = *regionOf(pair, side);
+    const auto peak = static_cast<std::size_t>(s.peakBin);
+    const float m = analysis.magnitude[peak];
+    if (!(m > 0.0f))
+        return;
+    const float re = analysis.re[peak];
+    const float im = analysis.im[peak];
+    float c = 0.0f;
+    float sn = 0.0f;
+    for (std::size_t k = first; k <= last; ++k) {
+        const Pair& member = pairs[k];
+        const float w = weightOf(member, side);
+        c += (re * member.cosPhase + im * member.sinPhase) / m * w;
+        sn += (re * member.sinPhase - im * member.cosPhase) / m * w;
+    }
+    drawShifted(analysis, s, pair.bin, c, sn, 1.0f, outRe, outIm);
 }
 
 // Moves the whole region by whole bins so that its peak lands on targetBin, keeping its shape,
@@ -413,12 +465,17 @@ void Transport::render(const Side& side, int targetBin, float cosPhase, float si
         return;
     const float c = (re[s.peakBin] * cosPhase + im[s.peakBin] * sinPhase) / m;
     const float sn = (re[s.peakBin] * sinPhase - im[s.peakBin] * cosPhase) / m;
+    drawShifted(*side.analysis, s, targetBin, c, sn, side.weight, outRe, outIm);
+}
+
+void Transport::drawShifted(const FrameAnalysis& analysis, const Segment& s, int targetBin, float c,
+                            float sn, float w, float* outRe, float* outIm) const {
     const int shift = targetBin - s.peakBin;
     const int first = std::max(s.start, -shift);
     const int last = std::min(s.end, numBins - shift);
     if (last > first)
-        addRotated(re + first, im + first, last - first, c, sn, side.weight, outRe + first + shift,
-                   outIm + first + shift);
+        addRotated(analysis.re.data() + first, analysis.im.data() + first, last - first, c, sn, w,
+                   outRe + first + shift, outIm + first + shift);
 }
 
 // Notes the span of bins the pair covers, as wide as the wider of its two regions on each side
