@@ -96,9 +96,33 @@ float rangePeak(const float* magnitude, int lo, int hi) {
     return peak;
 }
 
+// For a decimation c that is a multiple of four: the peaks of the windows of points
+// first..first + 3, each c/4 groups of four bins from i * c - c/2 plus the bin i * c + c/2,
+// reduced across lanes by one transpose. Same NaN rule as rangePeak.
+__m128 fourWindowPeaks(const float* magnitude, int first, int c) {
+    __m128 peaks[4];
+    for (int l = 0; l < 4; ++l) {
+        const float* const window = magnitude + (first + l) * c - c / 2;
+        __m128 peak = _mm_max_ps(_mm_set1_ps(window[c]), _mm_setzero_ps());
+        for (int q = 0; q < c; q += 4)
+            peak = _mm_max_ps(_mm_loadu_ps(window + q), peak);
+        peaks[l] = peak;
+    }
+    _MM_TRANSPOSE4_PS(peaks[0], peaks[1], peaks[2], peaks[3]);
+    return _mm_max_ps(_mm_max_ps(peaks[0], peaks[1]), _mm_max_ps(peaks[2], peaks[3]));
+}
+
 void EnvelopeEstimator::peakHoldDecimate(const float* magnitude) {
     const int c = pointsDecimation;
-    for (int i = 0; i < kEnvelopePoints; ++i) {
+    int first = 0;
+    if (c % 4 == 0) {
+        // Points 1..252 lie clear of both ends of the spectrum: four at a time.
+        base[0] = rangePeak(magnitude, 0, c / 2);
+        for (first = 1; first + 4 < kEnvelopePoints - 1; first += 4)
+            _mm_storeu_ps(&base[static_cast<std::size_t>(first)],
+                          fourWindowPeaks(magnitude, first, c));
+    }
+    for (int i = first; i < kEnvelopePoints; ++i) {
         const int hi = std::min(i * c + c / 2, bins - 1);
         int lo = i * c - c / 2;
         if (lo < 1)
@@ -297,13 +321,19 @@ public:
 
         const int decimation = estimator.decimation();
         const int bins = numBins;
+        const float weightA = std::cos(schedule.crossfadeAngle);
+        const float weightB = std::sin(schedule.crossfadeAngle);
         expandToBins(logEnvelopeA, decimation, bins, envelopeA.data());
-        expandToBins(logEnvelopeB, decimation, bins, envelopeB.data());
+        // Up to Morph 0.4 B's fine structure has no weight: its gain is 0 whatever its
+        // envelope (always a positive normal float), so that envelope is not expanded.
+        if (weightB != 0.0f)
+            expandToBins(logEnvelopeB, decimation, bins, envelopeB.data());
+        else
+            std::fill(envelopeB.begin(), envelopeB.end(), 1.0f);
         expandToBins(logEnvelopeMorph, decimation, bins, envelopeMorph.data());
 
         // Whiten each input by its own envelope, crossfade at equal power, impose the morph.
-        imposeEnvelope(a, b, std::cos(schedule.crossfadeAngle), std::sin(schedule.crossfadeAngle),
-                       outRe, outIm);
+        imposeEnvelope(a, b, weightA, weightB, outRe, outIm);
     }
 
     // Audio thread; the envelope needs magnitudes only.
