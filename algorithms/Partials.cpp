@@ -125,20 +125,54 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
     return count;
 }
 
+namespace {
+
+// re/im[k] -= (or +=) kernel(k - f) * model over the bins a partial at f reaches, four bins at
+// a time with the scalar arithmetic in each lane.
+template <bool kSubtract>
+void applyPartial(const WindowKernel& kernel, float f, float modelRe, float modelIm, int numBins,
+                  float* re, float* im) {
+    const int first = std::max(static_cast<int>(std::ceil(f)) - kKernelReach, 0);
+    const int last = std::min(static_cast<int>(std::floor(f)) + kKernelReach, numBins - 1);
+    const __m128 f4 = _mm_set1_ps(f);
+    const __m128 modelRe4 = _mm_set1_ps(modelRe);
+    const __m128 modelIm4 = _mm_set1_ps(modelIm);
+    int k = first;
+    for (; k + 3 <= last; k += 4) {
+        const __m128 bins =
+            _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(k), _mm_setr_epi32(0, 1, 2, 3)));
+        const __m128 shape = kernel.at4(_mm_sub_ps(bins, f4));
+        const __m128 oldRe = _mm_loadu_ps(re + k);
+        const __m128 oldIm = _mm_loadu_ps(im + k);
+        if constexpr (kSubtract) {
+            _mm_storeu_ps(re + k, _mm_sub_ps(oldRe, _mm_mul_ps(shape, modelRe4)));
+            _mm_storeu_ps(im + k, _mm_sub_ps(oldIm, _mm_mul_ps(shape, modelIm4)));
+        } else {
+            _mm_storeu_ps(re + k, _mm_add_ps(oldRe, _mm_mul_ps(shape, modelRe4)));
+            _mm_storeu_ps(im + k, _mm_add_ps(oldIm, _mm_mul_ps(shape, modelIm4)));
+        }
+    }
+    for (; k <= last; ++k) {
+        const float shape = kernel.at(static_cast<float>(k) - f);
+        if constexpr (kSubtract) {
+            re[k] -= shape * modelRe;
+            im[k] -= shape * modelIm;
+        } else {
+            re[k] += shape * modelRe;
+            im[k] += shape * modelIm;
+        }
+    }
+}
+
+} // namespace
+
 void subtractPartials(const Partial* list, int count, const WindowKernel& kernel, int numBins,
                       float* re, float* im) {
     for (int p = 0; p < count; ++p) {
         const Partial& partial = list[p];
-        const float f = partial.frequency;
         const float modelRe = partial.amplitude * std::cos(partial.phase);
         const float modelIm = partial.amplitude * std::sin(partial.phase);
-        const int first = std::max(static_cast<int>(std::ceil(f)) - kKernelReach, 0);
-        const int last = std::min(static_cast<int>(std::floor(f)) + kKernelReach, numBins - 1);
-        for (int k = first; k <= last; ++k) {
-            const float shape = kernel.at(static_cast<float>(k) - f);
-            re[k] -= shape * modelRe;
-            im[k] -= shape * modelIm;
-        }
+        applyPartial<true>(kernel, partial.frequency, modelRe, modelIm, numBins, re, im);
     }
 }
 
@@ -588,16 +622,10 @@ void Partials::continuePhases(bool onset) {
 void Partials::synthesise(float* outRe, float* outIm) const {
     for (int p = 0; p < currentCount; ++p) {
         const MorphedPartial& partial = current[static_cast<std::size_t>(p)];
-        const float f = partial.frequency;
         const float modelRe = partial.amplitude * std::cos(partial.phase);
         const float modelIm = partial.amplitude * std::sin(partial.phase);
-        const int first = std::max(static_cast<int>(std::ceil(f)) - 4, 0);
-        const int last = std::min(static_cast<int>(std::floor(f)) + 4, numBins - 1);
-        for (int k = first; k <= last; ++k) {
-            const float shape = kernel.at(static_cast<float>(k) - f);
-            outRe[k] += shape * modelRe;
-            outIm[k] += shape * modelIm;
-        }
+        partials::applyPartial<false>(kernel, partial.frequency, modelRe, modelIm, numBins, outRe,
+                                      outIm);
     }
 }
 

@@ -56,6 +56,26 @@ TEST(PartialsKernel, FollowsTheHannMainLobe) {
     EXPECT_EQ(kernel.at(-4.5f), 0.0f);
 }
 
+TEST(PartialsKernel, FourAtOnceMatchesOneAtATime) {
+    const auto kernel = hannKernel();
+    std::vector<float> offsets;
+    for (int i = -700; i <= 700; ++i)
+        offsets.push_back(static_cast<float>(i) / 128.0f + 0.0013f * static_cast<float>(i % 7));
+    for (const float edge : {-4.0f, 4.0f, 0.0f})
+        offsets.insert(offsets.end(),
+                       {std::nextafter(edge, -9.0f), edge, std::nextafter(edge, 9.0f)});
+    offsets.insert(offsets.end(), {std::numeric_limits<float>::quiet_NaN(),
+                                   std::numeric_limits<float>::infinity(), -1e30f});
+    while (offsets.size() % 4 != 0)
+        offsets.push_back(0.5f);
+    for (std::size_t i = 0; i < offsets.size(); i += 4) {
+        alignas(16) float four[4];
+        _mm_store_ps(four, kernel.at4(_mm_loadu_ps(&offsets[i])));
+        for (std::size_t k = 0; k < 4; ++k)
+            EXPECT_EQ(four[k], kernel.at(offsets[i + k])) << offsets[i + k];
+    }
+}
+
 TEST(PartialsPicking, KeepsTheNinetySixStrongestOfMoreThanNinetySixPeaks) {
     // 120 sines on bin centres 8 bins apart (no side lobes there), all amplitudes different.
     std::vector<float> signal(kN, 0.0f);
