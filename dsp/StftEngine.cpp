@@ -40,6 +40,22 @@ void scale(float* x, float gain, int count) {
         x[i] *= gain;
 }
 
+// x[i] = gain * x[i], then moved toward source[i] by weight.
+void scaleAndBlend(float* x, const float* source, float gain, float weight, int count) {
+    const __m128 g = _mm_set1_ps(gain);
+    const __m128 w = _mm_set1_ps(weight);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 scaled = _mm_mul_ps(g, _mm_loadu_ps(x + i));
+        const __m128 toward = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(source + i), scaled), w);
+        _mm_storeu_ps(x + i, _mm_add_ps(scaled, toward));
+    }
+    for (; i < count; ++i) {
+        const float scaled = gain * x[i];
+        x[i] = scaled + (source[i] - scaled) * weight;
+    }
+}
+
 // out[i] = prior[i] + t[i] * w[i] for i in [0, count). out may be prior shifted down by any
 // distance: each step loads before it stores.
 void addProduct(const float* prior, const float* t, const float* w, float* out, int count) {
@@ -296,12 +312,8 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, f
         std::copy(sourceIm, sourceIm + bins, outIm.data());
         return;
     }
-    for (int k = 0; k < bins; ++k) {
-        const float re = gain * outRe[k];
-        const float im = gain * outIm[k];
-        outRe[k] = re + (sourceRe[k] - re) * weight;
-        outIm[k] = im + (sourceIm[k] - im) * weight;
-    }
+    scaleAndBlend(outRe.data(), sourceRe, gain, weight, bins);
+    scaleAndBlend(outIm.data(), sourceIm, gain, weight, bins);
 }
 
 void StftEngine::overlapAdd(StftChannel& channel) {
