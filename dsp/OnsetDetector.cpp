@@ -11,6 +11,8 @@ namespace {
 
 // Keeps ln() finite for empty bands.
 constexpr float kBandEnergyFloor = 1e-9f;
+// Empty bands (silence, or bands above the highest bin) share one log, taken once at load.
+const float kEmptyBandLog = std::log(kBandEnergyFloor);
 // Mean rise per band: the flux summed over 32 bands, divided by 32.
 constexpr float kFluxPerBand = 0.03125f;
 // Fires when the mean rise beats 2.5 times the mean of the last 8 frames plus 0.5 neper.
@@ -48,7 +50,8 @@ bool OnsetDetector::detect(const FrameAnalysis& analysis, int numBins, const int
 
     float flux = 0.0f;
     for (int b = 0; b < kBands; ++b) {
-        const float logEnergy = std::log(bandEnergy[b] + kBandEnergyFloor);
+        const float logEnergy =
+            bandEnergy[b] == 0.0f ? kEmptyBandLog : std::log(bandEnergy[b] + kBandEnergyFloor);
         const float rise = logEnergy - previousLogEnergy[b];
         if (rise > 0.0f)
             flux += rise;
