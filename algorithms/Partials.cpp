@@ -387,6 +387,7 @@ private:
     void synthesise(float* outRe, float* outIm) const;
     void mixResiduals(float x, float* outRe, float* outIm) const;
     static double bandEnergy(const float* re, const float* im, int first, int end);
+    void mixBand(float a, float b, int first, int end, float* outRe, float* outIm) const;
 
     // Steps are stored by anti-diagonal (i + j), as the alignment fills them, i along each.
     static std::size_t cell(int i, int j) {
@@ -660,29 +661,57 @@ void Partials::mixResiduals(float x, float* outRe, float* outIm) const {
     for (std::size_t band = 0; band < kBands; ++band) {
         const float a = weightA * gainA[band];
         const float b = weightB * gainB[band];
-        for (int k = bandStart; k < bandEnd[band]; ++k) {
-            const auto i = static_cast<std::size_t>(k);
-            outRe[k] += b * residualBRe[i] + a * residualARe[i];
-            outIm[k] += b * residualBIm[i] + a * residualAIm[i];
-        }
+        mixBand(a, b, bandStart, bandEnd[band], outRe, outIm);
         bandStart = bandEnd[band];
     }
 }
 
-// Sum of re^2 + im^2 over bins first..end-1 in double, in two interleaved running sums so that
-// consecutive bins do not wait for each other's addition.
-double Partials::bandEnergy(const float* re, const float* im, int first, int end) {
-    double even = 0.0;
-    double odd = 0.0;
+// out += b * residual B + a * residual A over bins first..end-1, four at a time with the
+// scalar arithmetic in each lane.
+void Partials::mixBand(float a, float b, int first, int end, float* outRe, float* outIm) const {
+    const __m128 a4 = _mm_set1_ps(a);
+    const __m128 b4 = _mm_set1_ps(b);
+    const float* aRe = residualARe.data();
+    const float* aIm = residualAIm.data();
+    const float* bRe = residualBRe.data();
+    const float* bIm = residualBIm.data();
     int k = first;
-    for (; k + 2 <= end; k += 2) {
-        even += static_cast<double>(re[k]) * re[k] + static_cast<double>(im[k]) * im[k];
-        odd +=
-            static_cast<double>(re[k + 1]) * re[k + 1] + static_cast<double>(im[k + 1]) * im[k + 1];
+    for (; k + 4 <= end; k += 4) {
+        const __m128 mixRe = _mm_add_ps(_mm_mul_ps(b4, _mm_loadu_ps(bRe + k)),
+                                        _mm_mul_ps(a4, _mm_loadu_ps(aRe + k)));
+        const __m128 mixIm = _mm_add_ps(_mm_mul_ps(b4, _mm_loadu_ps(bIm + k)),
+                                        _mm_mul_ps(a4, _mm_loadu_ps(aIm + k)));
+        _mm_storeu_ps(outRe + k, _mm_add_ps(_mm_loadu_ps(outRe + k), mixRe));
+        _mm_storeu_ps(outIm + k, _mm_add_ps(_mm_loadu_ps(outIm + k), mixIm));
     }
-    if (k < end)
-        even += static_cast<double>(re[k]) * re[k] + static_cast<double>(im[k]) * im[k];
-    return even + odd;
+    for (; k < end; ++k) {
+        outRe[k] += b * bRe[k] + a * aRe[k];
+        outIm[k] += b * bIm[k] + a * aIm[k];
+    }
+}
+
+// Sum of re^2 + im^2 over bins first..end-1 in double, in four running sums (two lanes of two
+// registers) so that consecutive bins do not wait for each other's addition.
+double Partials::bandEnergy(const float* re, const float* im, int first, int end) {
+    __m128d low = _mm_setzero_pd();
+    __m128d high = _mm_setzero_pd();
+    int k = first;
+    for (; k + 4 <= end; k += 4) {
+        const __m128 r = _mm_loadu_ps(re + k);
+        const __m128 i = _mm_loadu_ps(im + k);
+        const __m128d rLow = _mm_cvtps_pd(r);
+        const __m128d iLow = _mm_cvtps_pd(i);
+        const __m128d rHigh = _mm_cvtps_pd(_mm_movehl_ps(r, r));
+        const __m128d iHigh = _mm_cvtps_pd(_mm_movehl_ps(i, i));
+        low = _mm_add_pd(low, _mm_add_pd(_mm_mul_pd(rLow, rLow), _mm_mul_pd(iLow, iLow)));
+        high = _mm_add_pd(high, _mm_add_pd(_mm_mul_pd(rHigh, rHigh), _mm_mul_pd(iHigh, iHigh)));
+    }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, _mm_add_pd(low, high));
+    double sum = lanes[0] + lanes[1];
+    for (; k < end; ++k)
+        sum += static_cast<double>(re[k]) * re[k] + static_cast<double>(im[k]) * im[k];
+    return sum;
 }
 
 } // namespace
