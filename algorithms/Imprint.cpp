@@ -310,9 +310,13 @@ public:
             std::fill(outIm, outIm + ctx.numBins, 0.0f);
             return;
         }
-        estimateEnvelopes(a, b, silentA, silentB);
         const float t = silentA ? 1.0f : silentB ? 0.0f : std::clamp(ctx.morph, 0.0f, 1.0f);
         const Schedule schedule = scheduleFor(t);
+        // At Morph 0 B has no weight in either part, so its envelope (half the work) is not
+        // estimated: borrowing A's, as for a silent B, leaves every output value unchanged.
+        const bool bWeighs =
+            schedule.envelopeWeight != 0.0f || std::sin(schedule.crossfadeAngle) != 0.0f;
+        estimateEnvelopes(a, b, silentA, silentB || !bWeighs);
 
         findLandmarks(logEnvelopeA, cumulative, landmarksA);
         findLandmarks(logEnvelopeB, cumulative, landmarksB);
