@@ -2,84 +2,20 @@
 #include "dsp/FrameGeometry.h"
 #include "dsp/MorphEngine.h"
 #include "dsp/RealFft.h"
+#include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <xmmintrin.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
-#include <new>
 #include <numbers>
 #include <random>
 #include <vector>
 
 // The whole audio path per second of stereo audio, against the floor set by its transforms,
 // and the memory that preparing the engine takes.
-
-namespace {
-
-// Bytes requested from the heap while counting is on (this thread only).
-thread_local bool countingBytes = false;
-thread_local std::size_t bytesAllocated = 0;
-
-void* allocate(std::size_t size) {
-    if (countingBytes)
-        bytesAllocated += size;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* allocateAligned(std::size_t size, std::align_val_t alignment) {
-    if (countingBytes)
-        bytesAllocated += size;
-    const auto align = static_cast<std::size_t>(alignment);
-    const std::size_t rounded = ((size == 0 ? 1 : size) + align - 1) / align * align;
-    if (void* p = std::aligned_alloc(align, rounded))
-        return p;
-    throw std::bad_alloc();
-}
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return allocate(size);
-}
-void* operator new(std::size_t size, std::align_val_t a) {
-    return allocateAligned(size, a);
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-    return allocateAligned(size, a);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -202,11 +138,9 @@ BENCHMARK(BM_MorphEngineSecond)
 // cost of one channel.
 std::size_t prepareBytes(double rate, int channels, int quality) {
     tav::MorphEngine engine;
-    bytesAllocated = 0;
-    countingBytes = true;
+    const tav::test::AllocationCounter counter;
     engine.prepare(rate, channels, kHostBlock, quality);
-    countingBytes = false;
-    return bytesAllocated;
+    return counter.bytes();
 }
 
 void BM_PrepareMemory(benchmark::State& state) {

@@ -6,11 +6,18 @@
 namespace {
 
 thread_local std::size_t allocationCount = 0;
+thread_local std::size_t allocationBytes = 0;
 thread_local bool counting = false;
 
-void* allocate(std::size_t size) {
-    if (counting)
+void note(std::size_t size) {
+    if (counting) {
         ++allocationCount;
+        allocationBytes += size;
+    }
+}
+
+void* allocate(std::size_t size) {
+    note(size);
     if (size == 0)
         size = 1;
     if (void* p = std::malloc(size))
@@ -19,8 +26,7 @@ void* allocate(std::size_t size) {
 }
 
 void* allocateAligned(std::size_t size, std::align_val_t alignment) {
-    if (counting)
-        ++allocationCount;
+    note(size);
     const auto align = static_cast<std::size_t>(alignment);
     const std::size_t rounded = ((size == 0 ? 1 : size) + align - 1) / align * align;
     if (void* p = std::aligned_alloc(align, rounded))
@@ -83,7 +89,8 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
 
 namespace tav::test {
 
-AllocationCounter::AllocationCounter() : startCount(allocationCount), wasCounting(counting) {
+AllocationCounter::AllocationCounter()
+    : startCount(allocationCount), startBytes(allocationBytes), wasCounting(counting) {
     counting = true;
 }
 
@@ -93,6 +100,10 @@ AllocationCounter::~AllocationCounter() {
 
 std::size_t AllocationCounter::count() const {
     return allocationCount - startCount;
+}
+
+std::size_t AllocationCounter::bytes() const {
+    return allocationBytes - startBytes;
 }
 
 } // namespace tav::test
