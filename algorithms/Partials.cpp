@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -183,16 +184,43 @@ void IntervalEstimator::reset() {
 
 // The first kVoters partials at or above one bin fill the slots; a later, strictly stronger
 // partial replaces the weakest slot (the earliest of equally weak ones).
-// The weakest slot only changes when it is replaced, so it is searched for only then.
-int IntervalEstimator::pickVoters(const Partial* list, int count, Partial* voters) {
-    auto findWeakest = [voters] {
+namespace {
+
+// The first slot holding the lowest of kVoters amplitudes, as a scan keeping the first strictly
+// lower one finds it: the minimum four lanes at a time, then its first occurrence. A NaN (which
+// the scan treats its own way) takes the scan itself.
+int findWeakest(const float* amplitudes) {
+    static_assert(kVoters % 4 == 0);
+    __m128 lowest = _mm_loadu_ps(amplitudes);
+    __m128 unordered = _mm_cmpunord_ps(lowest, lowest);
+    for (int s = 4; s < kVoters; s += 4) {
+        const __m128 four = _mm_loadu_ps(amplitudes + s);
+        lowest = _mm_min_ps(lowest, four);
+        unordered = _mm_or_ps(unordered, _mm_cmpunord_ps(four, four));
+    }
+    if (_mm_movemask_ps(unordered) != 0) {
         int weakest = 0;
         for (int s = 1; s < kVoters; ++s) {
-            if (voters[s].amplitude < voters[weakest].amplitude)
+            if (amplitudes[s] < amplitudes[weakest])
                 weakest = s;
         }
         return weakest;
-    };
+    }
+    lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(2, 3, 0, 1)));
+    lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(1, 0, 3, 2)));
+    for (int s = 0;; s += 4) {
+        const int equal = _mm_movemask_ps(_mm_cmpeq_ps(_mm_loadu_ps(amplitudes + s), lowest));
+        if (equal != 0)
+            return s + std::countr_zero(static_cast<unsigned>(equal));
+    }
+}
+
+} // namespace
+
+// The weakest slot only changes when it is replaced, so it is searched for only then; the
+// slots' amplitudes are kept side by side for that search.
+int IntervalEstimator::pickVoters(const Partial* list, int count, Partial* voters) {
+    std::array<float, kVoters> amplitudes{};
     int filled = 0;
     int weakest = 0;
     for (int p = 0; p < count; ++p) {
@@ -200,14 +228,16 @@ int IntervalEstimator::pickVoters(const Partial* list, int count, Partial* voter
         if (partial.frequency < 1.0f)
             continue;
         if (filled < kVoters) {
+            amplitudes[static_cast<std::size_t>(filled)] = partial.amplitude;
             voters[filled++] = partial;
             if (filled == kVoters)
-                weakest = findWeakest();
+                weakest = findWeakest(amplitudes.data());
             continue;
         }
         if (partial.amplitude > voters[weakest].amplitude) {
             voters[weakest] = partial;
-            weakest = findWeakest();
+            amplitudes[static_cast<std::size_t>(weakest)] = partial.amplitude;
+            weakest = findWeakest(amplitudes.data());
         }
     }
     return filled;

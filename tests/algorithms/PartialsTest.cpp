@@ -215,6 +215,25 @@ TEST(PartialsInterval, VotesLikeTheRoundedQuotientRightAtQuarterToneBoundaries) 
     EXPECT_GT(votes, 3000);
 }
 
+TEST(PartialsInterval, AStrongerLatePartialReplacesTheEarliestOfTheWeakestVoters) {
+    // 32 voters fill the slots; two share the lowest amplitude (slots 3 and 10). A 33rd, stronger
+    // than them, takes slot 3, so 200 Hz (an octave below B) votes and 300 Hz (ten quarter tones
+    // below B, which would win a tie) does not. Every other partial lies more than two octaves
+    // from B and votes for nothing.
+    std::vector<Partial> a;
+    for (int slot = 0; slot < 32; ++slot) {
+        const double frequency = slot == 3 ? 300.0 : slot == 10 ? 200.0 : 10.0 + slot;
+        a.push_back(at(frequency, slot == 3 || slot == 10 ? 0.5f : 1.0f));
+    }
+    a.push_back(at(50.0, 0.7f));
+    const Partial b[] = {at(400.0, 1.0f)};
+    IntervalEstimator estimator;
+    estimator.reset();
+    estimator.update(a.data(), static_cast<int>(a.size()), b, 1);
+    ASSERT_TRUE(estimator.hasInterval());
+    EXPECT_NEAR(estimator.interval(), 1.0, 1e-6);
+}
+
 TEST(PartialsInterval, KeepsItsEstimateWhenNothingVotes) {
     // Partials below one bin do not vote; an empty histogram is no evidence of any interval.
     const Partial a[] = {at(0.6, 1.0f)};
