@@ -288,9 +288,8 @@ public:
         numBins = fftSize / 2 + 1;
         estimator.prepare(fftSize, sampleRate);
         const auto n = static_cast<std::size_t>(numBins);
-        envelopeA.assign(n, 0.0f);
-        envelopeB.assign(n, 0.0f);
-        envelopeMorph.assign(n, 0.0f);
+        gainA.assign(n, 0.0f);
+        gainB.assign(n, 0.0f);
         reset();
     }
 
@@ -324,19 +323,18 @@ public:
         resampleLandmarks(landmarksMorph, logEnvelopeMorph);
 
         const int decimation = estimator.decimation();
-        const int bins = numBins;
         const float weightA = std::cos(schedule.crossfadeAngle);
         const float weightB = std::sin(schedule.crossfadeAngle);
-        expandToBins(logEnvelopeA, decimation, bins, envelopeA.data());
-        // Up to Morph 0.4 B's fine structure has no weight: its gain is 0 whatever its
-        // envelope (always a positive normal float), so that envelope is not expanded.
+        // Whitening an input by its own envelope and imposing the morphed one multiplies it
+        // by their ratio: one exponential of the difference of the log curves per bin.
+        expandRatio(logEnvelopeA, decimation, gainA.data());
+        // Up to Morph 0.4 B's fine structure has no weight, so its gain is not needed.
         if (weightB != 0.0f)
-            expandToBins(logEnvelopeB, decimation, bins, envelopeB.data());
+            expandRatio(logEnvelopeB, decimation, gainB.data());
         else
-            std::fill(envelopeB.begin(), envelopeB.end(), 1.0f);
-        expandToBins(logEnvelopeMorph, decimation, bins, envelopeMorph.data());
+            std::fill(gainB.begin(), gainB.end(), 0.0f);
 
-        // Whiten each input by its own envelope, crossfade at equal power, impose the morph.
+        // Crossfade the whitened inputs at equal power under the morphed envelope.
         imposeEnvelope(a, b, weightA, weightB, outRe, outIm);
     }
 
@@ -344,20 +342,24 @@ public:
     bool needsReassignedFrequencies() const override { return false; }
 
 private:
-    // Four bins at a time (the arithmetic is exact, so the remaining bins can take the scalar
-    // form with identical results).
+    // The morphed envelope over an input's own, per bin: interpolated in the log domain like
+    // each envelope, so the ratio of two exponentials is the exponential of a difference.
+    void expandRatio(const LogCurve& ownEnvelope, int decimation, float* gain) {
+        for (std::size_t i = 0; i < std::size_t(kEnvelopePoints); ++i)
+            logRatio[i] = logEnvelopeMorph[i] - ownEnvelope[i];
+        expandToBins(logRatio, decimation, numBins, gain);
+    }
+
+    // Four bins at a time (exact arithmetic, so the remaining bins take the scalar form with
+    // identical results).
     void imposeEnvelope(const FrameAnalysis& a, const FrameAnalysis& b, float weightA,
                         float weightB, float* outRe, float* outIm) const {
-        const float* const morphed = envelopeMorph.data();
-        const float* const ownA = envelopeA.data();
-        const float* const ownB = envelopeB.data();
         const __m128 wA = _mm_set1_ps(weightA);
         const __m128 wB = _mm_set1_ps(weightB);
         int k = 0;
         for (; k + 4 <= numBins; k += 4) {
-            const __m128 m = _mm_loadu_ps(morphed + k);
-            const __m128 gA = _mm_div_ps(_mm_mul_ps(m, wA), _mm_loadu_ps(ownA + k));
-            const __m128 gB = _mm_div_ps(_mm_mul_ps(m, wB), _mm_loadu_ps(ownB + k));
+            const __m128 gA = _mm_mul_ps(_mm_loadu_ps(&gainA[std::size_t(k)]), wA);
+            const __m128 gB = _mm_mul_ps(_mm_loadu_ps(&gainB[std::size_t(k)]), wB);
             _mm_storeu_ps(outRe + k,
                           _mm_add_ps(_mm_mul_ps(gA, _mm_loadu_ps(&a.re[std::size_t(k)])),
                                      _mm_mul_ps(gB, _mm_loadu_ps(&b.re[std::size_t(k)]))));
@@ -367,8 +369,8 @@ private:
         }
         for (; k < numBins; ++k) {
             const auto p = static_cast<std::size_t>(k);
-            const float gA = morphed[k] * weightA / ownA[k];
-            const float gB = morphed[k] * weightB / ownB[k];
+            const float gA = gainA[p] * weightA;
+            const float gB = gainB[p] * weightB;
             outRe[k] = gA * a.re[p] + gB * b.re[p];
             outIm[k] = gA * a.im[p] + gB * b.im[p];
         }
@@ -389,9 +391,9 @@ private:
 
     int numBins = 0;
     EnvelopeEstimator estimator;
-    std::vector<float> envelopeA, envelopeB, envelopeMorph;
+    std::vector<float> gainA, gainB; // morphed envelope over each input's own, per bin
     LogCurve logEnvelopeA{}, logEnvelopeB{}, logEnvelopeMorph{};
-    LogCurve cumulative{};
+    LogCurve cumulative{}, logRatio{};
     Landmarks landmarksA, landmarksB, landmarksMorph;
 };
 
