@@ -104,7 +104,7 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
     // Four bins at a time while the upper neighbours exist; most groups hold no peak.
     for (; j + 3 <= lastPeakBin; j += 4) {
         for (int mask = peakMask(magnitude, j, floor); mask != 0; mask &= mask - 1)
-            considerPeak(x, j + __builtin_ctz(static_cast<unsigned>(mask)), kernel, candidates,
+            considerPeak(x, j + std::countr_zero(static_cast<unsigned>(mask)), kernel, candidates,
                          count);
     }
     for (; j <= lastPeakBin; ++j) {
