@@ -111,7 +111,37 @@ void LookaheadLimiter::requiredGains(float* const* signal, int start, int count,
         gain[i] = peak[i] > ceiling ? ceiling / peak[i] : 1.0f;
 }
 
+bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {
+    // After a reduction the double gain may settle a hair under 1, where a release step no
+    // longer moves it; that counts as resting too, as long as it reads 1 in float.
+    const double release = releaseCoefficient;
+    const bool gainResting = static_cast<float>(smoothedGain) == 1.0f &&
+                             smoothedGain + (1.0 - smoothedGain) * release == smoothedGain;
+    // Needs never exceed 1, so a unity front means the whole window holds unity.
+    if (!gainResting || (queueSize > 0 && queuedGain[static_cast<std::size_t>(queueHead)] != 1.0f))
+        return false;
+    const auto isUnity = [](float value) { return value == 1.0f; };
+    return std::all_of(averageRing.begin(), averageRing.end(), isUnity) &&
+           std::all_of(need, need + count, isUnity);
+}
+
+void LookaheadLimiter::holdUnity(float* gain, int count) {
+    // Every step would pop the queue down to its new unity entry, leave the resting gain as it
+    // is, and add 1 - 1 to the average: only the queue's newest entry and the counter change.
+    const float inverseRing = 1.0f / static_cast<float>(ringSize);
+    std::fill_n(gain, count, std::min(static_cast<float>(averageSum) * inverseRing, 1.0f));
+    sampleCounter += count;
+    queueHead = 0;
+    queueSize = 1;
+    minimumQueue[0] = sampleCounter - 1;
+    queuedGain[0] = 1.0f;
+}
+
 void LookaheadLimiter::smoothGains(float* gain, int count) {
+    if (restingAtUnity(gain, count)) {
+        holdUnity(gain, count);
+        return;
+    }
     const float inverseRing = 1.0f / static_cast<float>(ringSize);
     const double release = releaseCoefficient;
     // The gain's state lives in locals for the stretch: as members, every sample's update

@@ -31,6 +31,10 @@ private:
                        float* gain) const;
     // Turns required gains into the smoothed gain sequence, in place.
     void smoothGains(float* gain, int count);
+    // Whether the gain rests at unity and every sample of the stretch needs no reduction.
+    bool restingAtUnity(const float* need, int count) const;
+    // The sequence smoothGains gives for a resting stretch, without the per-sample recursion.
+    void holdUnity(float* gain, int count);
     // signal[c][start + i] = gain[i] times the sample L earlier; advances the write position.
     void applyDelayed(float* const* signal, int start, int count, const float* gain);
 
