@@ -154,6 +154,8 @@ private:
                float targetFrequency);
     void settleClaims();
     void settleByScan();
+    void settleRun(std::size_t first, std::size_t end);
+    void takeBins(const Claim& c, int from, int to);
     void settleBySort();
     void sortClaimsByAmount();
     int findUnsettled(int bin);
@@ -163,13 +165,14 @@ private:
     std::vector<Segment> segmentsA, segmentsB;
     std::vector<float> lastPhase, lastFrequency;
     std::vector<float> nextPhase, nextFrequency;
-    std::vector<Pair> pairs;         // this frame's walk, in order
-    std::vector<Claim> claims;       // this frame's pairs, in walk order until settled
-    std::vector<Claim> claimScratch; // the other half of the claims' sort
-    std::vector<int> nextUnsettled;  // per bin: the next bin not yet settled (union-find)
-    std::vector<float> nextClaim;    // per bin: the largest share claiming it so far
-    std::vector<int> regionStarts;   // scratch of segment: numBins + 1 entries
-    std::size_t claimedWidth = 0;    // this frame's claimed spans, summed
+    std::vector<Pair> pairs;            // this frame's walk, in order
+    std::vector<Claim> claims;          // this frame's pairs, in walk order until settled
+    std::vector<Claim> claimScratch;    // the other half of the claims' sort
+    std::vector<std::size_t> runWindow; // the queue of settleRun: claim indices
+    std::vector<int> nextUnsettled;     // per bin: the next bin not yet settled (union-find)
+    std::vector<float> nextClaim;       // per bin: the largest share claiming it so far
+    std::vector<int> regionStarts;      // scratch of segment: numBins + 1 entries
+    std::size_t claimedWidth = 0;       // this frame's claimed spans, summed
 };
 
 void Transport::prepare(int fftSize, int hopSize, double) {
@@ -190,6 +193,7 @@ void Transport::prepare(int fftSize, int hopSize, double) {
     claims.clear();
     claims.reserve(2 * bins);
     claimScratch.assign(2 * bins, Claim{});
+    runWindow.assign(2 * bins, 0);
     nextUnsettled.assign(bins + 1, 0);
     nextClaim.assign(bins, 0.0f);
     regionStarts.assign(bins + 1, 0);
@@ -502,34 +506,92 @@ void Transport::settleClaims() {
         settleBySort();
 }
 
-// The usual frame: spans are narrow, so every claim simply takes the bins of its span whose
-// current claim is smaller, four bins at a time; walk order makes an equal later claim lose.
+// The usual frame: spans are narrow. Claims are taken in walk order, a bin going to a claim only
+// when its share is strictly larger, so an equal later claim loses. Consecutive claims whose
+// spans both start and end no lower than the one before (a wide region paired with the small
+// ones across from it) form a run that is settled as a sliding window.
 void Transport::settleByScan() {
+    std::fill(nextClaim.begin(), nextClaim.end(), 0.0f);
+    const std::size_t count = claims.size();
+    std::size_t first = 0;
+    while (first < count) {
+        std::size_t end = first + 1;
+        while (end < count && claims[end].first >= claims[end - 1].first &&
+               claims[end].last >= claims[end - 1].last)
+            ++end;
+        if (end == first + 1)
+            takeBins(claims[first], claims[first].first, claims[first].last);
+        else
+            settleRun(first, end);
+        first = end;
+    }
+}
+
+// Within a run the claims covering a bin are a window that only moves up, so the run's best
+// claim for each stretch of bins comes from a queue of candidates with falling shares (the
+// earlier of equal shares first); only that claim is then taken against the earlier runs.
+void Transport::settleRun(std::size_t first, std::size_t end) {
+    std::size_t* const window = runWindow.data();
+    std::size_t head = 0;
+    std::size_t tail = 0;
+    std::size_t next = first;
+    const int stop = claims[end - 1].last;
+    int bin = claims[first].first;
+    while (bin < stop) {
+        for (; next < end && claims[next].first <= bin; ++next) {
+            while (tail > head && claims[window[tail - 1]].amount < claims[next].amount)
+                --tail; // never the best again: the newcomer covers all its remaining bins
+            window[tail++] = next;
+        }
+        while (tail > head && claims[window[head]].last <= bin)
+            ++head;
+        if (tail == head) { // a gap between the spans (a claim is still to come)
+            bin = claims[next].first;
+            continue;
+        }
+        // The best claim holds until it ends or a larger one arrives; smaller ones arriving
+        // meanwhile join the queue for later.
+        const Claim& best = claims[window[head]];
+        int until = best.last;
+        for (; next < end && claims[next].first < until; ++next) {
+            if (claims[next].amount > best.amount) {
+                until = claims[next].first;
+                break;
+            }
+            while (claims[window[tail - 1]].amount < claims[next].amount)
+                --tail; // stops at the best claim at the latest
+            window[tail++] = next;
+        }
+        takeBins(best, bin, until);
+        bin = until;
+    }
+}
+
+// Bins from..to-1 (inside the claim's span) go to the claim where its share is strictly larger,
+// four bins at a time.
+void Transport::takeBins(const Claim& c, int from, int to) {
     float* const amountAt = nextClaim.data();
     float* const phaseAt = nextPhase.data();
     float* const frequencyAt = nextFrequency.data();
-    std::fill(amountAt, amountAt + numBins, 0.0f);
-    for (const Claim& c : claims) {
-        const __m128 amount = _mm_set1_ps(c.amount);
-        const __m128 phase = _mm_set1_ps(c.phase);
-        const __m128 frequency = _mm_set1_ps(c.frequency);
-        auto take = [](float* at, __m128 wins, __m128 value) {
-            const __m128 old = _mm_loadu_ps(at);
-            _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(wins, value), _mm_andnot_ps(wins, old)));
-        };
-        int bin = c.first;
-        for (; bin + 4 <= c.last; bin += 4) {
-            const __m128 wins = _mm_cmpgt_ps(amount, _mm_loadu_ps(amountAt + bin));
-            take(amountAt + bin, wins, amount);
-            take(phaseAt + bin, wins, phase);
-            take(frequencyAt + bin, wins, frequency);
-        }
-        for (; bin < c.last; ++bin) {
-            if (c.amount > amountAt[bin]) {
-                amountAt[bin] = c.amount;
-                phaseAt[bin] = c.phase;
-                frequencyAt[bin] = c.frequency;
-            }
+    const __m128 amount = _mm_set1_ps(c.amount);
+    const __m128 phase = _mm_set1_ps(c.phase);
+    const __m128 frequency = _mm_set1_ps(c.frequency);
+    auto take = [](float* at, __m128 wins, __m128 value) {
+        const __m128 old = _mm_loadu_ps(at);
+        _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(wins, value), _mm_andnot_ps(wins, old)));
+    };
+    int bin = from;
+    for (; bin + 4 <= to; bin += 4) {
+        const __m128 wins = _mm_cmpgt_ps(amount, _mm_loadu_ps(amountAt + bin));
+        take(amountAt + bin, wins, amount);
+        take(phaseAt + bin, wins, phase);
+        take(frequencyAt + bin, wins, frequency);
+    }
+    for (; bin < to; ++bin) {
+        if (c.amount > amountAt[bin]) {
+            amountAt[bin] = c.amount;
+            phaseAt[bin] = c.phase;
+            frequencyAt[bin] = c.frequency;
         }
     }
 }
