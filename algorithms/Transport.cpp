@@ -22,6 +22,9 @@ constexpr float kSilentEnergy = 1e-12f;
 constexpr float kSegmentThreshold = 1e-5f;
 // Claimed spans up to this many spectra in total are settled by a plain scan.
 constexpr std::size_t kScanWidthFactor = 16;
+// A run of claims is settled as a sliding window when its spans cover each bin this many times
+// on average; thinner runs are cheaper taken claim by claim.
+constexpr int kRunOverlap = 3;
 // A share left below this counts as used up.
 constexpr float kShareUsedUp = 1e-9f;
 // A claim from the previous frame carries its phase only to peaks at most this far (bins).
@@ -516,13 +519,20 @@ void Transport::settleByScan() {
     std::size_t first = 0;
     while (first < count) {
         std::size_t end = first + 1;
+        int width = claims[first].last - claims[first].first;
         while (end < count && claims[end].first >= claims[end - 1].first &&
-               claims[end].last >= claims[end - 1].last)
+               claims[end].last >= claims[end - 1].last) {
+            width += claims[end].last - claims[end].first;
             ++end;
-        if (end == first + 1)
-            takeBins(claims[first], claims[first].first, claims[first].last);
-        else
+        }
+        // Only spans that overlap a lot repay the window's bookkeeping.
+        const int covered = claims[end - 1].last - claims[first].first;
+        if (width >= kRunOverlap * covered) {
             settleRun(first, end);
+        } else {
+            for (std::size_t c = first; c < end; ++c)
+                takeBins(claims[c], claims[c].first, claims[c].last);
+        }
         first = end;
     }
 }
