@@ -6,12 +6,21 @@ namespace tav::plugin {
 
 using namespace Steinberg;
 
+namespace {
+
+// Every stream starts with its format version; anything below 1 was never written by us.
+bool readFormatVersion(IBStreamer& in, int32& version) {
+    return in.readInt32(version) && version >= 1;
+}
+
+} // namespace
+
 bool readProcessorState(IBStream* stream, ParameterValues& values) {
     if (stream == nullptr)
         return false;
     IBStreamer in(stream, kLittleEndian);
     int32 version = 0;
-    if (!in.readInt32(version) || version < 1)
+    if (!readFormatVersion(in, version))
         return false;
     ParameterValues read{};
     const int count = version >= 2 ? kParamCount : kParamCount - 1;
@@ -39,7 +48,7 @@ bool readControllerState(IBStream* stream, bool& darkTheme) {
         return false;
     IBStreamer in(stream, kLittleEndian);
     int32 version = 0;
-    if (!in.readInt32(version) || version < 1)
+    if (!readFormatVersion(in, version))
         return false;
     int32 flag = 0;
     if (!in.readInt32(flag))
