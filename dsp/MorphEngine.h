@@ -35,6 +35,8 @@ public:
     // The prepared engine's latency N + L in samples.
     int currentLatency() const;
 
+    // Any thread. The channel count and Quality of the last prepare, so the processor can
+    // tell whether a new activation needs another.
     int channelCount() const;
     int qualityMode() const;
 

@@ -44,8 +44,10 @@ struct Point {
 // measuring operations then return 0. UI thread only.
 class Canvas {
 public:
+    // Releases what the implementation holds for the frame.
     virtual ~Canvas() = default;
 
+    // The rectangle from (x, y) to (x + width, y + height).
     virtual void fillRect(float x, float y, float width, float height, const Color& color) = 0;
     virtual void fillRoundedRect(float x, float y, float width, float height, float radius,
                                  const Color& color) = 0;
