@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/AnalysisRecord.h"
+#include "dsp/AnalysisRecord.h"
 
 #include "pluginterfaces/base/funknown.h"
 

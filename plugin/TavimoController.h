@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/AnalysisRecord.h"
+#include "dsp/AnalysisRecord.h"
 #include "plugin/IAnalysisSource.h"
 #include "plugin/sdk/DataExchangeInterfaces.h"
 #include "plugin/sdk/DataExchangeReceiverHandler.h"

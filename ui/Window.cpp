@@ -179,7 +179,7 @@ void Window::setBypass(bool on) {
     field.setBypass(on);
 }
 
-void Window::updateSignals(const plugin::AnalysisRecord& record, float dt) {
+void Window::updateSignals(const AnalysisRecord& record, float dt) {
     dt = std::isfinite(dt) ? std::max(dt, 0.0f) : 0.0f;
     field.updateSignals(record.meters, dt);
     inputLevelA = clamp01(record.meters.levelA);

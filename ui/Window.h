@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/AnalysisRecord.h"
+#include "dsp/AnalysisRecord.h"
 #include "ui/Canvas.h"
 #include "ui/MorphField.h"
 #include "ui/Theme.h"
@@ -48,7 +48,7 @@ public:
     void setMorphAutomated(bool automated) { morphIsAutomated = automated; }
 
     // UI thread; never allocates. A fresh analysis record arrived during the last dt seconds.
-    void updateSignals(const plugin::AnalysisRecord& record, float dt);
+    void updateSignals(const AnalysisRecord& record, float dt);
     // UI thread; never allocates. A frame passed without a record.
     void advance(float dt);
 

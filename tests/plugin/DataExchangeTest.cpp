@@ -15,7 +15,7 @@ namespace tav::test {
 namespace {
 
 namespace dx = tav::sdk::dataexchange;
-using tav::plugin::AnalysisRecord;
+using tav::AnalysisRecord;
 using tav::plugin::IAnalysisSource;
 
 constexpr int32 kBlock = 512;

@@ -3,7 +3,7 @@
 // A small VST3 host for tests: loads the built bundle, creates and connects the two classes
 // as a host does, and offers parameter queues, streams and spies on messages and restarts.
 
-#include "plugin/AnalysisRecord.h"
+#include "dsp/AnalysisRecord.h"
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"

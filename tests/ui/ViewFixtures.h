@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/AnalysisRecord.h"
+#include "dsp/AnalysisRecord.h"
 #include "ui/Theme.h"
 #include "ui/Window.h"
 #include "ui/WindowListener.h"
@@ -31,8 +31,8 @@ public:
 };
 
 // A record in which each input either plays a flat spectrum at the given level or is silent.
-inline plugin::AnalysisRecord inputRecord(bool aPlays, bool bPlays, float level = 0.5f) {
-    plugin::AnalysisRecord record;
+inline AnalysisRecord inputRecord(bool aPlays, bool bPlays, float level = 0.5f) {
+    AnalysisRecord record;
     for (int k = 0; k < kDisplayBands; ++k) {
         record.meters.bandEnergyA[k] = aPlays ? 1.0f : 0.0f;
         record.meters.bandEnergyB[k] = bPlays ? 1.0f : 0.0f;
@@ -49,7 +49,7 @@ inline plugin::AnalysisRecord inputRecord(bool aPlays, bool bPlays, float level 
 
 // Feeds the view half a second of the given input state, long enough for every fade.
 inline void settleInputs(Window& view, bool aPlays, bool bPlays) {
-    const plugin::AnalysisRecord record = inputRecord(aPlays, bPlays);
+    const AnalysisRecord record = inputRecord(aPlays, bPlays);
     for (int frame = 0; frame < 20; ++frame)
         view.updateSignals(record, 1.0f / 30.0f);
 }

@@ -380,7 +380,7 @@ TEST(WindowPaint, ValuesAreFormattedAsTheProductPrintsThem) {
     }
 
     view.setMix(0.506f);
-    plugin::AnalysisRecord record = test::inputRecord(true, true);
+    AnalysisRecord record = test::inputRecord(true, true);
     record.latencySamples = 436;
     record.sampleRate = 10000.0;
     view.updateSignals(record, 0.03f);
@@ -422,7 +422,7 @@ TEST(WindowSignals, RecordsSetLevelsAndLatenciesAndTimersRunWithoutThem) {
     Window view;
     EXPECT_FLOAT_EQ(view.latencyMs(), 44.0f);
     EXPECT_FLOAT_EQ(view.latencyHighMs(), 87.0f);
-    plugin::AnalysisRecord record = test::inputRecord(true, true);
+    AnalysisRecord record = test::inputRecord(true, true);
     record.meters.levelA = 1.5f;
     record.meters.levelB = -1.0f;
     record.sidechainActive = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Canvas.h"
+#include "ui/NativeWindowCommon.h"
 #include "ui/PathParser.h"
 
 #include <cstdint>
@@ -26,15 +27,11 @@ namespace tav::ui {
 // caches of text formats, text layouts and parsed paths. UI thread only.
 class CairoResources {
 public:
-    static constexpr const char* kFontFiles[3] = {
-        "Anybody-Variable.ttf",
-        "BodoniModa-Italic-Variable.ttf",
-        "DepartureMono-Regular.otf",
-    };
+    static constexpr const auto& kFontFiles = ui::kFontFiles;
     // Caches are trimmed after every kTrimInterval-th frame once they pass these sizes.
-    static constexpr uint64_t kTrimInterval = 64;
-    static constexpr size_t kMaxLayouts = 512;
-    static constexpr size_t kMaxFormats = 256;
+    static constexpr uint64_t kTrimInterval = kCacheTrimInterval;
+    static constexpr size_t kMaxLayouts = kMaxCachedLayouts;
+    static constexpr size_t kMaxFormats = kMaxCachedFormats;
 
     // UI thread; allocates. Loads the three fonts from `fontsFolder`; null when any file is
     // missing or unreadable, in which case no editor can be drawn.

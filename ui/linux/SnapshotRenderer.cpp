@@ -32,8 +32,8 @@ void breathyBands(float* bands) {
     }
 }
 
-plugin::AnalysisRecord makeRecord(const SnapshotState& state) {
-    plugin::AnalysisRecord record;
+AnalysisRecord makeRecord(const SnapshotState& state) {
+    AnalysisRecord record;
     if (state.playingA) {
         tonalBands(record.meters.bandEnergyA);
         record.meters.weightedEnergyA = 1e-3f;
@@ -105,7 +105,7 @@ void SnapshotRenderer::prepare(Window& window, const SnapshotState& state) {
     window.setTheme(state.theme);
     window.setParameterValues(state.morph, state.algorithm, state.mix, state.outputDb, state.bypass,
                               state.highQuality);
-    const plugin::AnalysisRecord record = makeRecord(state);
+    const AnalysisRecord record = makeRecord(state);
     for (int frame = 0; frame < kWarmUpFrames; ++frame)
         window.updateSignals(record, kFrameSeconds);
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tav::plugin {
+namespace tav {
 
 // What the processor tells the editor after a block with a fresh frame: 1088 bytes,
 // little-endian, the engine's meter block first. Sent through the data-exchange queue.
@@ -27,4 +27,4 @@ static_assert(offsetof(AnalysisRecord, latencySamples) == 1040);
 static_assert(offsetof(AnalysisRecord, sampleRate) == 1048);
 static_assert(offsetof(AnalysisRecord, sidechainActive) == 1056);
 
-} // namespace tav::plugin
+} // namespace tav
