@@ -51,29 +51,45 @@ bool isOwnPlatformType(FIDString type) {
 
 std::optional<ui::Key> viewKeyOf(int16 keyCode) {
     switch (keyCode) {
-    case KEY_LEFT: return ui::Key::Left;
-    case KEY_RIGHT: return ui::Key::Right;
-    case KEY_UP: return ui::Key::Up;
-    case KEY_DOWN: return ui::Key::Down;
-    case KEY_PAGEUP: return ui::Key::PageUp;
-    case KEY_PAGEDOWN: return ui::Key::PageDown;
-    case KEY_HOME: return ui::Key::Home;
-    case KEY_END: return ui::Key::End;
-    case KEY_TAB: return ui::Key::Tab;
+    case KEY_LEFT:
+        return ui::Key::Left;
+    case KEY_RIGHT:
+        return ui::Key::Right;
+    case KEY_UP:
+        return ui::Key::Up;
+    case KEY_DOWN:
+        return ui::Key::Down;
+    case KEY_PAGEUP:
+        return ui::Key::PageUp;
+    case KEY_PAGEDOWN:
+        return ui::Key::PageDown;
+    case KEY_HOME:
+        return ui::Key::Home;
+    case KEY_END:
+        return ui::Key::End;
+    case KEY_TAB:
+        return ui::Key::Tab;
     case KEY_RETURN:
-    case KEY_ENTER: return ui::Key::Return;
-    case KEY_SPACE: return ui::Key::Space;
-    case KEY_ESCAPE: return ui::Key::Escape;
-    default: return std::nullopt;
+    case KEY_ENTER:
+        return ui::Key::Return;
+    case KEY_SPACE:
+        return ui::Key::Space;
+    case KEY_ESCAPE:
+        return ui::Key::Escape;
+    default:
+        return std::nullopt;
     }
 }
 
 // The view's plain value as the controller's normalized one.
 ParamValue normalizedOf(int32_t index, float value) {
     switch (index) {
-    case kAlgorithmId: return value / 3.0;
-    case kOutputId: return (value + 24.0) / 36.0;
-    default: return value;
+    case kAlgorithmId:
+        return value / 3.0;
+    case kOutputId:
+        return (value + 24.0) / 36.0;
+    default:
+        return value;
     }
 }
 
@@ -166,9 +182,8 @@ tresult PLUGIN_API TavimoEditor::canResize() {
 tresult PLUGIN_API TavimoEditor::checkSizeConstraint(ViewRect* rect) {
     if (rect == nullptr)
         return kInvalidArgument;
-    const float scale =
-        std::clamp(static_cast<float>(rect->getWidth()) / static_cast<float>(kWidth), kMinScale,
-                   kMaxScale);
+    const float scale = std::clamp(
+        static_cast<float>(rect->getWidth()) / static_cast<float>(kWidth), kMinScale, kMaxScale);
     rect->right = rect->left + static_cast<int32>(std::lroundf(kWidth * scale));
     rect->bottom = rect->top + static_cast<int32>(std::lroundf(kHeight * scale));
     return kResultTrue;

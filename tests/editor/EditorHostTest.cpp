@@ -149,8 +149,8 @@ TEST_F(EditorHost, AcceptsOnlyItsOwnPlatformsWindowType) {
     const char* own = kPlatformTypeX11EmbedWindowID;
 #endif
     EXPECT_EQ(editor->isPlatformTypeSupported(own), kResultTrue);
-    for (const char* other : {kPlatformTypeHWND, kPlatformTypeX11EmbedWindowID,
-                              kPlatformTypeNSView, "x11embedwindowid", ""}) {
+    for (const char* other : {kPlatformTypeHWND, kPlatformTypeX11EmbedWindowID, kPlatformTypeNSView,
+                              "x11embedwindowid", ""}) {
         if (std::string(other) != own) {
             EXPECT_EQ(editor->isPlatformTypeSupported(other), kResultFalse) << other;
         }
@@ -214,15 +214,19 @@ TEST_F(EditorHost, AutomationIndicatorFollowsHostChangesAndHoldsHalfASecond) {
     EXPECT_FALSE(editor->view().morphAutomated());
 
     // While the user drags Morph, host changes neither show nor move the view.
-    editor->beginEdit(ui::kParamMorph);
-    editor->performEdit(ui::kParamMorph, 0.8f);
+    ui::Window& view = editor->view();
+    const float x = 68.0f + 624.0f * view.morph();
+    view.onMouseDown(x, 200.0f);
+    view.onMouseMove(x + 100.0f, 200.0f);
+    const float dragged = view.morph();
+    ASSERT_GT(dragged, 0.55f);
     for (int i = 0; i < 10; ++i) {
         controller->setParamNormalized(kMorphId, 0.1 + 0.01 * i);
         frames(1);
-        EXPECT_FALSE(editor->view().morphAutomated());
+        EXPECT_FALSE(view.morphAutomated());
+        EXPECT_EQ(view.morph(), dragged);
     }
-    editor->endEdit(ui::kParamMorph);
-    EXPECT_NEAR(editor->view().morph(), 0.8f, 1e-6);
+    view.onMouseUp(x + 100.0f, 200.0f);
 }
 
 TEST_F(EditorHost, FlippingQualitySendsOneMessage) {
@@ -279,8 +283,8 @@ TEST_F(EditorHost, RemovingTheViewEndsAnOpenDrag) {
 #if !defined(_WIN32)
 TEST_F(EditorHost, SetupPageStartsTheDesktopsOpenerWithoutWaiting) {
     namespace fs = std::filesystem;
-    const fs::path folder = fs::temp_directory_path() /
-                            ("tavimo-xdg-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("tavimo-xdg-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const fs::path record = folder / "opened";
     {
