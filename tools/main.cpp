@@ -1,5 +1,6 @@
 // tavimo: renders, demonstrates and describes the Tavimo plug-in by loading its built bundle
 // through the VST3 interfaces, exactly as a DAW does.
+#include "tools/BundleSnapshotsCommand.h"
 #include "tools/EditorCommand.h"
 #include "tools/SnapshotCommand.h"
 #include "tools/host/AudioFile.h"
@@ -223,6 +224,7 @@ int main(int argc, char** argv) {
 
 #ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
     tav::tools::addSnapshotCommand(app);
+    tav::tools::addBundleSnapshotsCommand(app, action);
 #endif
 #ifndef _WIN32
     tav::tools::addEditorCommand(app, action, interrupted);

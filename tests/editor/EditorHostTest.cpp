@@ -116,11 +116,6 @@ protected:
     IPtr<TavimoEditor> editor;
 };
 
-TEST_F(EditorHost, OnlyTheViewNameMakesAnEditor) {
-    EXPECT_EQ(controller->createView("other"), nullptr);
-    EXPECT_EQ(controller->createView(nullptr), nullptr);
-}
-
 TEST_F(EditorHost, SizeFollowsTheWidthAtAFixedAspectWithinItsRange) {
     struct Case {
         int32 width, height, wantWidth, wantHeight;
