@@ -14,6 +14,14 @@
 #include <windows.h>
 
 #include <shellapi.h>
+
+// The Windows window is not wired yet: until it is, the editor stays attached and draws nothing.
+namespace tav::ui {
+class NativeWindow {
+public:
+    void resize(int32_t, int32_t) {}
+};
+} // namespace tav::ui
 #else
 #include "plugin/HostRunLoop.h"
 #include "ui/linux/NativeWindow.h"

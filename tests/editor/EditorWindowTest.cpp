@@ -9,6 +9,8 @@
 #include "ui/Window.h"
 #include "ui/linux/SnapshotRenderer.h"
 
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+
 #include <cairo.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -22,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <sys/wait.h>
 #include <vector>
 
@@ -300,6 +303,31 @@ TEST(EditorCommand, OpensALiveWindowAndClosesCleanly) {
     EXPECT_NE(at(380, 300), kPaperBackground); // the accent line at Morph 0.5
     cairo_surface_destroy(image);
     fs::remove_all(folder);
+}
+
+} // namespace
+} // namespace tav::test
+
+namespace tav::test {
+namespace {
+
+TEST(BundleSnapshots, NamedAfterTheProcessorClassAtOneAndTwoTimes) {
+    const host::PluginModule module(TAVIMO_BUNDLE);
+    const Steinberg::FUID uid =
+        Steinberg::FUID::fromTUID(module.findClass(kVstAudioEffectClass).cid);
+    Steinberg::char8 id[33] = {};
+    uid.toString(id);
+    ASSERT_EQ(std::string(id).size(), 32u);
+    const fs::path folder = fs::path(TAVIMO_BUNDLE) / "Contents/Resources/Snapshots";
+    for (const auto& [suffix, width, height] :
+         {std::tuple{"_snapshot.png", 760, 500}, std::tuple{"_snapshot_2.0x.png", 1520, 1000}}) {
+        const fs::path file = folder / (std::string(id) + suffix);
+        cairo_surface_t* image = cairo_image_surface_create_from_png(file.c_str());
+        EXPECT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS) << file;
+        EXPECT_EQ(cairo_image_surface_get_width(image), width);
+        EXPECT_EQ(cairo_image_surface_get_height(image), height);
+        cairo_surface_destroy(image);
+    }
 }
 
 } // namespace
