@@ -5,6 +5,7 @@
 #include "plugin/TavimoEditor.h"
 #include "plugin/TavimoIds.h"
 #include "plugin/sdk/KeyCodes.h"
+#include "support/NoRefCount.h"
 
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
@@ -26,13 +27,6 @@ namespace {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-#define TAVIMO_TEST_NO_REFCOUNT                                                                    \
-    uint32 PLUGIN_API addRef() override {                                                          \
-        return 1000;                                                                               \
-    }                                                                                              \
-    uint32 PLUGIN_API release() override {                                                         \
-        return 1000;                                                                               \
-    }
 
 struct Edit {
     char kind; // 'b'egin, 'p'erform, 'e'nd
