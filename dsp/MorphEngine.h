@@ -11,8 +11,8 @@
 namespace tav {
 
 // The one DSP object the processor owns: cuts host blocks into chunks, cleans the inputs,
-// runs the STFT engine and the limiter, and mixes the wet signal with the latency-aligned
-// dry signal under ramped Mix, Output gain and Bypass.
+// runs the STFT engine, the wet level shaping and the limiter, and mixes the wet signal with the
+// latency-aligned dry signal under ramped Mix, Output gain and Bypass.
 class MorphEngine {
 public:
     // Any thread, serialised with process; allocates. Ends in reset.

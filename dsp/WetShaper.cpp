@@ -95,10 +95,6 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
 }
 
 void WetShaper::reset() {
-    clearState();
-}
-
-void WetShaper::clearState() {
     std::fill(channelStates.begin(), channelStates.end(), WetShaperChannel{});
     std::fill(referenceRing.begin(), referenceRing.end(), 0.0f);
     blockPosition = 0;
@@ -115,8 +111,8 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
     if (channelStates.empty() || numSamples <= 0)
         return;
     const float target = std::isfinite(morph) ? std::clamp(morph, 0.0f, 1.0f) : previousMorph;
-    chunkMorphFrom = previousMorph;
-    chunkMorphStep = (target - previousMorph) / static_cast<float>(numSamples);
+    // Morph moves in a straight line across the chunk, like the STFT engine's.
+    const float morphStep = (target - previousMorph) / static_cast<float>(numSamples);
     int done = 0;
     while (done < numSamples) {
         // Runs end at the next control block boundary or the chunk's end.
@@ -127,7 +123,7 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
         blockPosition += count;
         if (blockPosition == controlLength) {
             blockPosition = 0;
-            updateControl(chunkMorphFrom + chunkMorphStep * static_cast<float>(done));
+            updateControl(previousMorph + morphStep * static_cast<float>(done));
         }
     }
     previousMorph = target;
@@ -207,7 +203,7 @@ void WetShaper::updateControl(float morph) {
     const float reference = (1.0f - morph) * powerA + morph * powerB;
     if (!std::isfinite(reference) || !std::isfinite(powerWet)) {
         // Overflowing input: start afresh rather than carry infinities.
-        clearState();
+        reset();
         return;
     }
 

@@ -39,16 +39,12 @@ public:
     void process(const float* const* inA, const float* const* inB, float* const* wet,
                  const float* share, int numSamples, float morph);
 
-    // The gain the next control block moves toward (slow correction times suppression).
-    float currentGain() const { return gainTo; }
-
 private:
     void filterRun(const float* const* inA, const float* const* inB, float* const* wet, int offset,
                    int count);
     void applyGain(float* const* wet, const float* share, int offset, int count);
     void updateControl(float morph);
     void pushReference(float reference);
-    void clearState();
 
     int channels = 0;
     int controlLength = 1; // K: samples per control block, a power of two dividing N
@@ -73,7 +69,6 @@ private:
     // Running state.
     int blockPosition = 0;
     float previousMorph = 0.0f;
-    float chunkMorphFrom = 0.0f, chunkMorphStep = 0.0f;
     float referenceEnvelope = 0.0f; // the reference's envelope at input time
     float wetEnvelope = 0.0f;       // the wet signal's short-term power
     double slowReference = 0.0, slowWet = 0.0;
