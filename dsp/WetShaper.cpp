@@ -53,6 +53,50 @@ double bilinearPole(double hz, double sampleRate) {
     return (2.0 * sampleRate - omega) / (2.0 * sampleRate + omega);
 }
 
+// The weighting filters' coefficients in all four lanes.
+struct FilterCoefficients {
+    __m128 highA1, highA2, lowZero, lowA1, lowA2;
+};
+
+// One channel's filter memory, held in registers for a run.
+struct FilterLanes {
+    __m128 x1, x2, u1, u2, y1, y2, power;
+
+    explicit FilterLanes(const WetShaperChannel& s)
+        : x1(_mm_load_ps(s.x1)), x2(_mm_load_ps(s.x2)), u1(_mm_load_ps(s.u1)),
+          u2(_mm_load_ps(s.u2)), y1(_mm_load_ps(s.y1)), y2(_mm_load_ps(s.y2)),
+          power(_mm_load_ps(s.power)) {}
+
+    void store(WetShaperChannel& s) const {
+        _mm_store_ps(s.x1, x1);
+        _mm_store_ps(s.x2, x2);
+        _mm_store_ps(s.u1, u1);
+        _mm_store_ps(s.u2, u2);
+        _mm_store_ps(s.y1, y1);
+        _mm_store_ps(s.y2, y2);
+        _mm_store_ps(s.power, power);
+    }
+
+    // One sample of A, B and the wet signal through both sections: u = x - 2 x1 + x2 + a1 u1 +
+    // a2 u2, y = u + q u1 + b1 y1 + b2 y2. Each section adds its last output's feedback last,
+    // so the recursion from one sample to the next is one multiply and one add.
+    void step(__m128 x, const FilterCoefficients& k) {
+        const __m128 difference = _mm_sub_ps(_mm_add_ps(x, x2), _mm_add_ps(x1, x1));
+        const __m128 u =
+            _mm_add_ps(_mm_add_ps(difference, _mm_mul_ps(k.highA2, u2)), _mm_mul_ps(k.highA1, u1));
+        const __m128 lowInput = _mm_add_ps(u, _mm_mul_ps(k.lowZero, u1));
+        const __m128 y =
+            _mm_add_ps(_mm_add_ps(lowInput, _mm_mul_ps(k.lowA2, y2)), _mm_mul_ps(k.lowA1, y1));
+        x2 = x1;
+        x1 = x;
+        u2 = u1;
+        u1 = u;
+        y2 = y1;
+        y1 = y;
+        power = _mm_add_ps(power, _mm_mul_ps(y, y));
+    }
+};
+
 } // namespace
 
 void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
@@ -102,8 +146,7 @@ void WetShaper::reset() {
     slowReference = slowWet = 0.0;
     slowTarget = slowGain = fastGain = 1.0f;
     gainFrom = gainTo = 1.0f;
-    queueHead = queueSize = 0;
-    blockCounter = 0;
+    queueHead = queueSize = ringIndex = 0;
 }
 
 void WetShaper::process(const float* const* inA, const float* const* inB, float* const* wet,
@@ -131,44 +174,15 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
 
 void WetShaper::filterRun(const float* const* inA, const float* const* inB, float* const* wet,
                           int offset, int count) {
-    const __m128 highA1 = _mm_set1_ps(highFeedback1);
-    const __m128 highA2 = _mm_set1_ps(highFeedback2);
-    const __m128 zero = _mm_set1_ps(lowZero);
-    const __m128 lowA1 = _mm_set1_ps(lowFeedback1);
-    const __m128 lowA2 = _mm_set1_ps(lowFeedback2);
+    const FilterCoefficients k{_mm_set1_ps(highFeedback1), _mm_set1_ps(highFeedback2),
+                               _mm_set1_ps(lowZero), _mm_set1_ps(lowFeedback1),
+                               _mm_set1_ps(lowFeedback2)};
     for (int c = 0; c < channels; ++c) {
-        WetShaperChannel& state = channelStates[c];
-        // Each channel sums its own power, so a block adds up the same however it is cut.
-        __m128 power = _mm_load_ps(state.power);
-        __m128 x1 = _mm_load_ps(state.x1), x2 = _mm_load_ps(state.x2);
-        __m128 u1 = _mm_load_ps(state.u1), u2 = _mm_load_ps(state.u2);
-        __m128 y1 = _mm_load_ps(state.y1), y2 = _mm_load_ps(state.y2);
-        const float* a = inA[c] + offset;
-        const float* b = inB[c] + offset;
-        const float* w = wet[c] + offset;
-        for (int i = 0; i < count; ++i) {
-            const __m128 x = _mm_setr_ps(a[i], b[i], w[i], 0.0f);
-            // u = x - 2 x1 + x2 + a1 u1 + a2 u2; y = u + q u1 + b1 y1 + b2 y2.
-            const __m128 difference = _mm_sub_ps(_mm_add_ps(x, x2), _mm_add_ps(x1, x1));
-            const __m128 u =
-                _mm_add_ps(difference, _mm_add_ps(_mm_mul_ps(highA1, u1), _mm_mul_ps(highA2, u2)));
-            const __m128 y = _mm_add_ps(_mm_add_ps(u, _mm_mul_ps(zero, u1)),
-                                        _mm_add_ps(_mm_mul_ps(lowA1, y1), _mm_mul_ps(lowA2, y2)));
-            x2 = x1;
-            x1 = x;
-            u2 = u1;
-            u1 = u;
-            y2 = y1;
-            y1 = y;
-            power = _mm_add_ps(power, _mm_mul_ps(y, y));
-        }
-        _mm_store_ps(state.x1, x1);
-        _mm_store_ps(state.x2, x2);
-        _mm_store_ps(state.u1, u1);
-        _mm_store_ps(state.u2, u2);
-        _mm_store_ps(state.y1, y1);
-        _mm_store_ps(state.y2, y2);
-        _mm_store_ps(state.power, power);
+        FilterLanes lanes(channelStates[c]);
+        const float *a = inA[c] + offset, *b = inB[c] + offset, *w = wet[c] + offset;
+        for (int i = 0; i < count; ++i)
+            lanes.step(_mm_setr_ps(a[i], b[i], w[i], 0.0f), k);
+        lanes.store(channelStates[c]);
     }
 }
 
@@ -209,11 +223,11 @@ void WetShaper::updateControl(float morph) {
 
     referenceEnvelope += referenceCoefficient * (reference - referenceEnvelope);
     pushReference(referenceEnvelope);
-    const float aligned =
-        referenceRing[static_cast<std::size_t>((blockCounter + 1) % (delayBlocks + 1))];
+    // The ring's next slot holds the envelope of N / K blocks ago, which lines up with the wet
+    // signal; the queue's front holds the largest from then to now.
+    const float aligned = referenceRing[static_cast<std::size_t>(ringIndex)];
     const float ahead =
-        referenceRing[static_cast<std::size_t>(maximumQueue[queueHead] % (delayBlocks + 1))];
-    ++blockCounter;
+        referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
     wetEnvelope += wetCoefficient * (powerWet - wetEnvelope);
 
     slowReference += averageCoefficient * (aligned - slowReference);
@@ -236,22 +250,26 @@ void WetShaper::updateControl(float morph) {
 }
 
 void WetShaper::pushReference(float reference) {
-    // A monotonic queue of block numbers whose envelopes decrease from the front: the front
-    // is the largest envelope among the newest N / K + 1 blocks.
+    // A monotonic queue of ring slots whose envelopes decrease from the front: the front holds
+    // the largest envelope of the window. The slot written now held the block that just left
+    // the window; only the front can be that old.
     const int length = delayBlocks + 1;
-    if (queueSize > 0 && maximumQueue[queueHead] <= blockCounter - length) {
-        queueHead = (queueHead + 1) % length;
+    auto wrap = [length](int index) { return index >= length ? index - length : index; };
+    const int slot = ringIndex;
+    if (queueSize > 0 && maximumQueue[static_cast<std::size_t>(queueHead)] == slot) {
+        queueHead = wrap(queueHead + 1);
         --queueSize;
     }
-    referenceRing[static_cast<std::size_t>(blockCounter % length)] = reference;
+    referenceRing[static_cast<std::size_t>(slot)] = reference;
     while (queueSize > 0) {
-        const int back = (queueHead + queueSize - 1) % length;
-        if (referenceRing[static_cast<std::size_t>(maximumQueue[back] % length)] > reference)
+        const int back = maximumQueue[static_cast<std::size_t>(wrap(queueHead + queueSize - 1))];
+        if (referenceRing[static_cast<std::size_t>(back)] > reference)
             break;
         --queueSize;
     }
-    maximumQueue[static_cast<std::size_t>((queueHead + queueSize) % length)] = blockCounter;
+    maximumQueue[static_cast<std::size_t>(wrap(queueHead + queueSize))] = slot;
     ++queueSize;
+    ringIndex = wrap(slot + 1);
 }
 
 } // namespace tav

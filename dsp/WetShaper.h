@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 namespace tav {
@@ -77,9 +76,9 @@ private:
 
     // The reference envelope of the last N / K + 1 blocks and a sliding maximum over them.
     std::vector<float> referenceRing;
-    std::vector<int64_t> maximumQueue;
+    std::vector<int> maximumQueue; // ring slots
+    int ringIndex = 0;             // the slot written next
     int queueHead = 0, queueSize = 0;
-    int64_t blockCounter = 0;
 };
 
 } // namespace tav
