@@ -53,6 +53,8 @@ double clampNormalized(double value) {
 
 // All bits set for the bus's channels (the silence flags are one bit per channel).
 uint64 allChannelsSilent(int32 channels) {
+    if (channels <= 0)
+        return 0;
     return channels >= 64 ? ~uint64{0} : (uint64{1} << channels) - 1;
 }
 
