@@ -1,6 +1,14 @@
 # Thin wrapper over the CMake presets. `make test` and `make demo` are the two commands
 # the README promises; everything else is a convenience.
-.PHONY: setup test bench demo debug release windows format clean
+.PHONY: setup test bench demo debug release windows tsan fuzz format clean
+
+# CTest runs as many tests at once as the machine has cores.
+JOBS := $(shell nproc)
+# ThreadSanitizer cannot map its shadow memory under the kernel's larger address
+# randomisation; it runs with randomisation off.
+NO_ASLR := setarch $(shell uname -m) -R
+# Seconds each fuzz target runs in `make fuzz` (FUZZ_SECONDS=10 make fuzz for a short pass).
+FUZZ_SECONDS ?= 60
 
 setup:
 	@scripts/setup
@@ -18,8 +26,20 @@ windows: setup
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows
 
-test: debug windows
-	@ctest --preset debug
+# The plug-in and its tests built with ThreadSanitizer.
+tsan: setup
+	@cmake --preset tsan >/dev/null
+	@$(NO_ASLR) cmake --build --preset tsan
+
+test: debug windows tsan
+	@ctest --preset debug -j $(JOBS)
+	@$(NO_ASLR) ctest --preset tsan -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each, starting from its seed corpus.
+fuzz: setup
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/run_fuzzers build/fuzz $(FUZZ_SECONDS)
 
 bench: release
 	@build/release/bench/tavimo_bench --benchmark_counters_tabular=true

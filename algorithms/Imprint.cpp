@@ -1,6 +1,7 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/ImprintInternals.h"
 #include "algorithms/VectorMath.h"
+#include "dsp/SafeIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +51,7 @@ Schedule scheduleFor(float morph) {
 }
 
 int lifterLengthFor(double sampleRate) {
-    return static_cast<int>(std::clamp(std::lround(sampleRate * 0.001), 8L, 255L));
+    return clampedIndex(std::round(sampleRate * 0.001), 8, 255);
 }
 
 int decimationFor(int fftSize) {

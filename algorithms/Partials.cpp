@@ -2,6 +2,7 @@
 #include "algorithms/PartialsInternals.h"
 
 #include "algorithms/SpectrumScan.h"
+#include "dsp/SafeIndex.h"
 
 #include <emmintrin.h>
 
@@ -458,7 +459,7 @@ void Partials::prepare(int fftSize, int hopSize, double sampleRate) {
     const double binHz = sampleRate * (1.0 / fftSize);
     for (int k = 0; k < numBins; ++k) {
         const double hz = std::max(binHz * static_cast<double>(k), 50.0);
-        const int band = std::clamp(static_cast<int>(3.0 * std::log2(hz * 0.02)), 0, kBands - 1);
+        const int band = clampedIndex(3.0 * std::log2(hz * 0.02), 0, kBands - 1);
         bandEnd[static_cast<std::size_t>(band)] = k + 1;
     }
     for (std::size_t band = 1; band < kBands; ++band)

@@ -1,5 +1,6 @@
 #include "dsp/FrameAnalyzer.h"
 
+#include "dsp/SafeIndex.h"
 #include "dsp/SpanSums.h"
 
 #include <emmintrin.h>
@@ -37,12 +38,13 @@ double aWeightingAmplitude(double hz) {
 
 int displayBandFor(double hz) {
     const double band = std::floor(std::log(hz / kDisplayLowHz) * kDisplayBandsPerNeper);
-    return band >= 0.0 && band < kDisplayBandCount ? static_cast<int>(band) : -1;
+    return band >= 0.0 && band < kDisplayBandCount ? clampedIndex(band, 0, kDisplayBandCount - 1)
+                                                   : -1;
 }
 
 int thirdOctaveBandFor(double hz) {
-    const double band = std::trunc(3.0 * std::log2(std::max(hz, kOnsetLowHz) * 0.025));
-    return std::min(static_cast<int>(band), kOnsetBandCount - 1);
+    const double band = 3.0 * std::log2(std::max(hz, kOnsetLowHz) * 0.025);
+    return clampedIndex(band, 0, kOnsetBandCount - 1);
 }
 
 // out[i] = a[i] * b[i] for i in [0, count), four at a time.

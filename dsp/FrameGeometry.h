@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/SafeIndex.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,9 +29,10 @@ constexpr int fftSizeFor(double sampleRate, int quality) {
     return quality == kQualityHigh ? 2 * fftSizeForRate(sampleRate) : fftSizeForRate(sampleRate);
 }
 
-// The limiter's look-ahead L: 1.5 ms, at least 16 samples.
+// The limiter's look-ahead L: 1.5 ms, at least 16 samples (and never past any usable rate).
+inline constexpr int kMaxLimiterLookahead = 1 << 20;
 inline int limiterLookahead(double sampleRate) {
-    return std::max(16, static_cast<int>(std::lround(sampleRate * 0.0015)));
+    return clampedIndex(std::round(sampleRate * 0.0015), 16, kMaxLimiterLookahead);
 }
 
 // Whole-plug-in latency N + L: the STFT delays by one frame, the limiter by its look-ahead.

@@ -19,6 +19,9 @@ constexpr float kPeakReleaseSeconds = 0.5f;
 
 // The largest Output gain the parameter can ask for is +12 dB; a little headroom above it.
 constexpr float kMaximumOutputGain = 4.0f;
+// Finite input beyond this is clamped to it: near the float limit the dry path's gain and the
+// mix's sums would overflow to infinity. No real signal comes near it.
+constexpr float kLargestInput = 1e30f;
 
 // All-ones in the lanes whose value is finite: |x| <= FLT_MAX fails for inf and NaN.
 __m128 finiteLanes(__m128 x) {
@@ -26,15 +29,18 @@ __m128 finiteLanes(__m128 x) {
     return _mm_cmple_ps(magnitude, _mm_set1_ps(FLT_MAX));
 }
 
-// out[i] = in[i] where finite, 0 elsewhere.
+// out[i] = in[i] where finite (clamped to +-kLargestInput), 0 elsewhere.
 void copyFinite(const float* in, float* out, int count) {
+    const __m128 largest = _mm_set1_ps(kLargestInput);
+    const __m128 smallest = _mm_set1_ps(-kLargestInput);
     int i = 0;
     for (; i + 4 <= count; i += 4) {
         const __m128 x = _mm_loadu_ps(in + i);
-        _mm_storeu_ps(out + i, _mm_and_ps(x, finiteLanes(x)));
+        const __m128 finite = _mm_and_ps(x, finiteLanes(x));
+        _mm_storeu_ps(out + i, _mm_max_ps(_mm_min_ps(finite, largest), smallest));
     }
     for (; i < count; ++i)
-        out[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
+        out[i] = std::isfinite(in[i]) ? std::clamp(in[i], -kLargestInput, kLargestInput) : 0.0f;
 }
 
 bool allFinite(const float* x, int count) {

@@ -2,6 +2,11 @@
 
 #include "base/source/fstreamer.h"
 
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
 namespace tav::plugin {
 
 using namespace Steinberg;
@@ -12,6 +17,36 @@ namespace {
 bool readFormatVersion(IBStreamer& in, int32& version) {
     return in.readInt32(version) && version >= 1;
 }
+
+// Little-endian bytes of a stream, built in memory so that it goes out in one write.
+template <size_t Size>
+class StateBytes {
+public:
+    void putInt32(int32 value) { putBits(static_cast<uint32_t>(value), 4); }
+    void putDouble(double value) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof(bits));
+        putBits(bits, 8);
+    }
+    // Whether the stream reports the whole state written; a refused or short write is not.
+    bool writeTo(IBStream& stream) {
+        int32 written = 0;
+        const tresult result = stream.write(bytes.data(), static_cast<int32>(used), &written);
+        return result == kResultOk && written == static_cast<int32>(used);
+    }
+
+private:
+    void putBits(uint64_t bits, size_t count) {
+        for (size_t i = 0; i < count && used < Size; ++i)
+            bytes[used++] = static_cast<unsigned char>(bits >> (8 * i));
+    }
+
+    std::array<unsigned char, Size> bytes{};
+    size_t used = 0;
+};
+
+constexpr size_t kProcessorStateBytes = 4 + 8 * kParamCount;
+constexpr size_t kControllerStateBytes = 8;
 
 } // namespace
 
@@ -25,7 +60,9 @@ bool readProcessorState(IBStream* stream, ParameterValues& values) {
     ParameterValues read{};
     const int count = version >= 2 ? kParamCount : kParamCount - 1;
     for (int i = 0; i < count; ++i) {
-        if (!in.readDouble(read[static_cast<size_t>(i)]))
+        double& value = read[static_cast<size_t>(i)];
+        // A NaN or infinity would be handed out to hosts and written back into projects.
+        if (!in.readDouble(value) || !std::isfinite(value))
             return false;
     }
     if (version < 2)
@@ -34,13 +71,14 @@ bool readProcessorState(IBStream* stream, ParameterValues& values) {
     return true;
 }
 
-void writeProcessorState(IBStream* stream, const ParameterValues& values) {
+bool writeProcessorState(IBStream* stream, const ParameterValues& values) {
     if (stream == nullptr)
-        return;
-    IBStreamer out(stream, kLittleEndian);
-    out.writeInt32(kProcessorStateVersion);
+        return false;
+    StateBytes<kProcessorStateBytes> out;
+    out.putInt32(kProcessorStateVersion);
     for (double value : values)
-        out.writeDouble(value);
+        out.putDouble(value);
+    return out.writeTo(*stream);
 }
 
 bool readControllerState(IBStream* stream, bool& darkTheme) {
@@ -57,12 +95,13 @@ bool readControllerState(IBStream* stream, bool& darkTheme) {
     return true;
 }
 
-void writeControllerState(IBStream* stream, bool darkTheme) {
+bool writeControllerState(IBStream* stream, bool darkTheme) {
     if (stream == nullptr)
-        return;
-    IBStreamer out(stream, kLittleEndian);
-    out.writeInt32(kControllerStateVersion);
-    out.writeInt32(darkTheme ? 1 : 0);
+        return false;
+    StateBytes<kControllerStateBytes> out;
+    out.putInt32(kControllerStateVersion);
+    out.putInt32(darkTheme ? 1 : 0);
+    return out.writeTo(*stream);
 }
 
 } // namespace tav::plugin

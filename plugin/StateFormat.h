@@ -16,14 +16,15 @@ using ParameterValues = std::array<double, kParamCount>;
 inline constexpr Steinberg::int32 kProcessorStateVersion = 2;
 inline constexpr Steinberg::int32 kControllerStateVersion = 1;
 
-// UI thread; never allocates. Reads all or nothing: on false, values is unchanged. Newer
-// versions are read as version 2 and their extra bytes ignored.
+// UI thread; never allocates. Reads all or nothing: on false, values is unchanged. A
+// non-finite value refuses the whole stream. Newer versions are read as version 2 and their
+// extra bytes ignored.
 bool readProcessorState(Steinberg::IBStream* stream, ParameterValues& values);
-// UI thread; never allocates. Write failures are ignored (the host sees a short stream).
-void writeProcessorState(Steinberg::IBStream* stream, const ParameterValues& values);
+// UI thread; never allocates. False when the stream took less than the whole state.
+bool writeProcessorState(Steinberg::IBStream* stream, const ParameterValues& values);
 
 // UI thread; never allocates. All or nothing, as above.
 bool readControllerState(Steinberg::IBStream* stream, bool& darkTheme);
-void writeControllerState(Steinberg::IBStream* stream, bool darkTheme);
+bool writeControllerState(Steinberg::IBStream* stream, bool darkTheme);
 
 } // namespace tav::plugin

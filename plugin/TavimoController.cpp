@@ -96,13 +96,13 @@ tresult PLUGIN_API TavimoController::setState(IBStream* state) {
 }
 
 tresult PLUGIN_API TavimoController::getState(IBStream* state) {
-    if (state == nullptr)
-        return kResultFalse;
-    writeControllerState(state, darkTheme);
-    return kResultOk;
+    return writeControllerState(state, darkTheme) ? kResultOk : kResultFalse;
 }
 
 tresult PLUGIN_API TavimoController::setParamNormalized(ParamID tag, ParamValue value) {
+    // The parameter keeps its value: a NaN handed out would be stored in projects.
+    if (!std::isfinite(value))
+        return kResultFalse;
     if (tag != kQualityId || isHigh(getParamNormalized(kQualityId)) == isHigh(value))
         return EditController::setParamNormalized(tag, value);
     const tresult result = EditController::setParamNormalized(tag, value);

@@ -35,6 +35,7 @@ public:
     Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
     Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream* state) override;
     // UI thread. A Quality switch also tells the processor and asks for a latency restart.
+    // A non-finite value is ignored.
     Steinberg::tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID tag,
                                                      Steinberg::Vst::ParamValue value) override;
     // UI thread. Values outside 0..1 are shown as the nearest end of the range.

@@ -23,6 +23,16 @@ namespace {
 
 constexpr int kMaxChannels = 2;
 constexpr double kFallbackSampleRate = 48000.0;
+// The rates the engine is made for; anything else (also NaN or infinity) is refused.
+constexpr double kMinSampleRate = 1000.0;
+constexpr double kMaxSampleRate = 2.0e6;
+
+static_assert(std::atomic<double>::is_always_lock_free,
+              "parameter values are shared with the audio thread without a lock");
+
+bool isUsableRate(double rate) {
+    return rate >= kMinSampleRate && rate <= kMaxSampleRate;
+}
 
 bool isMonoOrStereo(SpeakerArrangement arrangement) {
     return arrangement == SpeakerArr::kMono || arrangement == SpeakerArr::kStereo;
@@ -39,6 +49,49 @@ bool configureAnalysisQueue(sdk::DataExchangeConfig& config, const ProcessSetup&
 // Stored values are kept as the host or the state gave them; the engine gets them in range.
 double clampNormalized(double value) {
     return std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
+}
+
+// All bits set for the bus's channels (the silence flags are one bit per channel).
+uint64 allChannelsSilent(int32 channels) {
+    if (channels <= 0)
+        return 0;
+    return channels >= 64 ? ~uint64{0} : (uint64{1} << channels) - 1;
+}
+
+template <typename Sample>
+void zeroChannels(Sample** buffers, int32 channels, int32 numSamples) {
+    if (buffers == nullptr)
+        return;
+    for (int32 c = 0; c < channels; ++c) {
+        if (buffers[c] != nullptr)
+            std::fill_n(buffers[c], numSamples, Sample{0});
+    }
+}
+
+// Every output channel the host gave is zeroed and flagged silent, so that whatever the host's
+// buffers held is never played.
+void silenceOutputs(ProcessData& data) {
+    if (data.outputs == nullptr || data.numSamples <= 0)
+        return;
+    for (int32 i = 0; i < data.numOutputs; ++i) {
+        AudioBusBuffers& bus = data.outputs[i];
+        if (data.symbolicSampleSize == kSample32)
+            zeroChannels(bus.channelBuffers32, bus.numChannels, data.numSamples);
+        else
+            zeroChannels(bus.channelBuffers64, bus.numChannels, data.numSamples);
+        bus.silenceFlags = allChannelsSilent(bus.numChannels);
+    }
+}
+
+// One bit per channel whose block is exactly zero.
+uint64 silentChannels(const AudioBusBuffers& bus, int channels, int32 numSamples) {
+    uint64 flags = 0;
+    for (int c = 0; c < channels && c < 64; ++c) {
+        const float* samples = bus.channelBuffers32[c];
+        if (std::all_of(samples, samples + numSamples, [](float s) { return s == 0.0f; }))
+            flags |= uint64{1} << c;
+    }
+    return flags;
 }
 
 bool hasChannels(const AudioBusBuffers& bus, int channels) {
@@ -119,7 +172,7 @@ tresult PLUGIN_API TavimoProcessor::activateBus(MediaType type, BusDirection dir
                                                 TBool state) {
     const tresult result = AudioEffect::activateBus(type, dir, index, state);
     if (result == kResultTrue && type == kAudio && dir == kInput && index == 1)
-        sidechainActive = state != 0;
+        sidechainActive.store(state != 0, std::memory_order_relaxed);
     return result;
 }
 
@@ -130,17 +183,20 @@ tresult PLUGIN_API TavimoProcessor::setActive(TBool state) {
             arrangement = SpeakerArr::kStereo;
         const int channels = std::clamp(SpeakerArr::getChannelCount(arrangement), 1, kMaxChannels);
         const int quality = highQuality.load();
-        if (!prepared || engine.channelCount() != channels || engine.qualityMode() != quality) {
-            if (processSetup.sampleRate <= 0.0 || processSetup.maxSamplesPerBlock <= 0)
-                return kResultFalse;
-            prepared = false;
+        if (setupRefused || !isUsableRate(processSetup.sampleRate) ||
+            processSetup.maxSamplesPerBlock <= 0)
+            return kResultFalse;
+        if (!prepared.load(std::memory_order_relaxed) || engine.channelCount() != channels ||
+            engine.qualityMode() != quality) {
+            prepared.store(false, std::memory_order_relaxed);
             try {
                 engine.prepare(processSetup.sampleRate, channels, processSetup.maxSamplesPerBlock,
                                quality);
             } catch (const std::bad_alloc&) {
                 return kOutOfMemory;
             }
-            prepared = true;
+            // Publishes the engine's buffers to the audio thread.
+            prepared.store(true, std::memory_order_release);
         }
         engine.reset();
         if (dataExchange) {
@@ -153,7 +209,7 @@ tresult PLUGIN_API TavimoProcessor::setActive(TBool state) {
     } else if (dataExchange) {
         dataExchange->onDeactivate();
     }
-    active = state != 0;
+    active.store(state != 0, std::memory_order_relaxed);
     return kResultOk;
 }
 
@@ -168,10 +224,7 @@ tresult PLUGIN_API TavimoProcessor::setState(IBStream* state) {
 }
 
 tresult PLUGIN_API TavimoProcessor::getState(IBStream* state) {
-    if (state == nullptr)
-        return kResultFalse;
-    writeProcessorState(state, currentValues());
-    return kResultOk;
+    return writeProcessorState(state, currentValues()) ? kResultOk : kResultFalse;
 }
 
 tresult PLUGIN_API TavimoProcessor::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
@@ -188,15 +241,18 @@ tresult PLUGIN_API TavimoProcessor::canProcessSampleSize(int32 symbolicSampleSiz
 }
 
 uint32 PLUGIN_API TavimoProcessor::getLatencySamples() {
-    if (active && prepared)
+    if (active.load(std::memory_order_relaxed) && prepared.load(std::memory_order_acquire))
         return static_cast<uint32>(engine.currentLatency());
     const double rate =
-        processSetup.sampleRate > 0.0 ? processSetup.sampleRate : kFallbackSampleRate;
+        isUsableRate(processSetup.sampleRate) ? processSetup.sampleRate : kFallbackSampleRate;
     return static_cast<uint32>(latencySamples(rate, highQuality.load()));
 }
 
 tresult PLUGIN_API TavimoProcessor::setupProcessing(ProcessSetup& setup) {
-    prepared = false;
+    prepared.store(false, std::memory_order_relaxed);
+    setupRefused = !isUsableRate(setup.sampleRate);
+    if (setupRefused)
+        return kResultFalse;
     return AudioEffect::setupProcessing(setup);
 }
 
@@ -211,21 +267,30 @@ uint32 PLUGIN_API TavimoProcessor::getTailSamples() {
 tresult PLUGIN_API TavimoProcessor::process(ProcessData& data) {
     applyParameterChanges(data.inputParameterChanges);
 
-    if (data.numSamples <= 0 || data.numInputs < 1 || data.numOutputs < 1 || !prepared ||
-        data.inputs == nullptr || data.outputs == nullptr)
+    if (data.numSamples <= 0)
         return kResultOk;
-    if (data.symbolicSampleSize != kSample32)
+    if (data.numInputs < 1 || data.numOutputs < 1 || data.inputs == nullptr ||
+        data.outputs == nullptr || !prepared.load(std::memory_order_acquire)) {
+        silenceOutputs(data);
+        return kResultOk;
+    }
+    if (data.symbolicSampleSize != kSample32) {
+        silenceOutputs(data);
         return kResultFalse;
+    }
 
     const int channels = engine.channelCount();
     AudioBusBuffers& main = data.inputs[0];
     AudioBusBuffers& out = data.outputs[0];
-    if (!hasChannels(main, channels) || !hasChannels(out, channels))
+    if (!hasChannels(main, channels) || !hasChannels(out, channels)) {
+        silenceOutputs(data);
         return kResultOk;
+    }
 
+    const bool sidechain = sidechainActive.load(std::memory_order_relaxed);
     std::array<const float*, kMaxChannels> side{};
     const float* const* sideInput = nullptr;
-    if (sidechainActive && data.numInputs >= 2 && data.inputs[1].numChannels >= 1 &&
+    if (sidechain && data.numInputs >= 2 && data.inputs[1].numChannels >= 1 &&
         data.inputs[1].channelBuffers32 != nullptr) {
         const AudioBusBuffers& bus = data.inputs[1];
         for (int c = 0; c < channels; ++c)
@@ -235,7 +300,15 @@ tresult PLUGIN_API TavimoProcessor::process(ProcessData& data) {
 
     const EngineParams params = engineParams();
     engine.process(main.channelBuffers32, sideInput, out.channelBuffers32, data.numSamples, params);
-    out.silenceFlags = 0;
+    // Channels beyond the engine's are not written: they are silence.
+    zeroChannels(out.channelBuffers32 + channels, out.numChannels - channels, data.numSamples);
+    out.silenceFlags = silentChannels(out, channels, data.numSamples) |
+                       (allChannelsSilent(out.numChannels) & ~allChannelsSilent(channels));
+    for (int32 i = 1; i < data.numOutputs; ++i) {
+        zeroChannels(data.outputs[i].channelBuffers32, data.outputs[i].numChannels,
+                     data.numSamples);
+        data.outputs[i].silenceFlags = allChannelsSilent(data.outputs[i].numChannels);
+    }
 
     if (engine.consumeMetersFresh())
         publishAnalysis();
@@ -261,7 +334,8 @@ void TavimoProcessor::applyParameterChanges(IParameterChanges* changes) {
 }
 
 void TavimoProcessor::storeParameter(ParamID id, double value) {
-    if (id >= static_cast<ParamID>(kParamCount))
+    // A non-finite point keeps the parameter's value: it would be saved and handed back.
+    if (id >= static_cast<ParamID>(kParamCount) || !std::isfinite(value))
         return;
     values[id].store(value, std::memory_order_relaxed);
     if (id == kQualityId)
@@ -273,7 +347,9 @@ EngineParams TavimoProcessor::engineParams() const {
         return clampNormalized(values[id].load(std::memory_order_relaxed));
     };
     EngineParams params;
-    params.morph = sidechainActive ? static_cast<float>(value(kMorphId)) : 0.0f;
+    params.morph = sidechainActive.load(std::memory_order_relaxed)
+                       ? static_cast<float>(value(kMorphId))
+                       : 0.0f;
     params.mix = static_cast<float>(value(kMixId));
     params.outputGain = static_cast<float>(std::pow(10.0, 1.8 * value(kOutputId) - 1.2));
     params.bypass = value(kBypassId) >= 0.5;
@@ -296,7 +372,7 @@ void TavimoProcessor::publishAnalysis() {
     const MeterBlock& meters = engine.meters();
     const int32_t latency = static_cast<int32_t>(getLatencySamples());
     const double sampleRate = processSetup.sampleRate;
-    const uint32_t sidechain = sidechainActive ? 1u : 0u;
+    const uint32_t sidechain = sidechainActive.load(std::memory_order_relaxed) ? 1u : 0u;
     std::memcpy(bytes + offsetof(AnalysisRecord, meters), &meters, sizeof(MeterBlock));
     std::memcpy(bytes + offsetof(AnalysisRecord, latencySamples), &latency, sizeof(latency));
     std::memcpy(bytes + offsetof(AnalysisRecord, sampleRate), &sampleRate, sizeof(sampleRate));

@@ -54,11 +54,13 @@ public:
     canProcessSampleSize(Steinberg::int32 symbolicSampleSize) override;
     // Any thread. The prepared engine's latency, or the rule's for the stored setup.
     Steinberg::uint32 PLUGIN_API getLatencySamples() override;
-    // UI thread. Stores the setup; the next activation prepares the engine again.
+    // UI thread. Stores the setup; the next activation prepares the engine again. Rates
+    // outside 1 kHz..2 MHz (or not finite) are refused, and activation with them.
     Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) override;
     // Any thread. Nothing to do.
     Steinberg::tresult PLUGIN_API setProcessing(Steinberg::TBool state) override;
-    // Audio thread; never allocates, locks or throws.
+    // Audio thread; never allocates, locks or throws. A block that cannot be processed
+    // leaves every output channel zeroed; silence flags mark the channels written as zero.
     Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
     // Any thread. No tail beyond the reported latency.
     Steinberg::uint32 PLUGIN_API getTailSamples() override;
@@ -72,9 +74,12 @@ private:
     void setHighQuality(bool high);
 
     MorphEngine engine;
-    bool prepared = false;
-    bool active = false;
-    bool sidechainActive = false;
+    // Set (release) once the engine's buffers are ready; the audio thread acquires it.
+    std::atomic<bool> prepared{false};
+    std::atomic<bool> active{false};
+    std::atomic<bool> sidechainActive{false};
+    // The last setup's rate was refused: activation waits for a usable one. UI thread only.
+    bool setupRefused = false;
     std::atomic<Steinberg::int32> highQuality{0};
     // Written by the audio thread (parameter queues) and the UI thread (state, Quality
     // message) without ordering; relaxed atomics behave as plain stores.

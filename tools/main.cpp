@@ -5,6 +5,7 @@
 #include "tools/SnapshotCommand.h"
 #include "tools/host/AudioFile.h"
 #include "tools/host/Demo.h"
+#include "tools/host/ModuleInfo.h"
 #include "tools/host/PluginInfo.h"
 #include "tools/host/PluginModule.h"
 #include "tools/host/Renderer.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -218,6 +220,34 @@ int main(int argc, char** argv) {
         action = [&] {
             const PluginModule module(pluginPath(infoPlugin));
             PluginInfo::print(module, std::cout);
+            return 0;
+        };
+    });
+
+    std::string moduleInfoPlugin, moduleInfoOutput;
+    auto* moduleInfo = app.add_subcommand(
+        "moduleinfo", "Write the bundle's moduleinfo.json from what its factory reports");
+    moduleInfo->add_option("--plugin", moduleInfoPlugin,
+                           "Tavimo.vst3 bundle (default: beside tavimo)");
+    moduleInfo->add_option("-o,--output", moduleInfoOutput, "File to write (default: print)");
+    moduleInfo->callback([&] {
+        action = [&] {
+            const std::filesystem::path bundle = pluginPath(moduleInfoPlugin);
+            const PluginModule module(bundle);
+            if (moduleInfoOutput.empty()) {
+                ModuleInfo::write(module, bundle.stem().string(), std::cout);
+                return 0;
+            }
+            // Written beside the target and renamed, so that no half file is ever read.
+            std::filesystem::path temporary = moduleInfoOutput;
+            temporary += ".partial";
+            {
+                std::ofstream file(temporary, std::ios::trunc);
+                ModuleInfo::write(module, bundle.stem().string(), file);
+                if (!file.flush())
+                    throw HostError("cannot write \"" + temporary.string() + "\"");
+            }
+            std::filesystem::rename(temporary, moduleInfoOutput);
             return 0;
         };
     });

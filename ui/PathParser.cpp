@@ -58,10 +58,12 @@ public:
             return std::nullopt;
         double value = 0.0;
         const auto result = std::from_chars(first, last, value, std::chars_format::general);
-        if (result.ec != std::errc() || !std::isfinite(value))
+        // Beyond the float range a coordinate would become infinite.
+        const auto converted = static_cast<float>(negative ? -value : value);
+        if (result.ec != std::errc() || !std::isfinite(converted))
             return std::nullopt;
         pos_ = static_cast<size_t>(result.ptr - text_.data());
-        return static_cast<float>(negative ? -value : value);
+        return converted;
     }
 
 private:

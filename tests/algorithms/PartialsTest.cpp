@@ -355,7 +355,7 @@ TEST(Partials, ProcessNeverAllocatesEvenWithMoreThanNinetySixPeaks) {
         ASSERT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k]));
 }
 
-TEST(Partials, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
+TEST(Partials, DamagedAnalysesGiveAFiniteFrameWithoutHanging) {
     auto a = analyseFrame(harmonicTone(300.0, 5, kRate, kN), kRate, kN);
     auto b = analyseFrame(noise(kN, 0.3f, 2), kRate, kN);
     a.magnitude[40] = std::numeric_limits<float>::infinity();
@@ -364,10 +364,13 @@ TEST(Partials, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
     b.frequency[300] = -1e30f;
     auto algorithm = preparedPartials();
     for (const float t : {0.0f, 0.5f, 1.0f}) {
-        processFrame(*algorithm, a, b, t, kN, kRate);
-        processFrame(*algorithm, b, a, t, kN, kRate);
+        for (const auto& out : {processFrame(*algorithm, a, b, t, kN, kRate),
+                                processFrame(*algorithm, b, a, t, kN, kRate)}) {
+            ASSERT_EQ(out.re.size(), static_cast<size_t>(kBins));
+            for (int k = 0; k < kBins; ++k)
+                EXPECT_TRUE(std::isfinite(out.re[k]) && std::isfinite(out.im[k])) << t << " " << k;
+        }
     }
-    SUCCEED();
 }
 
 } // namespace

@@ -261,7 +261,7 @@ TEST(Transport, ProcessNeverAllocatesEvenWithARegionAtEveryOtherBin) {
         ASSERT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k]));
 }
 
-TEST(Transport, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
+TEST(Transport, DamagedAnalysesGiveAFiniteFrameWithoutHanging) {
     auto a = analyseFrame(harmonicTone(300.0, 5, kRate, kN), kRate, kN);
     auto b = analyseFrame(noise(kN, 0.3f, 2), kRate, kN);
     a.magnitude[40] = std::numeric_limits<float>::infinity();
@@ -270,10 +270,13 @@ TEST(Transport, DamagedAnalysesEndTheFrameWithoutHangingOrWritingOutOfBounds) {
     b.frequency[300] = 1e30f;
     auto transport = preparedTransport();
     for (const float t : {0.0f, 0.5f, 1.0f}) {
-        processFrame(*transport, a, b, t, kN, kRate);
-        processFrame(*transport, b, a, t, kN, kRate);
+        for (const auto& out : {processFrame(*transport, a, b, t, kN, kRate),
+                                processFrame(*transport, b, a, t, kN, kRate)}) {
+            ASSERT_EQ(out.re.size(), static_cast<size_t>(kBins));
+            for (int k = 0; k < kBins; ++k)
+                EXPECT_TRUE(std::isfinite(out.re[k]) && std::isfinite(out.im[k])) << t << " " << k;
+        }
     }
-    SUCCEED();
 }
 
 } // namespace

@@ -149,3 +149,30 @@ TEST(BadCommand, InfoWithABundleWithoutTheClasses) {
 
 } // namespace
 } // namespace tav::test
+
+namespace tav::test {
+namespace {
+
+TEST_F(BadInput, SampleRatesNoAudioFileUses) {
+    auto slow = toneOf(1, 4800);
+    slow.sampleRate = 500.0;
+    audio_file::write(folder / "slow.wav", slow);
+    expectFailure((folder / "slow.wav").string(), "sample rate");
+    auto fast = toneOf(1, 4800);
+    fast.sampleRate = 800000.0;
+    audio_file::write(folder / "fast.wav", fast);
+    expectFailure((folder / "fast.wav").string(), "sample rate");
+}
+
+TEST_F(BadInput, PluginRefusingABlockMidRender) {
+    setenv("TAVIMO_TEST_REFUSE", "process", 1);
+    expectFailure((folder / "a.wav").string(), "refused to process", {}, TAVIMO_REFUSING_BUNDLE);
+}
+
+TEST_F(BadInput, PluginRefusingABus) {
+    setenv("TAVIMO_TEST_REFUSE", "bus", 1);
+    expectFailure((folder / "a.wav").string(), "refused to activate", {}, TAVIMO_REFUSING_BUNDLE);
+}
+
+} // namespace
+} // namespace tav::test

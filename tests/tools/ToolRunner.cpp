@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tav::test {
 
@@ -27,11 +28,14 @@ std::string quoted(const std::string& text) {
 } // namespace
 
 RunResult runCommand(const std::string& command) {
+    // Tests run in parallel, each in a process of its own: the process id keeps their
+    // captured outputs apart.
     static int counter = 0;
     const auto base = std::filesystem::path(TAVIMO_TEST_WORK_DIR) / "runs";
     std::filesystem::create_directories(base);
-    const auto outPath = base / ("out-" + std::to_string(++counter));
-    const auto errPath = base / ("err-" + std::to_string(counter));
+    const std::string run = std::to_string(getpid()) + "-" + std::to_string(++counter);
+    const auto outPath = base / ("out-" + run);
+    const auto errPath = base / ("err-" + run);
     const std::string line = command + " >" + quoted(outPath.string()) + " 2>" +
                              quoted(errPath.string()) + " </dev/null";
     const int status = std::system(line.c_str());
@@ -39,6 +43,9 @@ RunResult runCommand(const std::string& command) {
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = readAll(outPath);
     result.err = readAll(errPath);
+    std::error_code ignored;
+    std::filesystem::remove(outPath, ignored);
+    std::filesystem::remove(errPath, ignored);
     return result;
 }
 

@@ -72,6 +72,8 @@ TEST(PathParser, RejectsNumbersBeforeACommandOrAfterClose) {
     EXPECT_FALSE(PathParser::parse("M0 0 L inf 1")); // not a decimal number
     EXPECT_FALSE(PathParser::parse("M0 0 L-nan 1"));
     EXPECT_FALSE(PathParser::parse("M0 0 L1e999 1")); // overflows
+    EXPECT_FALSE(PathParser::parse("M 1e20-2.e202")); // beyond the float range
+    EXPECT_FALSE(PathParser::parse("M 4e38 0"));
 }
 
 TEST(PathParser, NumbersWithSignsFractionsExponentsAndAnySeparators) {

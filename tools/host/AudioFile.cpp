@@ -1,6 +1,7 @@
 #include "tools/host/AudioFile.h"
 
 #include "tools/host/PluginModule.h"
+#include "tools/host/WavCodec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,12 +43,15 @@ namespace audio_file {
 namespace {
 
 constexpr int kMaxChannels = 2;
+// Rates outside these are no audio anyone records: most likely a damaged header.
+constexpr double kMinFileRate = 1000.0;
+constexpr double kMaxFileRate = 768000.0;
 
 std::string quoted(const std::filesystem::path& path) {
     return "\"" + path.string() + "\"";
 }
 
-void checkShape(const std::filesystem::path& path, int channels, int64_t frames) {
+[[maybe_unused]] void checkShape(const std::filesystem::path& path, int channels, int64_t frames) {
     if (channels > kMaxChannels)
         throw HostError(quoted(path) + " has " + std::to_string(channels) +
                         " channels; only mono and stereo files are supported");
@@ -66,7 +70,7 @@ void checkShape(const std::filesystem::path& path, int channels, int64_t frames)
     return buffer;
 }
 
-std::vector<float> interleave(const AudioBuffer& buffer) {
+[[maybe_unused]] std::vector<float> interleave(const AudioBuffer& buffer) {
     const int channels = buffer.channelCount();
     std::vector<float> interleaved(static_cast<size_t>(buffer.frames() * channels));
     for (int64_t i = 0; i < buffer.frames(); ++i)
@@ -112,126 +116,19 @@ void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, boo
         throw HostError("cannot write " + quoted(path) + ": disk full or not writable");
 }
 
-#else // A small RIFF/WAVE codec for builds without libsndfile.
-
-uint32_t le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const unsigned char* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-float decodeSample(const unsigned char* p, int bits, bool isFloat) {
-    if (isFloat && bits == 32) {
-        float value;
-        const uint32_t raw = le32(p);
-        std::memcpy(&value, &raw, 4);
-        return value;
-    }
-    if (isFloat && bits == 64) {
-        uint64_t raw = uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
-        double value;
-        std::memcpy(&value, &raw, 8);
-        return static_cast<float>(value);
-    }
-    switch (bits) {
-    case 8:
-        return (float(p[0]) - 128.0f) / 128.0f;
-    case 16:
-        return float(int16_t(le16(p))) / 32768.0f;
-    case 24: {
-        const uint32_t raw = uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24;
-        return float(int32_t(raw) >> 8) / 8388608.0f;
-    }
-    default:
-        return float(int32_t(le32(p))) / 2147483648.0f;
-    }
-}
+#else // The small RIFF/WAVE codec of builds without libsndfile.
 
 AudioBuffer readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw HostError("cannot read " + quoted(path));
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
-        throw HostError("cannot read " + quoted(path) + ": not a WAV file");
-    int channels = 0, bits = 0;
-    uint16_t formatTag = 0;
-    double rate = 0.0;
-    const unsigned char* data = nullptr;
-    size_t dataSize = 0;
-    for (size_t pos = 12; pos + 8 <= bytes.size();) {
-        const uint32_t size = le32(&bytes[pos + 4]);
-        const size_t body = pos + 8;
-        const size_t available = std::min<size_t>(size, bytes.size() - body);
-        if (std::memcmp(&bytes[pos], "fmt ", 4) == 0 && available >= 16) {
-            formatTag = le16(&bytes[body]);
-            channels = le16(&bytes[body + 2]);
-            rate = le32(&bytes[body + 4]);
-            bits = le16(&bytes[body + 14]);
-            if (formatTag == 0xFFFE && available >= 26)
-                formatTag = le16(&bytes[body + 24]);
-        } else if (std::memcmp(&bytes[pos], "data", 4) == 0) {
-            data = &bytes[body];
-            dataSize = available;
-        }
-        pos = body + size + (size & 1u);
-    }
-    const bool isFloat = formatTag == 3;
-    const bool supported =
-        (formatTag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
-        (isFloat && (bits == 32 || bits == 64));
-    if (data == nullptr || !supported || rate <= 0.0)
-        throw HostError("cannot read " + quoted(path) + ": unsupported WAV encoding");
-    const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(bits / 8);
-    const int64_t frames = frameBytes == 0 ? 0 : static_cast<int64_t>(dataSize / frameBytes);
-    checkShape(path, channels, frames);
-    AudioBuffer buffer = AudioBuffer::silence(rate, channels, frames);
-    for (int64_t i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            buffer.channels[size_t(c)][size_t(i)] = decodeSample(
-                data + size_t(i) * frameBytes + size_t(c) * size_t(bits / 8), bits, isFloat);
-    return buffer;
-}
-
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-void put16(std::vector<unsigned char>& out, uint16_t v) {
-    out.push_back(static_cast<unsigned char>(v));
-    out.push_back(static_cast<unsigned char>(v >> 8));
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    return wav::parse(bytes.data(), bytes.size(), path.string());
 }
 
 void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, bool) {
-    const std::vector<float> samples = interleave(buffer);
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 4);
-    const uint16_t channels = static_cast<uint16_t>(buffer.channelCount());
-    const uint32_t rate = static_cast<uint32_t>(std::lround(buffer.sampleRate));
-    std::vector<unsigned char> out;
-    out.reserve(dataBytes + 64);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    put32(out, 4 + 8 + 16 + 8 + 4 + 8 + dataBytes);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(out, 16);
-    put16(out, 3);
-    put16(out, channels);
-    put32(out, rate);
-    put32(out, rate * channels * 4u);
-    put16(out, static_cast<uint16_t>(channels * 4));
-    put16(out, 32);
-    out.insert(out.end(), {'f', 'a', 'c', 't'});
-    put32(out, 4);
-    put32(out, static_cast<uint32_t>(buffer.frames()));
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    put32(out, dataBytes);
-    for (float value : samples) {
-        uint32_t raw;
-        std::memcpy(&raw, &value, 4);
-        put32(out, raw);
-    }
+    const std::vector<unsigned char> out = wav::encode(buffer, path.string());
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
     file.close();
@@ -256,14 +153,22 @@ AudioBuffer read(const std::filesystem::path& path) {
         throw HostError("file not found: " + quoted(path));
     if (std::filesystem::is_directory(path, error))
         throw HostError("cannot read " + quoted(path) + ": it is a folder");
-    return readFile(path);
+    AudioBuffer buffer = readFile(path);
+    if (!(buffer.sampleRate >= kMinFileRate && buffer.sampleRate <= kMaxFileRate))
+        throw HostError(quoted(path) + " has a sample rate of " +
+                        std::to_string(std::lround(buffer.sampleRate)) +
+                        " Hz; tavimo reads files at 1000 to 768000 Hz");
+    return buffer;
 }
 
 void write(const std::filesystem::path& path, const AudioBuffer& buffer) {
+    const bool flac = endsWith(path.string(), ".flac");
+    if (!flac)
+        wav::checkFits(buffer.frames(), buffer.channelCount(), path.string());
     std::filesystem::path temporary = path;
     temporary += ".partial-" + std::to_string(TAVIMO_GETPID());
     try {
-        writeFile(temporary, buffer, endsWith(path.string(), ".flac"));
+        writeFile(temporary, buffer, flac);
         std::filesystem::rename(temporary, path);
     } catch (const std::filesystem::filesystem_error& error) {
         std::error_code ignored;

@@ -4,6 +4,7 @@
 #include "public.sdk/source/common/memorystream.h"
 
 #include <cstring>
+#include <string>
 
 namespace tav::host {
 
@@ -181,9 +182,10 @@ void PluginInstance::setupProcessing(const ProcessingSetup& setup) {
     if (audioProcessor->setBusArrangements(inputs, 2, outputs, 1) != kResultOk)
         throw HostError("plug-in refused the bus layout (" + std::to_string(setup.mainChannels) +
                         " main, " + std::to_string(setup.sideChannels) + " sidechain channels)");
-    processorComponent->activateBus(kAudio, kInput, 0, true);
-    processorComponent->activateBus(kAudio, kInput, 1, inputBuses == 2);
-    processorComponent->activateBus(kAudio, kOutput, 0, true);
+    if (processorComponent->activateBus(kAudio, kInput, 0, true) != kResultOk ||
+        processorComponent->activateBus(kAudio, kInput, 1, inputBuses == 2) != kResultOk ||
+        processorComponent->activateBus(kAudio, kOutput, 0, true) != kResultOk)
+        throw HostError("plug-in refused to activate its audio buses");
     if (audioProcessor->canProcessSampleSize(kSample32) != kResultTrue)
         throw HostError("plug-in cannot process 32-bit float samples");
 
@@ -242,7 +244,9 @@ void PluginInstance::process(const float* const* main, const float* const* side,
     data.outputs = outputs;
     data.inputParameterChanges = changes;
     data.processContext = &context;
-    audioProcessor->process(data);
+    if (audioProcessor->process(data) != kResultOk)
+        throw HostError("plug-in refused to process the block at sample " +
+                        std::to_string(samplePosition));
     samplePosition += numSamples;
 }
 

@@ -55,7 +55,7 @@ public:
     // same state handed to the controller. Throws HostError when refused.
     void restoreParameters(const ParameterSet& values);
     // Main thread. Arranges and activates the buses and sets up offline 32-bit processing.
-    // Throws HostError when the plug-in refuses the layout.
+    // Throws HostError when the plug-in refuses the layout, a bus or the setup.
     void setupProcessing(const ProcessingSetup& setup);
     // Main thread. setActive and setProcessing, both on or both off.
     void activate(bool on);
@@ -63,7 +63,8 @@ public:
     int latencySamples() const;
 
     // Audio thread (the caller's). One block: main and side channel pointers per the setup.
-    // side may be null when the setup has no side channels.
+    // side may be null when the setup has no side channels. Throws HostError when the
+    // plug-in refuses the block.
     void process(const float* const* main, const float* const* side, float* const* out,
                  int numSamples, ParameterChanges* changes);
 

@@ -2,7 +2,10 @@
 
 #include "tools/host/PluginInstance.h"
 
+#include "pluginterfaces/base/smartpointer.h"
+
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace tav::host {
@@ -10,6 +13,16 @@ namespace tav::host {
 namespace {
 
 constexpr int kMaxBlockSize = 65536;
+// The plug-in's longest parameter ramp after activation (Bypass); Morph, Mix and Output
+// settle within one block.
+constexpr double kLongestRampSeconds = 0.02;
+
+// Whole blocks of silence that let every ramp settle before the first real sample: one
+// block plus the longest ramp.
+int64_t leadInSamples(double rate, int block) {
+    const auto rampSamples = static_cast<int64_t>(std::ceil(kLongestRampSeconds * rate));
+    return (1 + (rampSamples + block - 1) / block) * static_cast<int64_t>(block);
+}
 
 // Copies up to n samples of each channel from position on, zeros past the end.
 void fillChunk(const AudioBuffer& source, int64_t position, int n,
@@ -79,29 +92,35 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     const std::vector<float*> inB = pointersTo(chunkB);
     const std::vector<float*> out = pointersTo(chunkOut);
 
-    auto* changes = new ParameterChanges;
+    auto changes = Steinberg::owned(new ParameterChanges);
+    // A host that was already running would have settled the plug-in's ramps long before:
+    // silence with every requested value goes first, and its output is not kept.
+    changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(0.0));
+    changes->add(ParameterSet::kAlgorithm, 0, values.algorithm);
+    changes->add(ParameterSet::kMix, 0, values.mix);
+    changes->add(ParameterSet::kOutput, 0, values.output);
+    changes->add(ParameterSet::kBypass, 0, values.bypass);
+    fillChunk(a, a.frames(), block, chunkA);
+    fillChunk(b, b.frames(), block, chunkB);
+    for (int64_t done = 0; done < leadInSamples(rate, block); done += block) {
+        instance.process(inA.data(), inB.data(), out.data(), block, changes);
+        changes->clear();
+    }
+
     const int64_t latency = result.latencySamples;
     const int64_t total = a.frames() + latency;
     for (int64_t position = 0; position < total; position += block) {
-        if (cancel != nullptr && cancel->load()) {
-            changes->release();
+        if (cancel != nullptr && cancel->load())
             throw HostError("interrupted");
-        }
         const int n = static_cast<int>(std::min<int64_t>(block, total - position));
         fillChunk(a, position, n, chunkA);
         fillChunk(b, position, n, chunkB);
 
-        // Every value goes out with the first block; afterwards only a moving Morph, taken
-        // at the middle of the block since the processor applies one value per block.
+        // Only a moving Morph goes out, taken at the middle of the block since the processor
+        // applies one value per block.
         changes->clear();
-        const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
-        if (position == 0) {
-            changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(middle));
-            changes->add(ParameterSet::kAlgorithm, 0, values.algorithm);
-            changes->add(ParameterSet::kMix, 0, values.mix);
-            changes->add(ParameterSet::kOutput, 0, values.output);
-            changes->add(ParameterSet::kBypass, 0, values.bypass);
-        } else if (!settings.morph.isConstant()) {
+        if (!settings.morph.isConstant()) {
+            const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
             changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(middle));
         }
         instance.process(inA.data(), inB.data(), out.data(), n, changes);
@@ -119,7 +138,6 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
         if (progress)
             progress(static_cast<double>(position + n) / static_cast<double>(total));
     }
-    changes->release();
     instance.activate(false);
     result.analysisMessages = instance.toController().deliveredTotal();
     return result;
