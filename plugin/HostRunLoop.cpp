@@ -84,24 +84,23 @@ bool HostRunLoop::addDescriptor(ui::RunLoopClient& client, int fd) {
 }
 
 void HostRunLoop::remove(ui::RunLoopClient& client) {
-    const auto ownedBy = [&client](const IPtr<Handler>& handler) {
-        return handler->owner() == &client;
+    const auto unregister = [&](std::vector<IPtr<Handler>>& list, auto unregisterFromHost) {
+        for (auto it = list.begin(); it != list.end();) {
+            if ((*it)->owner() != &client) {
+                ++it;
+                continue;
+            }
+            unregisterFromHost(*it);
+            (*it)->forget();
+            // The client may be removing itself from inside this handler's callback: the
+            // handler lives on, silent, until the bridge goes.
+            retired.push_back(*it);
+            it = list.erase(it);
+        }
     };
-    for (IPtr<Handler>& handler : timers) {
-        if (ownedBy(handler)) {
-            hostLoop->unregisterTimer(handler);
-            handler->forget();
-        }
-    }
-    for (IPtr<Handler>& handler : descriptors) {
-        if (ownedBy(handler)) {
-            hostLoop->unregisterEventHandler(handler);
-            handler->forget();
-        }
-    }
-    const auto forgotten = [](const IPtr<Handler>& handler) { return handler->owner() == nullptr; };
-    std::erase_if(timers, forgotten);
-    std::erase_if(descriptors, forgotten);
+    unregister(timers, [this](Handler* handler) { hostLoop->unregisterTimer(handler); });
+    unregister(descriptors,
+               [this](Handler* handler) { hostLoop->unregisterEventHandler(handler); });
 }
 
 } // namespace tav::plugin

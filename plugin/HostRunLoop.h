@@ -34,6 +34,7 @@ private:
     Steinberg::IPtr<Steinberg::Linux::IRunLoop> hostLoop;
     std::vector<Steinberg::IPtr<Handler>> timers;
     std::vector<Steinberg::IPtr<Handler>> descriptors;
+    std::vector<Steinberg::IPtr<Handler>> retired;
 };
 
 } // namespace tav::plugin

@@ -54,15 +54,6 @@ PClassInfo2 classInfo(const FUID& uid, const char* category, const char* name) {
 
 } // namespace
 
-namespace tav::plugin {
-std::filesystem::path moduleDirectory() {
-    return {};
-}
-void* moduleHandle() {
-    return nullptr;
-}
-} // namespace tav::plugin
-
 extern "C" {
 __attribute__((visibility("default"))) IPluginFactory* PLUGIN_API GetPluginFactory() {
     using namespace tav::plugin;
