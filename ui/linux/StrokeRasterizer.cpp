@@ -1,0 +1,244 @@
+#include "ui/linux/StrokeRasterizer.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace tav::ui {
+namespace {
+
+// A join whose miter would reach further than this many half widths is bevelled.
+constexpr double kMiterLimit = 10.0;
+// Strokes whose box would need more cells than this are left to Cairo.
+constexpr size_t kMaxCells = size_t(1) << 22;
+
+// The integral of clamp(v, 0, 1) from minus infinity to z.
+double rampArea(double z) {
+    if (z <= 0.0)
+        return 0.0;
+    if (z >= 1.0)
+        return z - 0.5;
+    return 0.5 * z * z;
+}
+
+// The share of pixel column c (covering [c, c+1)) that lies right of an edge running evenly from
+// x0 to x1 (x0 <= x1), averaged over the edge's height: exact for a straight edge.
+double shareRightOf(double x0, double x1, double c) {
+    const double t = c + 1.0;
+    const double w = x1 - x0;
+    if (w < 1e-9)
+        return std::clamp(t - x0, 0.0, 1.0);
+    return (rampArea(t - x0) - rampArea(t - x1)) / w;
+}
+
+uint8_t toByte(double v) {
+    return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0) + 0.5);
+}
+
+} // namespace
+
+bool StrokeRasterizer::strokePolyline(cairo_t* cairo, const Point* points, int32_t count,
+                                      float strokeWidth, const Color& color) {
+    cairo_surface_t* target = cairo_get_target(cairo);
+    if (count < 2 || cairo_get_group_target(cairo) != target ||
+        cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_get_operator(cairo) != CAIRO_OPERATOR_OVER)
+        return false;
+    const cairo_format_t format = cairo_image_surface_get_format(target);
+    if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)
+        return false;
+    cairo_matrix_t m;
+    cairo_get_matrix(cairo, &m);
+    if (m.xy != 0.0 || m.yx != 0.0 || !(m.xx > 0.0) || !(m.yy > 0.0))
+        return false;
+
+    // Device space is the whole drawing; the image holds the part the device offset names.
+    double offsetX = 0.0, offsetY = 0.0;
+    cairo_surface_get_device_offset(target, &offsetX, &offsetY);
+    const int32_t width = cairo_image_surface_get_width(target);
+    const int32_t height = cairo_image_surface_get_height(target);
+    double clipX0 = 0.0, clipY0 = 0.0, clipX1 = 0.0, clipY1 = 0.0;
+    cairo_clip_extents(cairo, &clipX0, &clipY0, &clipX1, &clipY1);
+    cairo_user_to_device(cairo, &clipX0, &clipY0);
+    cairo_user_to_device(cairo, &clipX1, &clipY1);
+    constexpr double kSlack = 0.5; // clip extents come back through a scale and its inverse
+    if (clipX0 > kSlack - offsetX || clipY0 > kSlack - offsetY ||
+        clipX1 < width - offsetX - kSlack || clipY1 < height - offsetY - kSlack)
+        return false; // a clip inside the image: leave it to Cairo
+    if (offsetX != std::floor(offsetX) || offsetY != std::floor(offsetY))
+        return false;
+
+    outline(points, count, 0.5 * strokeWidth, m.xx, m.yy, m.x0, m.y0);
+    if (!prepareCells())
+        return false;
+    for (size_t i = 0; i + 1 < left_.size(); ++i) {
+        addEdge(left_[i], left_[i + 1]);
+        addEdge(right_[i + 1], right_[i]);
+    }
+    addEdge(left_.back(), right_.back());
+    addEdge(right_.front(), left_.front());
+
+    cairo_surface_flush(target);
+    blendRows(cairo_image_surface_get_data(target), cairo_image_surface_get_stride(target), width,
+              height, static_cast<int32_t>(offsetY), static_cast<int32_t>(offsetX),
+              format == CAIRO_FORMAT_ARGB32, color);
+    cairo_surface_mark_dirty(target);
+    return true;
+}
+
+// The stroke's two sides in device pixels, each side point where the offset lines of the two
+// segments meet (a miter), and the box around them.
+void StrokeRasterizer::outline(const Point* points, int32_t count, double halfWidth, double scaleX,
+                               double scaleY, double offsetX, double offsetY) {
+    left_.clear();
+    right_.clear();
+    // Unit normals of the segments, in view units; a segment of no length takes its neighbour's.
+    std::vector<DevicePoint>& normals = normals_;
+    normals.clear();
+    for (int32_t i = 0; i + 1 < count; ++i) {
+        const double dx = double(points[i + 1].x) - points[i].x;
+        const double dy = double(points[i + 1].y) - points[i].y;
+        const double length = std::hypot(dx, dy);
+        if (length > 0.0)
+            normals.push_back({-dy / length, dx / length});
+        else
+            normals.push_back(normals.empty() ? DevicePoint{0.0, 1.0} : normals.back());
+    }
+    const auto device = [&](double x, double y) {
+        return DevicePoint{x * scaleX + offsetX, y * scaleY + offsetY};
+    };
+    for (int32_t i = 0; i < count; ++i) {
+        const DevicePoint a = normals[static_cast<size_t>(std::max(i - 1, 0))];
+        const DevicePoint b = normals[static_cast<size_t>(std::min(i, count - 2))];
+        const double px = points[i].x, py = points[i].y;
+        const double cosine = a.x * b.x + a.y * b.y;
+        // Miter length over half width is sqrt(2 / (1 + cos)).
+        if (1.0 + cosine > 2.0 / (kMiterLimit * kMiterLimit)) {
+            const double s = halfWidth / (1.0 + cosine);
+            const double mx = (a.x + b.x) * s, my = (a.y + b.y) * s;
+            left_.push_back(device(px + mx, py + my));
+            right_.push_back(device(px - mx, py - my));
+        } else {
+            // Bevel: both segments' corners, on both sides (the inner ones overlap the stroke).
+            left_.push_back(device(px + a.x * halfWidth, py + a.y * halfWidth));
+            left_.push_back(device(px + b.x * halfWidth, py + b.y * halfWidth));
+            right_.push_back(device(px - a.x * halfWidth, py - a.y * halfWidth));
+            right_.push_back(device(px - b.x * halfWidth, py - b.y * halfWidth));
+        }
+    }
+
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    for (const auto* side : {&left_, &right_}) {
+        for (const DevicePoint& p : *side) {
+            x0 = std::min(x0, p.x), y0 = std::min(y0, p.y);
+            x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+        }
+    }
+    boxX0_ = x0, boxY0_ = y0, boxX1_ = x1, boxY1_ = y1;
+}
+
+// Sizes the cell rows for the box around the outline; false when it is too large to be worth it.
+bool StrokeRasterizer::prepareCells() {
+    constexpr double kMaxSide = 1 << 15;
+    if (!(boxX1_ - boxX0_ < kMaxSide && boxY1_ - boxY0_ < kMaxSide && std::abs(boxX0_) < kMaxSide &&
+          std::abs(boxY0_) < kMaxSide))
+        return false;
+    boxLeft_ = static_cast<int32_t>(std::floor(boxX0_));
+    boxTop_ = static_cast<int32_t>(std::floor(boxY0_));
+    boxWidth_ = static_cast<int32_t>(std::ceil(boxX1_)) - boxLeft_ + 2;
+    boxHeight_ = static_cast<int32_t>(std::ceil(boxY1_)) - boxTop_ + 1;
+    const size_t cells = static_cast<size_t>(boxWidth_) * static_cast<size_t>(boxHeight_);
+    if (cells > kMaxCells)
+        return false;
+    if (cells_.size() < cells)
+        cells_.resize(cells, 0.0f); // kept zero: every row is cleared as it is blended
+    rowFirst_.assign(static_cast<size_t>(boxHeight_), boxWidth_);
+    rowLast_.assign(static_cast<size_t>(boxHeight_), -1);
+    return true;
+}
+
+// Adds an edge of the outline, walking the pixel rows it crosses. The outline runs one way round,
+// so the summed differences along a row give +1 inside the stroke and 0 outside.
+void StrokeRasterizer::addEdge(DevicePoint from, DevicePoint to) {
+    if (from.y == to.y)
+        return;
+    const double direction = from.y < to.y ? 1.0 : -1.0;
+    const DevicePoint top = from.y < to.y ? from : to;
+    const DevicePoint bottom = from.y < to.y ? to : from;
+    const double slope = (bottom.x - top.x) / (bottom.y - top.y);
+    const auto firstRow = static_cast<int32_t>(std::floor(top.y));
+    const auto endRow = static_cast<int32_t>(std::ceil(bottom.y));
+    for (int32_t row = firstRow; row < endRow; ++row) {
+        const double ya = std::max(top.y, double(row));
+        const double yb = std::min(bottom.y, double(row + 1));
+        if (yb <= ya)
+            continue;
+        // Each end's x from the edge's own equation, so no error builds up along the rows.
+        const double xa = top.x + (ya - top.y) * slope;
+        const double xb = top.x + (yb - top.y) * slope;
+        addToRow(row, std::min(xa, xb), std::max(xa, xb), direction * (yb - ya));
+    }
+}
+
+void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) {
+    const int32_t r = row - boxTop_;
+    const auto first = static_cast<int32_t>(std::floor(xa));
+    const auto last = static_cast<int32_t>(std::ceil(xb));
+    float* cells = cells_.data() + static_cast<size_t>(r) * static_cast<size_t>(boxWidth_);
+    double before = 0.0; // the edge's share of column first - 1, which lies wholly left of it
+    for (int32_t c = first; c <= last; ++c) {
+        const double share = area * shareRightOf(xa, xb, c);
+        cells[c - boxLeft_] += static_cast<float>(share - before);
+        before = share;
+    }
+    rowFirst_[static_cast<size_t>(r)] =
+        std::min(rowFirst_[static_cast<size_t>(r)], first - boxLeft_);
+    rowLast_[static_cast<size_t>(r)] = std::max(rowLast_[static_cast<size_t>(r)], last - boxLeft_);
+}
+
+// Sums each row's differences into coverage and lays the colour over the image by it (Cairo's
+// premultiplied pixels, OVER), clearing the cells on the way.
+void StrokeRasterizer::blendRows(unsigned char* pixels, int32_t stride, int32_t width,
+                                 int32_t height, int32_t rowShift, int32_t columnShift,
+                                 bool hasAlpha, const Color& color) {
+    const double alpha = std::clamp<double>(color.a, 0.0, 1.0);
+    const double red = std::clamp<double>(color.r, 0.0, 1.0) * alpha * 255.0;
+    const double green = std::clamp<double>(color.g, 0.0, 1.0) * alpha * 255.0;
+    const double blue = std::clamp<double>(color.b, 0.0, 1.0) * alpha * 255.0;
+    for (int32_t r = 0; r < boxHeight_; ++r) {
+        const size_t rowIndex = static_cast<size_t>(r);
+        const int32_t first = rowFirst_[rowIndex];
+        const int32_t last = rowLast_[rowIndex];
+        if (last < first)
+            continue;
+        float* cells = cells_.data() + rowIndex * static_cast<size_t>(boxWidth_);
+        const int32_t y = boxTop_ + r + rowShift;
+        const bool visible = y >= 0 && y < height;
+        auto* line =
+            visible ? reinterpret_cast<uint32_t*>(pixels + static_cast<std::ptrdiff_t>(y) * stride)
+                    : nullptr;
+        double sum = 0.0;
+        for (int32_t c = first; c <= last; ++c) {
+            sum += cells[c];
+            cells[c] = 0.0f;
+            const int32_t x = boxLeft_ + c + columnShift;
+            if (line == nullptr || x < 0 || x >= width)
+                continue;
+            const double coverage = std::min(std::abs(sum), 1.0);
+            if (coverage <= 0.0)
+                continue;
+            const uint32_t dst = line[x];
+            const double keep = 1.0 - alpha * coverage;
+            const uint32_t a =
+                hasAlpha ? toByte(alpha * coverage * 255.0 + (dst >> 24) * keep) : (dst >> 24);
+            line[x] = (a << 24) |
+                      (uint32_t(toByte(red * coverage + ((dst >> 16) & 0xff) * keep)) << 16) |
+                      (uint32_t(toByte(green * coverage + ((dst >> 8) & 0xff) * keep)) << 8) |
+                      toByte(blue * coverage + (dst & 0xff) * keep);
+        }
+    }
+}
+
+} // namespace tav::ui
