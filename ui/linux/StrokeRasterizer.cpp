@@ -33,8 +33,29 @@ double shareRightOf(double x0, double x1, double c) {
     return (rampArea(t - x0) - rampArea(t - x1)) / w;
 }
 
-uint8_t toByte(double v) {
-    return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0) + 0.5);
+uint32_t toByte(double v) {
+    return static_cast<uint32_t>(std::clamp(v, 0.0, 255.0) + 0.5);
+}
+
+// One channel of source over destination, the source taking `weight` of 255: rounded exactly.
+uint32_t over(uint32_t source, uint32_t destination, uint32_t weight, uint32_t keep) {
+    const uint32_t t = source * weight + destination * keep + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+// Lays the colour over pixels [from, to] of a row by their weights; a weight of 0 leaves a pixel
+// as it is, so the loop has no branch and the compiler can do several pixels at once.
+template <bool kHasAlpha>
+void blendSpan(uint32_t* line, const uint8_t* weights, int32_t from, int32_t to, uint32_t red,
+               uint32_t green, uint32_t blue) {
+    for (int32_t c = from; c <= to; ++c) {
+        const uint32_t w = weights[c];
+        const uint32_t keep = 255 - w;
+        const uint32_t dst = line[c];
+        const uint32_t a = kHasAlpha ? over(255, dst >> 24, w, keep) : (dst >> 24);
+        line[c] = (a << 24) | (over(red, (dst >> 16) & 0xff, w, keep) << 16) |
+                  (over(green, (dst >> 8) & 0xff, w, keep) << 8) | over(blue, dst & 0xff, w, keep);
+    }
 }
 
 } // namespace
@@ -187,9 +208,13 @@ void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) 
     const auto first = static_cast<int32_t>(std::floor(xa));
     const auto last = static_cast<int32_t>(std::ceil(xb));
     float* cells = cells_.data() + static_cast<size_t>(r) * static_cast<size_t>(boxWidth_);
+    // Columns the edge crosses from side to side all gain the same; only the two ends need the
+    // exact shares.
+    const double step = xb - xa > 1e-9 ? area / (xb - xa) : 0.0;
     double before = 0.0; // the edge's share of column first - 1, which lies wholly left of it
     for (int32_t c = first; c <= last; ++c) {
-        const double share = area * shareRightOf(xa, xb, c);
+        const bool crossed = c - 1 >= xa && c + 1 <= xb;
+        const double share = crossed ? before + step : area * shareRightOf(xa, xb, c);
         cells[c - boxLeft_] += static_cast<float>(share - before);
         before = share;
     }
@@ -199,14 +224,14 @@ void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) 
 }
 
 // Sums each row's differences into coverage and lays the colour over the image by it (Cairo's
-// premultiplied pixels, OVER), clearing the cells on the way.
+// premultiplied pixels, OVER, in 8-bit steps), clearing the cells on the way.
 void StrokeRasterizer::blendRows(unsigned char* pixels, int32_t stride, int32_t width,
                                  int32_t height, int32_t rowShift, int32_t columnShift,
                                  bool hasAlpha, const Color& color) {
-    const double alpha = std::clamp<double>(color.a, 0.0, 1.0);
-    const double red = std::clamp<double>(color.r, 0.0, 1.0) * alpha * 255.0;
-    const double green = std::clamp<double>(color.g, 0.0, 1.0) * alpha * 255.0;
-    const double blue = std::clamp<double>(color.b, 0.0, 1.0) * alpha * 255.0;
+    const float opacity = std::clamp(color.a, 0.0f, 1.0f) * 255.0f;
+    const uint32_t red = toByte(std::clamp(color.r, 0.0f, 1.0f) * 255.0);
+    const uint32_t green = toByte(std::clamp(color.g, 0.0f, 1.0f) * 255.0);
+    const uint32_t blue = toByte(std::clamp(color.b, 0.0f, 1.0f) * 255.0);
     for (int32_t r = 0; r < boxHeight_; ++r) {
         const size_t rowIndex = static_cast<size_t>(r);
         const int32_t first = rowFirst_[rowIndex];
@@ -215,29 +240,29 @@ void StrokeRasterizer::blendRows(unsigned char* pixels, int32_t stride, int32_t 
             continue;
         float* cells = cells_.data() + rowIndex * static_cast<size_t>(boxWidth_);
         const int32_t y = boxTop_ + r + rowShift;
-        const bool visible = y >= 0 && y < height;
-        auto* line =
-            visible ? reinterpret_cast<uint32_t*>(pixels + static_cast<std::ptrdiff_t>(y) * stride)
-                    : nullptr;
-        double sum = 0.0;
+        if (y < 0 || y >= height) {
+            std::fill(cells + first, cells + last + 1, 0.0f);
+            continue;
+        }
+        // First the coverage of the whole row, then the blend over the columns the image has:
+        // a plain loop over whole rows of pixels (a weight of 0 leaves a pixel as it is).
+        weights_.resize(static_cast<size_t>(last - first + 1));
+        float sum = 0.0f;
         for (int32_t c = first; c <= last; ++c) {
             sum += cells[c];
             cells[c] = 0.0f;
-            const int32_t x = boxLeft_ + c + columnShift;
-            if (line == nullptr || x < 0 || x >= width)
-                continue;
-            const double coverage = std::min(std::abs(sum), 1.0);
-            if (coverage <= 0.0)
-                continue;
-            const uint32_t dst = line[x];
-            const double keep = 1.0 - alpha * coverage;
-            const uint32_t a =
-                hasAlpha ? toByte(alpha * coverage * 255.0 + (dst >> 24) * keep) : (dst >> 24);
-            line[x] = (a << 24) |
-                      (uint32_t(toByte(red * coverage + ((dst >> 16) & 0xff) * keep)) << 16) |
-                      (uint32_t(toByte(green * coverage + ((dst >> 8) & 0xff) * keep)) << 8) |
-                      toByte(blue * coverage + (dst & 0xff) * keep);
+            weights_[static_cast<size_t>(c - first)] =
+                static_cast<uint8_t>(std::min(std::abs(sum), 1.0f) * opacity + 0.5f);
         }
+        const int32_t from = std::max(first, -boxLeft_ - columnShift);
+        const int32_t to = std::min(last, width - 1 - boxLeft_ - columnShift);
+        auto* line = reinterpret_cast<uint32_t*>(pixels + static_cast<std::ptrdiff_t>(y) * stride) +
+                     boxLeft_ + columnShift;
+        const uint8_t* weight = weights_.data() - first;
+        if (hasAlpha)
+            blendSpan<true>(line, weight, from, to, red, green, blue);
+        else
+            blendSpan<false>(line, weight, from, to, red, green, blue);
     }
 }
 

@@ -40,6 +40,7 @@ private:
     std::vector<DevicePoint> right_;
     // Coverage differences, one row of the stroke's box per pixel row, summed along each row.
     std::vector<float> cells_;
+    std::vector<uint8_t> weights_; // one row's coverage times the colour's opacity, 0..255
     std::vector<int32_t> rowFirst_;
     std::vector<int32_t> rowLast_;
     double boxX0_ = 0.0, boxY0_ = 0.0, boxX1_ = 0.0, boxY1_ = 0.0;
