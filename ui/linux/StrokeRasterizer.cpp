@@ -208,16 +208,25 @@ void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) 
     const auto first = static_cast<int32_t>(std::floor(xa));
     const auto last = static_cast<int32_t>(std::ceil(xb));
     float* cells = cells_.data() + static_cast<size_t>(r) * static_cast<size_t>(boxWidth_);
-    // Columns the edge crosses from side to side all gain the same; only the two ends need the
-    // exact shares.
-    const double step = xb - xa > 1e-9 ? area / (xb - xa) : 0.0;
-    double before = 0.0; // the edge's share of column first - 1, which lies wholly left of it
-    for (int32_t c = first; c <= last; ++c) {
-        const bool crossed = c - 1 >= xa && c + 1 <= xb;
-        const double share = crossed ? before + step : area * shareRightOf(xa, xb, c);
-        cells[c - boxLeft_] += static_cast<float>(share - before);
-        before = share;
+    // Columns the edge crosses from side to side ([inner, outer)) all gain the same; only the
+    // columns at its two ends need their exact shares.
+    const auto exact = [&](int32_t from, int32_t to) {
+        double before = area * shareRightOf(xa, xb, from - 1);
+        for (int32_t c = from; c < to; ++c) {
+            const double share = area * shareRightOf(xa, xb, c);
+            cells[c - boxLeft_] += static_cast<float>(share - before);
+            before = share;
+        }
+    };
+    const auto inner = std::clamp(static_cast<int32_t>(std::ceil(xa + 1.0)), first, last + 1);
+    const auto outer = std::clamp(static_cast<int32_t>(std::floor(xb)), inner, last + 1);
+    exact(first, inner);
+    if (outer > inner) {
+        const auto step = static_cast<float>(area / (xb - xa));
+        for (int32_t c = inner; c < outer; ++c)
+            cells[c - boxLeft_] += step;
     }
+    exact(outer, last + 1);
     rowFirst_[static_cast<size_t>(r)] =
         std::min(rowFirst_[static_cast<size_t>(r)], first - boxLeft_);
     rowLast_[static_cast<size_t>(r)] = std::max(rowLast_[static_cast<size_t>(r)], last - boxLeft_);
