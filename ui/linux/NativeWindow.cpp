@@ -104,6 +104,27 @@ bool screenTakesRgb24(const xcb_setup_t* setup, const xcb_screen_t* screen) {
     return false;
 }
 
+// A child window of the parent, or 0 when the parent does not exist (any more). It has no
+// background: the frame covers every pixel, so the server never clears it first.
+xcb_window_t createChild(xcb_connection_t* connection, const xcb_screen_t* screen,
+                         xcb_window_t parent, int32_t width, int32_t height) {
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, XCB_GRAVITY_NORTH_WEST, kEventMask,
+                               screen->default_colormap};
+    xcb_generic_error_t* error = xcb_request_check(
+        connection,
+        xcb_create_window_checked(connection, screen->root_depth, window, parent, 0, 0,
+                                  static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0,
+                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                                  XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY |
+                                      XCB_CW_EVENT_MASK | XCB_CW_COLORMAP,
+                                  values));
+    if (error == nullptr)
+        return window;
+    free(error);
+    return 0;
+}
+
 // The off-screen frame: pixels in a shared memory segment the server reads directly, or in
 // ordinary memory sent with each frame when the server cannot share (remote, no extension).
 class FrameImage {
@@ -293,23 +314,9 @@ bool NativeWindow::create(uint32_t parentWindowId, int32_t width, int32_t height
         return false;
     }
 
-    width = std::max(width, 1);
-    height = std::max(height, 1);
-    x->window = xcb_generate_id(connection);
-    // No background: the frame covers every pixel, so the server never clears it first.
-    const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, XCB_GRAVITY_NORTH_WEST, kEventMask,
-                               screen->default_colormap};
-    xcb_generic_error_t* error = xcb_request_check(
-        connection,
-        xcb_create_window_checked(connection, screen->root_depth, x->window, parentWindowId, 0, 0,
-                                  static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0,
-                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                                  XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY |
-                                      XCB_CW_EVENT_MASK | XCB_CW_COLORMAP,
-                                  values));
-    if (error != nullptr) {
-        free(error);
-        x->window = 0;
+    x->window =
+        createChild(connection, screen, parentWindowId, std::max(width, 1), std::max(height, 1));
+    if (x->window == 0) {
         destroy();
         return false;
     }
@@ -511,7 +518,8 @@ void NativeWindow::updateCursor() {
 }
 
 // Repaints what changed since the last frame and puts those rows on the window (all of them
-// after an expose), then waits for the server: the next frame is drawn into the same pixels.
+// after an expose), then waits for the server: the next frame is drawn into the same pixels, and
+// an error on the window (its parent gone) has arrived by the next drain.
 void NativeWindow::paintFrame() {
     if (!x_ || x_->windowGone || !x_->frame)
         return;
@@ -521,6 +529,8 @@ void NativeWindow::paintFrame() {
     if (x_->exposed) {
         frame.put(x_->window, x_->gc, 0, frame.height());
         x_->exposed = false;
+    } else if (damage.empty()) {
+        return; // nothing changed: no request, no round trip
     } else {
         for (const PixelRect& band : damage)
             frame.put(x_->window, x_->gc, band.y0, band.y1);

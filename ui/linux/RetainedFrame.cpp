@@ -17,7 +17,8 @@ namespace {
 constexpr float kEdgePixels = 2.0f;
 // How far a miter join may reach beyond its point, in stroke widths (miter limit 10 / 2).
 constexpr float kMiterReach = 5.0f;
-// Beyond this many separate rectangles the damage is merged further; each costs a clip box.
+// Beyond this many separate bands the damage is merged further: each band replays the
+// operations over it.
 constexpr size_t kMaxDamageRects = 12;
 
 constexpr float kHuge = std::numeric_limits<float>::max();

@@ -123,9 +123,10 @@ std::ostream& operator<<(std::ostream& out, const Edit& edit) {
 class NativeWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(server.ok()) << "Xvfb did not start (run scripts/setup)";
-        setenv("DISPLAY", server.display().c_str(), 1);
-        connection = xcb_connect(server.display().c_str(), nullptr);
+        server = std::make_unique<test::XvfbServer>(1600, 1200, serverOptions);
+        ASSERT_TRUE(server->ok()) << "Xvfb did not start (run scripts/setup)";
+        setenv("DISPLAY", server->display().c_str(), 1);
+        connection = xcb_connect(server->display().c_str(), nullptr);
         ASSERT_EQ(xcb_connection_has_error(connection), 0);
         screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     }
@@ -198,6 +199,8 @@ protected:
         return pixels;
     }
 
+    void expectWindowShowsTheView(bool sharedMemory);
+
     static std::vector<uint32_t> imagePixels(cairo_surface_t* image) {
         const int width = cairo_image_surface_get_width(image);
         const int height = cairo_image_surface_get_height(image);
@@ -230,7 +233,8 @@ protected:
         return count;
     }
 
-    test::XvfbServer server;
+    std::vector<std::string> serverOptions;
+    std::unique_ptr<test::XvfbServer> server;
     xcb_connection_t* connection = nullptr;
     xcb_screen_t* screen = nullptr;
     xcb_window_t parent = 0;
@@ -299,7 +303,7 @@ TEST_F(NativeWindowTest, InputReachesTheViewInViewUnits) {
 }
 
 // What reaches the screen is what a snapshot of the same view shows, at every size.
-TEST_F(NativeWindowTest, WindowShowsTheViewAndFollowsResizes) {
+void NativeWindowTest::expectWindowShowsTheView(bool sharedMemory) {
     auto resources = CairoResources::create(TAVIMO_FONTS_DIR);
     ASSERT_TRUE(resources);
     Window view;
@@ -307,6 +311,7 @@ TEST_F(NativeWindowTest, WindowShowsTheViewAndFollowsResizes) {
     state.hover = ElementId::MorphArea;
     SnapshotRenderer::prepare(view, state);
     open(760, 500, view);
+    EXPECT_EQ(window->usesSharedMemory(), sharedMemory);
     EXPECT_EQ(window->drawingScale(), 1.0f);
 
     for (const float scale : {1.0f, 1.5f}) {
@@ -337,6 +342,20 @@ TEST_F(NativeWindowTest, WindowShowsTheViewAndFollowsResizes) {
         EXPECT_GE(bad, 0);
         EXPECT_LT(bad, static_cast<int>(expected.size() / 1000)) << "pixels differ";
     }
+}
+
+TEST_F(NativeWindowTest, WindowShowsTheViewAndFollowsResizes) {
+    expectWindowShowsTheView(true);
+}
+
+// A server that cannot share memory (a remote display) gets each frame as image requests.
+class NativeWindowWithoutSharedMemoryTest : public NativeWindowTest {
+protected:
+    NativeWindowWithoutSharedMemoryTest() { serverOptions = {"-extension", "MIT-SHM"}; }
+};
+
+TEST_F(NativeWindowWithoutSharedMemoryTest, FramesTravelAsPlainImages) {
+    expectWindowShowsTheView(false);
 }
 
 TEST_F(NativeWindowTest, DestructionUnregistersEverything) {
