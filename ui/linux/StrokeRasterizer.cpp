@@ -24,13 +24,13 @@ double rampArea(double z) {
 }
 
 // The share of pixel column c (covering [c, c+1)) that lies right of an edge running evenly from
-// x0 to x1 (x0 <= x1), averaged over the edge's height: exact for a straight edge.
-double shareRightOf(double x0, double x1, double c) {
+// x0 to x1 (x0 <= x1, 1 / (x1 - x0) given, 0 for a vertical edge), averaged over the edge's
+// height: exact for a straight edge.
+double shareRightOf(double x0, double x1, double inverseWidth, double c) {
     const double t = c + 1.0;
-    const double w = x1 - x0;
-    if (w < 1e-9)
+    if (inverseWidth == 0.0)
         return std::clamp(t - x0, 0.0, 1.0);
-    return (rampArea(t - x0) - rampArea(t - x1)) / w;
+    return (rampArea(t - x0) - rampArea(t - x1)) * inverseWidth;
 }
 
 uint32_t toByte(double v) {
@@ -210,10 +210,11 @@ void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) 
     float* cells = cells_.data() + static_cast<size_t>(r) * static_cast<size_t>(boxWidth_);
     // Columns the edge crosses from side to side ([inner, outer)) all gain the same; only the
     // columns at its two ends need their exact shares.
+    const double inverseWidth = xb - xa < 1e-9 ? 0.0 : 1.0 / (xb - xa);
     const auto exact = [&](int32_t from, int32_t to) {
-        double before = area * shareRightOf(xa, xb, from - 1);
+        double before = area * shareRightOf(xa, xb, inverseWidth, from - 1);
         for (int32_t c = from; c < to; ++c) {
-            const double share = area * shareRightOf(xa, xb, c);
+            const double share = area * shareRightOf(xa, xb, inverseWidth, c);
             cells[c - boxLeft_] += static_cast<float>(share - before);
             before = share;
         }
@@ -222,7 +223,7 @@ void StrokeRasterizer::addToRow(int32_t row, double xa, double xb, double area) 
     const auto outer = std::clamp(static_cast<int32_t>(std::floor(xb)), inner, last + 1);
     exact(first, inner);
     if (outer > inner) {
-        const auto step = static_cast<float>(area / (xb - xa));
+        const auto step = static_cast<float>(area * inverseWidth);
         for (int32_t c = inner; c < outer; ++c)
             cells[c - boxLeft_] += step;
     }
