@@ -32,7 +32,7 @@ std::string readDisplayNumber(int fd) {
 
 } // namespace
 
-XvfbServer::XvfbServer(int width, int height) {
+XvfbServer::XvfbServer(int width, int height, const std::vector<std::string>& options) {
     int fds[2];
     if (pipe(fds) != 0)
         return;
@@ -40,6 +40,7 @@ XvfbServer::XvfbServer(int width, int height) {
     const std::string displayFd = std::to_string(fds[1]);
     std::vector<std::string> args = {"Xvfb", "-displayfd", displayFd, "-screen", "0",
                                      screen, "-nolisten",  "tcp",     "-noreset"};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

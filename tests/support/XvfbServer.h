@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace tav::test {
 
@@ -10,7 +11,9 @@ namespace tav::test {
 // not start within a few seconds) leaves ok() false.
 class XvfbServer {
 public:
-    explicit XvfbServer(int width = 1600, int height = 1200);
+    // `options` go on the server's command line (for example {"-extension", "MIT-SHM"}).
+    explicit XvfbServer(int width = 1600, int height = 1200,
+                        const std::vector<std::string>& options = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;

@@ -144,10 +144,8 @@ void CairoCanvas::strokePolyline(const Point* points, int32_t count, float strok
         if (!finite(points[i].x) || !finite(points[i].y))
             return;
     }
-    for (int32_t i = 0; i < count; ++i) {
-        if (!finite(points[i].x) || !finite(points[i].y))
-            return;
-    }
+    if (resources_.strokes().strokePolyline(cairo_, points, count, strokeWidth, color))
+        return;
     setColor(color);
     cairo_move_to(cairo_, points[0].x, points[0].y);
     for (int32_t i = 1; i < count; ++i)

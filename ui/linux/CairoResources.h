@@ -3,6 +3,7 @@
 #include "ui/Canvas.h"
 #include "ui/NativeWindowCommon.h"
 #include "ui/PathParser.h"
+#include "ui/linux/StrokeRasterizer.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -53,6 +54,9 @@ public:
     // Any thread. The extra space after every character, in text engine units (1/1024 unit).
     static int trackingUnits(const TextStyle& style);
 
+    // UI thread. The fast stroker for polylines, with its buffers.
+    StrokeRasterizer& strokes() { return strokes_; }
+
     // UI thread; may free. Counts frames; after every 64th it clears the layout cache above 512
     // entries and the format cache above 256.
     void finishFrame();
@@ -92,6 +96,7 @@ private:
     std::map<LayoutKey, LayoutPtr, std::less<>> layouts_;
     std::map<const char*, std::optional<PathShape>> paths_;
     uint64_t frames_ = 0;
+    StrokeRasterizer strokes_;
 };
 
 } // namespace tav::ui

@@ -1,6 +1,6 @@
 #include "ui/linux/NativeWindow.h"
 
-#include "ui/linux/CairoCanvas.h"
+#include "ui/linux/RetainedFrame.h"
 
 #include <cairo.h>
 #include <sys/ipc.h>
@@ -104,6 +104,27 @@ bool screenTakesRgb24(const xcb_setup_t* setup, const xcb_screen_t* screen) {
     return false;
 }
 
+// A child window of the parent, or 0 when the parent does not exist (any more). It has no
+// background: the frame covers every pixel, so the server never clears it first.
+xcb_window_t createChild(xcb_connection_t* connection, const xcb_screen_t* screen,
+                         xcb_window_t parent, int32_t width, int32_t height) {
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, XCB_GRAVITY_NORTH_WEST, kEventMask,
+                               screen->default_colormap};
+    xcb_generic_error_t* error = xcb_request_check(
+        connection,
+        xcb_create_window_checked(connection, screen->root_depth, window, parent, 0, 0,
+                                  static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0,
+                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                                  XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY |
+                                      XCB_CW_EVENT_MASK | XCB_CW_COLORMAP,
+                                  values));
+    if (error == nullptr)
+        return window;
+    free(error);
+    return 0;
+}
+
 // The off-screen frame: pixels in a shared memory segment the server reads directly, or in
 // ordinary memory sent with each frame when the server cannot share (remote, no extension).
 class FrameImage {
@@ -142,24 +163,29 @@ public:
     int32_t height() const { return height_; }
     bool shared() const { return segment_ != 0; }
 
-    // Sends the whole frame to the drawable; the caller syncs before the pixels change again.
-    void put(xcb_drawable_t drawable, xcb_gcontext_t gc) const {
+    // Sends a band of whole rows to the drawable; the caller syncs before the pixels change.
+    void put(xcb_drawable_t drawable, xcb_gcontext_t gc, int32_t top, int32_t bottom) const {
+        top = std::clamp(top, 0, height_);
+        bottom = std::clamp(bottom, top, height_);
+        if (bottom == top)
+            return;
         const auto w = static_cast<uint16_t>(width_);
-        const auto h = static_cast<uint16_t>(height_);
         if (shared()) {
-            xcb_shm_put_image(connection_, drawable, gc, w, h, 0, 0, w, h, 0, 0, 24,
-                              XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, 0);
+            xcb_shm_put_image(connection_, drawable, gc, w, static_cast<uint16_t>(height_), 0,
+                              static_cast<uint16_t>(top), w, static_cast<uint16_t>(bottom - top), 0,
+                              static_cast<int16_t>(top), 24, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_,
+                              0);
             return;
         }
         // A request has a size limit: send strips of whole rows that fit.
         constexpr uint32_t kHeaderBytes = 64;
         const uint32_t limit = xcb_get_maximum_request_length(connection_) * 4u - kHeaderBytes;
         const int32_t rowsPerStrip = std::max<int32_t>(1, static_cast<int32_t>(limit / stride_));
-        for (int32_t top = 0; top < height_; top += rowsPerStrip) {
-            const int32_t rows = std::min(rowsPerStrip, height_ - top);
+        for (int32_t row = top; row < bottom; row += rowsPerStrip) {
+            const int32_t rows = std::min(rowsPerStrip, bottom - row);
             xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, gc, w,
-                          static_cast<uint16_t>(rows), 0, static_cast<int16_t>(top), 0, 24,
-                          static_cast<uint32_t>(rows * stride_), pixels_ + top * stride_);
+                          static_cast<uint16_t>(rows), 0, static_cast<int16_t>(row), 0, 24,
+                          static_cast<uint32_t>(rows * stride_), pixels_ + row * stride_);
         }
     }
 
@@ -220,6 +246,8 @@ struct NativeWindow::Connection {
     int32_t shownCursor = -1; // none set yet
     xcb_key_symbols_t* keySymbols = nullptr;
     std::unique_ptr<FrameImage> frame;
+    RetainedFrame retained;
+    bool exposed = true;     // the server lost the window's pixels: put the whole frame
     bool windowGone = false; // destroyed with its parent, or never usable
     bool pressed = false;    // the first press of a possible double click
     uint32_t pressTime = 0;
@@ -286,23 +314,9 @@ bool NativeWindow::create(uint32_t parentWindowId, int32_t width, int32_t height
         return false;
     }
 
-    width = std::max(width, 1);
-    height = std::max(height, 1);
-    x->window = xcb_generate_id(connection);
-    // No background: the frame covers every pixel, so the server never clears it first.
-    const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, XCB_GRAVITY_NORTH_WEST, kEventMask,
-                               screen->default_colormap};
-    xcb_generic_error_t* error = xcb_request_check(
-        connection,
-        xcb_create_window_checked(connection, screen->root_depth, x->window, parentWindowId, 0, 0,
-                                  static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0,
-                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                                  XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY |
-                                      XCB_CW_EVENT_MASK | XCB_CW_COLORMAP,
-                                  values));
-    if (error != nullptr) {
-        free(error);
-        x->window = 0;
+    x->window =
+        createChild(connection, screen, parentWindowId, std::max(width, 1), std::max(height, 1));
+    if (x->window == 0) {
         destroy();
         return false;
     }
@@ -345,8 +359,11 @@ void NativeWindow::resize(int32_t width, int32_t height) {
                              XCB_CONFIG_WINDOW_HEIGHT,
                          values);
     auto frame = std::make_unique<FrameImage>(x_->connection, width, height);
-    if (frame->ok())
+    if (frame->ok()) {
         x_->frame = std::move(frame);
+        x_->retained.invalidate();
+        x_->exposed = true;
+    }
     paintFrame();
 }
 
@@ -414,6 +431,7 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
         return false;
     }
     case XCB_EXPOSE:
+        x_->exposed = true;
         return static_cast<const xcb_expose_event_t*>(rawEvent)->count == 0;
     case XCB_DESTROY_NOTIFY:
         if (static_cast<const xcb_destroy_notify_event_t*>(rawEvent)->window == x_->window)
@@ -499,20 +517,24 @@ void NativeWindow::updateCursor() {
     x_->shownCursor = kind;
 }
 
+// Repaints what changed since the last frame and puts those rows on the window (all of them
+// after an expose), then waits for the server: the next frame is drawn into the same pixels, and
+// an error on the window (its parent gone) has arrived by the next drain.
 void NativeWindow::paintFrame() {
     if (!x_ || x_->windowGone || !x_->frame)
         return;
     FrameImage& frame = *x_->frame;
-    cairo_t* cairo = cairo_create(frame.surface());
-    {
-        CairoCanvas canvas(*resources_, cairo, paintScale(frame.width()));
-        view_.paint(canvas);
+    const std::vector<PixelRect>& damage =
+        x_->retained.paint(view_, *resources_, frame.surface(), paintScale(frame.width()));
+    if (x_->exposed) {
+        frame.put(x_->window, x_->gc, 0, frame.height());
+        x_->exposed = false;
+    } else if (damage.empty()) {
+        return; // nothing changed: no request, no round trip
+    } else {
+        for (const PixelRect& band : damage)
+            frame.put(x_->window, x_->gc, band.y0, band.y1);
     }
-    cairo_destroy(cairo);
-    resources_->finishFrame();
-    cairo_surface_flush(frame.surface());
-    frame.put(x_->window, x_->gc);
-    // The next frame is drawn into the same pixels: the server must be done reading them.
     sync(x_->connection);
 }
 
