@@ -13,4 +13,11 @@ std::filesystem::path moduleDirectory();
 // ModuleEntry on Linux), or null before the host handed it over.
 void* moduleHandle();
 
+// Entry points only. Keeps the first handle the host hands over.
+void setModuleHandle(void* handle);
+
+// Any thread; allocates. The bundle's Contents/Resources/Fonts folder, two folders up from the
+// module file; empty when the module file cannot be found.
+std::filesystem::path fontsDirectory();
+
 } // namespace tav::plugin

@@ -1,6 +1,7 @@
 #include "plugin/TavimoController.h"
 
 #include "plugin/StateFormat.h"
+#include "plugin/TavimoEditor.h"
 #include "plugin/TavimoIds.h"
 
 #include "pluginterfaces/base/ustring.h"
@@ -128,8 +129,14 @@ tresult PLUGIN_API TavimoController::getParamStringByValue(ParamID tag, ParamVal
     return EditControllerEx1::getParamStringByValue(tag, value, string);
 }
 
-IPlugView* PLUGIN_API TavimoController::createView(FIDString /*name*/) {
-    return nullptr;
+IPlugView* PLUGIN_API TavimoController::createView(FIDString name) {
+    if (name == nullptr || std::strcmp(name, ViewType::kEditor) != 0)
+        return nullptr;
+    try {
+        return new TavimoEditor(this);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 tresult PLUGIN_API TavimoController::notify(IMessage* message) {

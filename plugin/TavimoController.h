@@ -41,7 +41,7 @@ public:
     Steinberg::tresult PLUGIN_API getParamStringByValue(Steinberg::Vst::ParamID tag,
                                                         Steinberg::Vst::ParamValue valueNormalized,
                                                         Steinberg::Vst::String128 string) override;
-    // UI thread. No editor yet: null for every name.
+    // UI thread; allocates. The editor for "editor"; null for any other name.
     Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
 
     // UI thread. Data-exchange messages first, then the base.

@@ -17,8 +17,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <dlfcn.h>
 #endif
 
 using namespace Steinberg;
@@ -39,7 +37,6 @@ std::mutex& factoryLock() {
 }
 
 TavimoFactory* gFactory = nullptr;
-void* gModuleHandle = nullptr;
 
 TavimoFactory::~TavimoFactory() {
     std::lock_guard guard(factoryLock());
@@ -85,31 +82,6 @@ TavimoFactory* makeFactory() {
 
 } // namespace
 
-void* moduleHandle() {
-    return gModuleHandle;
-}
-
-#if defined(_WIN32)
-
-namespace {
-wchar_t gModuleDirectory[MAX_PATH] = {};
-}
-
-std::filesystem::path moduleDirectory() {
-    return std::filesystem::path(gModuleDirectory);
-}
-
-#else
-
-std::filesystem::path moduleDirectory() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&moduleDirectory), &info) == 0 || info.dli_fname == nullptr)
-        return {};
-    return std::filesystem::path(info.dli_fname).parent_path();
-}
-
-#endif
-
 } // namespace tav::plugin
 
 extern "C" {
@@ -140,32 +112,15 @@ TAVIMO_EXPORT bool ExitDll() {
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-    if (reason != DLL_PROCESS_ATTACH)
-        return TRUE;
-    tav::plugin::gModuleHandle = instance;
-    wchar_t* directory = tav::plugin::gModuleDirectory;
-    const DWORD length = GetModuleFileNameW(instance, directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        directory[0] = 0;
-        return TRUE;
-    }
-    wchar_t* lastSlash = nullptr;
-    for (wchar_t* c = directory; *c != 0; ++c) {
-        if (*c == L'\\')
-            lastSlash = c;
-    }
-    if (lastSlash == nullptr)
-        directory[0] = 0;
-    else
-        lastSlash[1] = 0;
+    if (reason == DLL_PROCESS_ATTACH)
+        tav::plugin::setModuleHandle(instance);
     return TRUE;
 }
 
 #else
 
 TAVIMO_EXPORT bool ModuleEntry(void* sharedLibraryHandle) {
-    if (tav::plugin::gModuleHandle == nullptr)
-        tav::plugin::gModuleHandle = sharedLibraryHandle;
+    tav::plugin::setModuleHandle(sharedLibraryHandle);
     return tav::sdk::enterModule();
 }
 

@@ -12,6 +12,8 @@ inline const Steinberg::FUID kControllerUID(0xDE47A3EE, 0xA45A46CC, 0xA22EAAF8, 
 
 inline constexpr const char* kVendor = "Tavimo Audio";
 inline constexpr const char* kUrl = "https://tavimo.audio/work/tavimo";
+// The online page that shows how to route B to the sidechain in each host.
+inline constexpr const char* kSetupPageUrl = "https://tavimo.audio/work/tavimo/#setup";
 inline constexpr const char* kVersion = "0.2.2";
 inline constexpr const char* kSdkVersion = "VST 3.8.1";
 inline constexpr const char* kProcessorName = "Tavimo";

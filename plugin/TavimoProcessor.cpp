@@ -1,7 +1,7 @@
 #include "plugin/TavimoProcessor.h"
 
-#include "dsp/FrameGeometry.h"
 #include "dsp/AnalysisRecord.h"
+#include "dsp/FrameGeometry.h"
 #include "plugin/TavimoIds.h"
 
 #include "pluginterfaces/base/ustring.h"

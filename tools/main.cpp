@@ -1,5 +1,7 @@
 // tavimo: renders, demonstrates and describes the Tavimo plug-in by loading its built bundle
 // through the VST3 interfaces, exactly as a DAW does.
+#include "tools/BundleSnapshotsCommand.h"
+#include "tools/EditorCommand.h"
 #include "tools/SnapshotCommand.h"
 #include "tools/host/AudioFile.h"
 #include "tools/host/Demo.h"
@@ -222,6 +224,12 @@ int main(int argc, char** argv) {
 
 #ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
     tav::tools::addSnapshotCommand(app);
+#endif
+#ifndef _WIN32
+#ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
+    tav::tools::addBundleSnapshotsCommand(app, action);
+#endif
+    tav::tools::addEditorCommand(app, action, interrupted);
 #endif
 
     try {

@@ -1,5 +1,6 @@
 #include "PluginHost.h"
 
+#include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstunits.h"
 
 #include <gtest/gtest.h>
@@ -113,8 +114,11 @@ TEST_F(Parameters, QualitySwitchSendsOneMessageAndOneLatencyRestart) {
     EXPECT_EQ(plugin.processor->getLatencySamples(), 2114u);
 }
 
-TEST_F(Parameters, NoEditorYet) {
+TEST_F(Parameters, OnlyTheEditorNameMakesAView) {
     ASSERT_TRUE(plugin.ok());
+    IPlugView* editor = plugin.controller->createView("editor");
+    ASSERT_NE(editor, nullptr);
+    editor->release();
     EXPECT_EQ(plugin.controller->createView("other"), nullptr);
     EXPECT_EQ(plugin.controller->createView(nullptr), nullptr);
 }

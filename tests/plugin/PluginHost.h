@@ -5,6 +5,8 @@
 
 #include "dsp/AnalysisRecord.h"
 
+#include "support/NoRefCount.h"
+
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
@@ -42,14 +44,6 @@ public:
     ExitFunction exit = nullptr;
 };
 
-// Test doubles live on the stack or in a fixture; their reference counts are ignored.
-#define TAVIMO_TEST_NO_REFCOUNT                                                                    \
-    uint32 PLUGIN_API addRef() override {                                                          \
-        return 1000;                                                                               \
-    }                                                                                              \
-    uint32 PLUGIN_API release() override {                                                         \
-        return 1000;                                                                               \
-    }
 
 class ParamQueue : public IParamValueQueue {
 public:

@@ -188,7 +188,7 @@ void PluginInstance::setupProcessing(const ProcessingSetup& setup) {
         throw HostError("plug-in cannot process 32-bit float samples");
 
     ProcessSetup processSetup{};
-    processSetup.processMode = kOffline;
+    processSetup.processMode = setup.realtime ? kRealtime : kOffline;
     processSetup.symbolicSampleSize = kSample32;
     processSetup.maxSamplesPerBlock = setup.maxBlockSize;
     processSetup.sampleRate = setup.sampleRate;
@@ -233,7 +233,7 @@ void PluginInstance::process(const float* const* main, const float* const* side,
     context.projectTimeSamples = samplePosition;
 
     ProcessData data{};
-    data.processMode = kOffline;
+    data.processMode = current.realtime ? kRealtime : kOffline;
     data.symbolicSampleSize = kSample32;
     data.numSamples = numSamples;
     data.numInputs = current.sideChannels > 0 ? 2 : 1;

@@ -36,6 +36,7 @@ struct ProcessingSetup {
     int mainChannels = 2;
     int sideChannels = 2;
     int maxBlockSize = 512;
+    bool realtime = false; // as a live session plays, rather than an offline render
 };
 
 // One plug-in instance driven as a DAW drives it: processor and controller created from the

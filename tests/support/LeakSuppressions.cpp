@@ -1,6 +1,6 @@
-// Fontconfig, Cairo and Pango keep font patterns and faces in caches for the life of the
-// process, some behind offset-encoded pointers the leak checker cannot follow; what they hold is
-// theirs, not the editor's.
+// Shared by every test binary. The editor's system libraries (Fontconfig, Cairo, Pango) keep
+// font patterns and faces in caches for the life of the process, some behind offset-encoded
+// pointers the leak checker cannot follow; what they hold is theirs, not the editor's.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n"
            "leak:libcairo.so\n"
