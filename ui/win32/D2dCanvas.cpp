@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 namespace tav::ui {
 namespace {
@@ -35,13 +36,19 @@ std::string_view textOf(const char* text, int32_t length) {
                                          : std::string_view();
 }
 
-// The first line's baseline below the layout's top; 0 for a layout without lines.
+// The first line's baseline below the layout's top; 0 for a layout without lines. DirectWrite
+// fills nothing when the buffer is short, so a long block is read whole.
 float firstBaseline(IDWriteTextLayout* layout) {
-    DWRITE_LINE_METRICS line{};
-    UINT32 lines = 0;
-    const HRESULT result = layout->GetLineMetrics(&line, 1, &lines);
-    return (SUCCEEDED(result) || result == E_NOT_SUFFICIENT_BUFFER) && lines > 0 ? line.baseline
-                                                                                 : 0.0f;
+    constexpr UINT32 kUsualLines = 8;
+    DWRITE_LINE_METRICS lines[kUsualLines] = {};
+    UINT32 count = 0;
+    HRESULT result = layout->GetLineMetrics(lines, kUsualLines, &count);
+    if (result == E_NOT_SUFFICIENT_BUFFER && count > 0) {
+        std::vector<DWRITE_LINE_METRICS> all(count);
+        result = layout->GetLineMetrics(all.data(), count, &count);
+        return SUCCEEDED(result) && count > 0 ? all[0].baseline : 0.0f;
+    }
+    return SUCCEEDED(result) && count > 0 ? lines[0].baseline : 0.0f;
 }
 
 DWRITE_TEXT_METRICS metricsOf(IDWriteTextLayout* layout) {
