@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tav::test {
 
@@ -30,8 +31,10 @@ RunResult runCommand(const std::string& command) {
     static int counter = 0;
     const auto base = std::filesystem::path(TAVIMO_TEST_WORK_DIR) / "runs";
     std::filesystem::create_directories(base);
-    const auto outPath = base / ("out-" + std::to_string(++counter));
-    const auto errPath = base / ("err-" + std::to_string(counter));
+    // Tests run in parallel processes, each counting from 1: the process id keeps them apart.
+    const std::string run = std::to_string(getpid()) + "-" + std::to_string(++counter);
+    const auto outPath = base / ("out-" + run);
+    const auto errPath = base / ("err-" + run);
     const std::string line = command + " >" + quoted(outPath.string()) + " 2>" +
                              quoted(errPath.string()) + " </dev/null";
     const int status = std::system(line.c_str());
