@@ -34,10 +34,15 @@ void reportRate(benchmark::State& state, int n) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+using tav::RealFft;
+constexpr auto kWidest = RealFft::VectorPath::Widest;
+constexpr auto kBaseline = RealFft::VectorPath::Baseline;
+
+template <RealFft::VectorPath path>
 void BM_RealFftForward(benchmark::State& state) {
     flushDenormals();
     const int n = static_cast<int>(state.range(0));
-    tav::RealFft fft(n);
+    RealFft fft(n, path);
     const std::vector<float> x = testSignal(n);
     std::vector<float> re(static_cast<std::size_t>(n / 2 + 1)), im(re.size());
     for (auto _ : state) {
@@ -48,10 +53,11 @@ void BM_RealFftForward(benchmark::State& state) {
     reportRate(state, n);
 }
 
+template <RealFft::VectorPath path>
 void BM_RealFftInverse(benchmark::State& state) {
     flushDenormals();
     const int n = static_cast<int>(state.range(0));
-    tav::RealFft fft(n);
+    RealFft fft(n, path);
     const std::vector<float> x = testSignal(n);
     std::vector<float> re(static_cast<std::size_t>(n / 2 + 1)), im(re.size());
     std::vector<float> y(static_cast<std::size_t>(n));
@@ -116,7 +122,10 @@ void BM_FftwInverse(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_RealFftForward)->RangeMultiplier(2)->Range(512, 16384);
+// The widest vectors this processor offers (what the engine uses), then the SSE2 baseline.
+BENCHMARK_TEMPLATE(BM_RealFftForward, kWidest)->RangeMultiplier(2)->Range(512, 16384);
+BENCHMARK_TEMPLATE(BM_RealFftForward, kBaseline)->RangeMultiplier(2)->Range(512, 16384);
 BENCHMARK(BM_FftwForward)->RangeMultiplier(2)->Range(512, 16384);
-BENCHMARK(BM_RealFftInverse)->RangeMultiplier(2)->Range(512, 16384);
+BENCHMARK_TEMPLATE(BM_RealFftInverse, kWidest)->RangeMultiplier(2)->Range(512, 16384);
+BENCHMARK_TEMPLATE(BM_RealFftInverse, kBaseline)->RangeMultiplier(2)->Range(512, 16384);
 BENCHMARK(BM_FftwInverse)->RangeMultiplier(2)->Range(512, 16384);

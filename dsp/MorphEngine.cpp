@@ -103,6 +103,7 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     const int frameSize = fftSizeFor(sampleRate, quality);
     stft.prepare(sampleRate, channels, frameSize);
     limiter.prepare(sampleRate, channels);
+    shaper.prepare(sampleRate, channels, frameSize);
     dryLength = frameSize + limiter.lookahead() + 1;
 
     channelStates.assign(static_cast<std::size_t>(channels), ChannelState{});
@@ -115,7 +116,8 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     pointersA.resize(static_cast<std::size_t>(channels));
     pointersB.resize(static_cast<std::size_t>(channels));
     pointersWet.resize(static_cast<std::size_t>(channels));
-    for (std::vector<float>* perSample : {&mixRamp, &gainRamp, &bypassRamp, &loudest, &drySamples})
+    for (std::vector<float>* perSample :
+         {&mixRamp, &gainRamp, &bypassRamp, &loudest, &wetShare, &drySamples})
         perSample->assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
     for (int c = 0; c < channels; ++c) {
         pointersA[c] = channelStates[c].scratchA.data();
@@ -132,6 +134,7 @@ void MorphEngine::reset() {
     if (channelStates.empty())
         return;
     stft.reset();
+    shaper.reset();
     limiter.reset();
     for (ChannelState& state : channelStates)
         std::fill(state.dryDelay.begin(), state.dryDelay.end(), 0.0f);
@@ -162,9 +165,15 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
     followInputPeak(count);
 
     stft.requestAlgorithm(params.algorithm);
-    stft.process(pointersA.data(), pointersB.data(), pointersWet.data(), count, params.morph);
+    stft.process(pointersA.data(), pointersB.data(), pointersWet.data(), count, params.morph,
+                 wetShare.data());
+    // The shaper sees the inputs undelayed, N samples ahead of the wet signal they made.
+    if (wetShaping)
+        shaper.process(pointersA.data(), pointersB.data(), pointersWet.data(), wetShare.data(),
+                       count, params.morph);
     if (!wetIsFinite(count)) {
         stft.reset();
+        shaper.reset();
         silenceWet(count);
     }
     limiter.process(pointersWet.data(), count, inputPeak);

@@ -4,14 +4,15 @@
 #include "dsp/FrameMeters.h"
 #include "dsp/LookaheadLimiter.h"
 #include "dsp/StftEngine.h"
+#include "dsp/WetShaper.h"
 
 #include <vector>
 
 namespace tav {
 
 // The one DSP object the processor owns: cuts host blocks into chunks, cleans the inputs,
-// runs the STFT engine and the limiter, and mixes the wet signal with the latency-aligned
-// dry signal under ramped Mix, Output gain and Bypass.
+// runs the STFT engine, the wet level shaping and the limiter, and mixes the wet signal with the
+// latency-aligned dry signal under ramped Mix, Output gain and Bypass.
 class MorphEngine {
 public:
     // Any thread, serialised with process; allocates. Ends in reset.
@@ -40,6 +41,10 @@ public:
     int channelCount() const;
     int qualityMode() const;
 
+    // Test seam; audio thread, between process calls. Switches the wet signal's level shaping
+    // off (the resynthesised signal goes straight to the guard and limiter) or back on.
+    void setWetShaping(bool enabled) { wetShaping = enabled; }
+
 private:
     // One channel's chunk buffers and its latency-aligned dry path.
     struct ChannelState {
@@ -63,11 +68,13 @@ private:
     int quality = 0;
     StftEngine stft;
     LookaheadLimiter limiter;
+    WetShaper shaper;
+    bool wetShaping = true;
     std::vector<ChannelState> channelStates;
     std::vector<const float*> pointersA, pointersB;
     std::vector<float*> pointersWet;
     // Per-sample values shared by all channels of a chunk, maxBlockSize each.
-    std::vector<float> mixRamp, gainRamp, bypassRamp, loudest;
+    std::vector<float> mixRamp, gainRamp, bypassRamp, loudest, wetShare;
     std::vector<float> drySamples; // one channel's latency-aligned dry chunk
     int dryIndex = 0;
     int dryLength = 1;

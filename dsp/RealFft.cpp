@@ -9,6 +9,8 @@
 
 #include <emmintrin.h>
 
+#include "dsp/RealFftPath.h"
+
 namespace tav {
 namespace {
 
@@ -29,33 +31,51 @@ int reverseBits(int value, int bits) {
     return reversed;
 }
 
-// The transforms are written with SSE2, which every x86-64 CPU has. Each lane performs the
-// same IEEE single-precision operations in the same order as the scalar butterfly would
-// (no fused multiply-add), so the results do not depend on the vector width.
-using Vec = __m128;
+// The transforms are written with SSE2, which every x86-64 CPU has; the long loops also come
+// in AVX2 (RealFftAvx2.cpp), chosen when the transform is made. Each lane performs the same IEEE
+// single-precision operations in the same order as the scalar butterfly would (no fused
+// multiply-add), so the results do not depend on the vector width.
+struct Sse2 {
+    using Vec = __m128;
+    static constexpr int kWidth = 4;
+    static Vec load(const float* p) { return _mm_loadu_ps(p); }
+    static void store(float* p, Vec v) { _mm_storeu_ps(p, v); }
+    static Vec add(Vec a, Vec b) { return _mm_add_ps(a, b); }
+    static Vec sub(Vec a, Vec b) { return _mm_sub_ps(a, b); }
+    static Vec mul(Vec a, Vec b) { return _mm_mul_ps(a, b); }
+    static Vec splat(float v) { return _mm_set1_ps(v); }
+    static Vec negate(Vec v) { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
+    // Lanes 3, 2, 1, 0: for walking the mirrored bins M - k downwards.
+    static Vec reversed(Vec v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
+};
 
+using Vec = Sse2::Vec;
 inline Vec load(const float* p) {
-    return _mm_loadu_ps(p);
+    return Sse2::load(p);
 }
 inline void store(float* p, Vec v) {
-    _mm_storeu_ps(p, v);
+    Sse2::store(p, v);
 }
 inline Vec add(Vec a, Vec b) {
-    return _mm_add_ps(a, b);
+    return Sse2::add(a, b);
 }
 inline Vec sub(Vec a, Vec b) {
-    return _mm_sub_ps(a, b);
+    return Sse2::sub(a, b);
 }
 inline Vec mul(Vec a, Vec b) {
-    return _mm_mul_ps(a, b);
+    return Sse2::mul(a, b);
 }
 inline Vec splat(float v) {
-    return _mm_set1_ps(v);
+    return Sse2::splat(v);
 }
-// Lanes 3, 2, 1, 0: for walking the mirrored bins M - k downwards.
-inline Vec reversed(Vec v) {
-    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
-}
+
+} // namespace
+} // namespace tav
+
+#include "dsp/RealFftKernels.h"
+
+namespace tav {
+namespace {
 
 // Floats between the scratch arrays: two cache lines.
 constexpr int kScratchPadding = 32;
@@ -69,67 +89,35 @@ constexpr int kRegisterStagesLength = 16;
 // From this size on the gather loads four groups of sixteen at a time (needs M/16 >= 4).
 constexpr int kWideGatherMinimum = 64;
 
-// One radix-2 butterfly on four lanes: t = high * w; high = low - t; low = low + t.
 inline void butterfly(Vec& lowRe, Vec& lowIm, Vec& highRe, Vec& highIm, Vec cw, Vec sw) {
-    const Vec tRe = sub(mul(highRe, cw), mul(highIm, sw));
-    const Vec tIm = add(mul(highIm, cw), mul(highRe, sw));
-    highRe = sub(lowRe, tRe);
-    highIm = sub(lowIm, tIm);
-    lowRe = add(lowRe, tRe);
-    lowIm = add(lowIm, tIm);
-}
-
-// The stage of length 2h over the whole array; h is a multiple of 4.
-void singleStage(float* re, float* im, int m, int h, const float* cosines, const float* sines) {
-    for (int s = 0; s < m; s += 2 * h) {
-        for (int k = 0; k < h; k += 4) {
-            const int low = s + k;
-            const int high = low + h;
-            Vec aRe = load(re + low), aIm = load(im + low);
-            Vec bRe = load(re + high), bIm = load(im + high);
-            butterfly(aRe, aIm, bRe, bIm, load(cosines + k), load(sines + k));
-            store(re + low, aRe);
-            store(im + low, aIm);
-            store(re + high, bRe);
-            store(im + high, bIm);
-        }
-    }
-}
-
-// The stages of length 2h and 4h in one pass over the array: the four points each output of
-// the second stage depends on are loaded once. Same butterflies, same order within a point.
-void stagePair(float* re, float* im, int m, int h, const float* firstCos, const float* firstSin,
-               const float* secondCos, const float* secondSin) {
-    for (int s = 0; s < m; s += 4 * h) {
-        for (int k = 0; k < h; k += 4) {
-            const int i0 = s + k;
-            const int i1 = i0 + h;
-            const int i2 = i1 + h;
-            const int i3 = i2 + h;
-            Vec aRe = load(re + i0), aIm = load(im + i0);
-            Vec bRe = load(re + i1), bIm = load(im + i1);
-            Vec cRe = load(re + i2), cIm = load(im + i2);
-            Vec dRe = load(re + i3), dIm = load(im + i3);
-            const Vec c1 = load(firstCos + k), s1 = load(firstSin + k);
-            butterfly(aRe, aIm, bRe, bIm, c1, s1);
-            butterfly(cRe, cIm, dRe, dIm, c1, s1);
-            butterfly(aRe, aIm, cRe, cIm, load(secondCos + k), load(secondSin + k));
-            butterfly(bRe, bIm, dRe, dIm, load(secondCos + k + h), load(secondSin + k + h));
-            store(re + i0, aRe);
-            store(im + i0, aIm);
-            store(re + i1, bRe);
-            store(im + i1, bIm);
-            store(re + i2, cRe);
-            store(im + i2, cIm);
-            store(re + i3, dRe);
-            store(im + i3, dIm);
-        }
-    }
+    FftKernels<Sse2>::butterfly(lowRe, lowIm, highRe, highIm, cw, sw);
 }
 
 } // namespace
 
-RealFft::RealFft(int size) : n(size), half(size / 2) {
+namespace fft {
+
+const KernelPath& baselinePath() {
+    static constexpr KernelPath path{&FftKernels<Sse2>::singleStage, &FftKernels<Sse2>::stagePair,
+                                     &FftKernels<Sse2>::splitForward,
+                                     &FftKernels<Sse2>::splitInverse, Sse2::kWidth};
+    return path;
+}
+
+const KernelPath* avx2Path() {
+#if defined(__x86_64__) || defined(_M_X64)
+    return __builtin_cpu_supports("avx2") ? &kAvx2Kernels : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+} // namespace fft
+
+RealFft::RealFft(int size, VectorPath vectors)
+    : n(size), half(size / 2),
+      kernels(vectors == VectorPath::Widest && fft::avx2Path() != nullptr ? fft::avx2Path()
+                                                                          : &fft::baselinePath()) {
     assert(size >= 8 && (size & (size - 1)) == 0);
     const auto m = static_cast<std::size_t>(half);
     constexpr double twoPi = 2.0 * std::numbers::pi;
@@ -160,6 +148,10 @@ RealFft::RealFft(int size) : n(size), half(size / 2) {
 
     scratchStride = half + kScratchPadding;
     scratch.assign(4 * static_cast<std::size_t>(scratchStride), 0.0f);
+}
+
+int RealFft::vectorWidth() const {
+    return kernels->width;
 }
 
 void RealFft::firstStages(const float* sourceRe, const float* sourceIm, int begin, int end) {
@@ -241,13 +233,13 @@ void RealFft::laterStages(int begin, int length, int firstHalf, int lastHalf) {
     int h = firstHalf;
     int stagesLeft = bitsFor(lastHalf) - bitsFor(firstHalf) + 1;
     if (stagesLeft % 2 == 1) {
-        singleStage(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2);
+        kernels->singleStage(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2);
         h *= 2;
         --stagesLeft;
     }
     for (; stagesLeft > 0; stagesLeft -= 2, h *= 4) {
-        stagePair(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2,
-                  stageCos.data() + 2 * h - 2, stageSin.data() + 2 * h - 2);
+        kernels->stagePair(re, im, length, h, stageCos.data() + h - 2, stageSin.data() + h - 2,
+                           stageCos.data() + 2 * h - 2, stageSin.data() + 2 * h - 2);
     }
 }
 
@@ -360,33 +352,7 @@ void RealFft::forward(const float* input, float* re, float* im) {
     im[0] = 0.0f;
     im[m] = 0.0f;
 
-    const Vec halfVec = splat(0.5f);
-    const Vec signBits = splat(-0.0f);
-    int k = 1;
-    for (; k + 3 < m; k += 4) {
-        const Vec mirrorRe = reversed(load(zRe + m - k - 3));
-        const Vec mirrorIm = reversed(load(zIm + m - k - 3));
-        const Vec kRe = load(zRe + k);
-        const Vec kIm = load(zIm + k);
-        const Vec eR = mul(add(kRe, mirrorRe), halfVec);
-        const Vec eI = mul(sub(kIm, mirrorIm), halfVec);
-        const Vec oR = mul(add(kIm, mirrorIm), halfVec);
-        const Vec oI = mul(_mm_xor_ps(sub(kRe, mirrorRe), signBits), halfVec);
-        const Vec ck = load(c + k);
-        const Vec sk = load(s + k);
-        store(re + k, sub(add(eR, mul(oR, ck)), mul(oI, sk)));
-        store(im + k, add(add(eI, mul(oI, ck)), mul(oR, sk)));
-    }
-    for (; k < m; ++k) {
-        const float mirrorRe = zRe[m - k];
-        const float mirrorIm = zIm[m - k];
-        const float eR = (zRe[k] + mirrorRe) * 0.5f;
-        const float eI = (zIm[k] - mirrorIm) * 0.5f;
-        const float oR = (zIm[k] + mirrorIm) * 0.5f;
-        const float oI = -(zRe[k] - mirrorRe) * 0.5f;
-        re[k] = eR + oR * c[k] - oI * s[k];
-        im[k] = eI + oI * c[k] + oR * s[k];
-    }
+    kernels->splitForward(zRe, zIm, c, s, m, re, im);
 }
 
 void RealFft::inverse(const float* re, const float* im, float* output) {
@@ -400,37 +366,14 @@ void RealFft::inverse(const float* re, const float* im, float* output) {
     packIm[0] = (re[0] - re[m]) * -0.5f;
 
     // The packed spectrum, conjugated, so that the forward transform runs backwards.
-    const Vec halfVec = splat(0.5f);
-    const Vec signBits = splat(-0.0f);
-    int k = 1;
-    for (; k + 3 < m; k += 4) {
-        const Vec mirrorRe = reversed(load(re + m - k - 3));
-        const Vec mirrorIm = reversed(load(im + m - k - 3));
-        const Vec kRe = load(re + k);
-        const Vec kIm = load(im + k);
-        const Vec a = mul(add(kRe, mirrorRe), halfVec);
-        const Vec b = mul(sub(kIm, mirrorIm), halfVec);
-        const Vec g = mul(add(kIm, mirrorIm), halfVec);
-        const Vec h = mul(sub(kRe, mirrorRe), halfVec);
-        const Vec ck = load(c + k);
-        const Vec sk = load(s + k);
-        store(packRe + k, sub(a, sub(mul(g, ck), mul(h, sk))));
-        store(packIm + k, _mm_xor_ps(add(add(b, mul(g, sk)), mul(h, ck)), signBits));
-    }
-    for (; k < m; ++k) {
-        const float a = (re[k] + re[m - k]) * 0.5f;
-        const float b = (im[k] - im[m - k]) * 0.5f;
-        const float g = (im[k] + im[m - k]) * 0.5f;
-        const float h = (re[k] - re[m - k]) * 0.5f;
-        packRe[k] = a - (g * c[k] - h * s[k]);
-        packIm[k] = -(b + g * s[k] + h * c[k]);
-    }
+    kernels->splitInverse(re, im, c, s, m, packRe, packIm);
 
     complexTransform(packRe, packIm);
 
     // Unpack with conjugation; 1/M here and 0.5 in the split make up the whole 1/N.
     const float scale = 1.0f / static_cast<float>(m);
     const Vec scaleVec = splat(scale);
+    const Vec signBits = splat(-0.0f);
     const float* zRe = resultRe();
     const float* zIm = resultIm();
     for (int i = 0; i < m; i += 4) {

@@ -4,13 +4,22 @@
 
 namespace tav {
 
+namespace fft {
+struct KernelPath;
+}
+
 // Real-input FFT of size N (a power of two, at least 8), computed through one complex
 // radix-2 transform of size M = N/2. Spectra are split re/im arrays of M + 1 bins.
 // Forward is unscaled; inverse carries the whole 1/N. One object serves one caller at a time.
 class RealFft {
 public:
-    // Any thread; allocates. Tabulates every twiddle so that the transforms need no trigonometry.
-    explicit RealFft(int size);
+    // Which vectors the long loops use: the widest this processor offers, or the baseline every
+    // x86-64 processor has (for tests; both give the same results to the bit).
+    enum class VectorPath { Widest, Baseline };
+
+    // Any thread; allocates. Tabulates every twiddle so that the transforms need no trigonometry,
+    // and picks the vector instructions once.
+    explicit RealFft(int size, VectorPath vectors = VectorPath::Widest);
 
     // Audio thread; never allocates. X[k] = sum x[n] e^(-j2pi kn/N), k = 0..M; im[0] = im[M] = 0.
     void forward(const float* input, float* re, float* im);
@@ -19,6 +28,8 @@ public:
     void inverse(const float* re, const float* im, float* output);
 
     int size() const { return n; }
+    // Floats per vector in the long loops (4 for SSE2, 8 for AVX2).
+    int vectorWidth() const;
     int numBins() const { return half + 1; }
 
 private:
@@ -33,6 +44,7 @@ private:
 
     int n;
     int half;
+    const fft::KernelPath* kernels;
     std::vector<int> bitReversal;
     std::vector<float> stageCos, stageSin;
     std::vector<float> splitCos, splitSin;

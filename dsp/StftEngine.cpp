@@ -26,6 +26,16 @@ constexpr float kEdgeWidth = 0.03f;
 constexpr float kEdgeSlope = 33.333336f;
 constexpr float kCrossfadeStep = 0.16666667f;
 
+// 1 - the edge blend weight of a frame at this Morph: 0 at exactly 0 or 1, 1 in between.
+float unblendedShare(float morph) {
+    float weight = 0.0f;
+    if (morph < kEdgeWidth)
+        weight = 1.0f - morph * kEdgeSlope;
+    else if (morph > 1.0f - kEdgeWidth)
+        weight = 1.0f - (1.0f - morph) * kEdgeSlope;
+    return std::clamp(1.0f - weight, 0.0f, 1.0f);
+}
+
 void clearArray(std::vector<float>& values) {
     std::fill(values.begin(), values.end(), 0.0f);
 }
@@ -127,6 +137,8 @@ void StftEngine::reset() {
     crossfadeFrames = 0;
     currentAlgorithm = previousAlgorithm = requestedAlgorithm;
     meterBlock.reset();
+    frameShares.fill(0.0f);
+    shareFrom = shareTo = 0.0f;
     for (StftChannel& channel : channelStates) {
         clearArray(channel.fifoA);
         clearArray(channel.fifoB);
@@ -153,7 +165,7 @@ void StftEngine::replaceAlgorithm(int channel, int index, std::unique_ptr<Algori
 }
 
 void StftEngine::process(const float* const* inA, const float* const* inB, float* const* out,
-                         int numSamples, float morph) {
+                         int numSamples, float morph, float* wetShare) {
     if (channelStates.empty())
         return;
     const float target = std::clamp(morph, 0.0f, 1.0f);
@@ -163,6 +175,8 @@ void StftEngine::process(const float* const* inA, const float* const* inB, float
         // Samples run in stretches that end at the next frame boundary or the block's end.
         const int count = std::min(hop - hopPosition, numSamples - done);
         copyBlockRun(inA, inB, out, done, count);
+        if (wetShare != nullptr)
+            fillWetShare(wetShare + done, count);
         done += count;
         hopPosition += count;
         if (hopPosition == hop) {
@@ -195,8 +209,28 @@ void StftEngine::copyBlockRun(const float* const* inA, const float* const* inB, 
     }
 }
 
+void StftEngine::fillWetShare(float* wetShare, int count) const {
+    if (shareFrom == shareTo) {
+        std::fill_n(wetShare, count, shareTo);
+        return;
+    }
+    // A new frame enters with a synthesis window of 0 at the hop's first sample and the oldest
+    // one leaves with a window near 0 at its last, so the share moves between them linearly.
+    const float slope = (shareTo - shareFrom) / static_cast<float>(hop);
+    for (int i = 0; i < count; ++i)
+        wetShare[i] = shareFrom + slope * static_cast<float>(hopPosition + i);
+}
+
+void StftEngine::recordFrameShare(float morph) {
+    frameShares = {unblendedShare(morph), frameShares[0], frameShares[1]};
+    shareFrom = shareTo;
+    // The three newest frames sound at the end of this hop and through the next one.
+    shareTo = std::max({frameShares[0], frameShares[1], frameShares[2]});
+}
+
 void StftEngine::processFrame(float morph) {
     switchAlgorithmIfRequested();
+    recordFrameShare(morph);
 
     bool onsetA = false;
     bool onsetB = false;

@@ -43,9 +43,12 @@ public:
     void requestAlgorithm(int index);
 
     // Audio thread; never allocates, locks or throws. inA/inB (or any entry) may be null:
-    // silence. out holds `channels` valid pointers and may alias neither input.
+    // silence. out holds `channels` valid pointers and may alias neither input. wetShare, if
+    // given, receives numSamples values: how far each output sample stands from the edge
+    // blends, 0 exactly where every frame sounding there was an input's own spectrum (Morph
+    // exactly 0 or 1), 1 where none was blended, ramped across each hop so it never jumps.
     void process(const float* const* inA, const float* const* inB, float* const* out,
-                 int numSamples, float morph);
+                 int numSamples, float morph, float* wetShare = nullptr);
 
     // Audio thread. Whether a frame finished since the last call; clears that.
     bool consumeMetersFresh() { return meterBlock.consumeFresh(); }
@@ -70,6 +73,8 @@ public:
 private:
     void copyBlockRun(const float* const* inA, const float* const* inB, float* const* out,
                       int offset, int count);
+    void fillWetShare(float* wetShare, int count) const;
+    void recordFrameShare(float morph);
     void processFrame(float morph);
     void switchAlgorithmIfRequested();
     bool reassignmentWanted() const;
@@ -90,6 +95,10 @@ private:
     int requestedAlgorithm = 0;
     int previousAlgorithm = 0;
     int crossfadeFrames = 0;
+    // Unblended share of the last three frames, newest first, and the ramp of the current hop.
+    std::array<float, 3> frameShares{};
+    float shareFrom = 0.0f;
+    float shareTo = 0.0f;
 
     FrameAnalyzer analyzer;
     std::vector<float> timeBuffer;

@@ -143,6 +143,25 @@ TEST(RealFft, InverseIgnoresTheImaginaryPartsOfTheRealBins) {
     EXPECT_EQ(clean, dirty);
 }
 
+TEST(RealFft, WiderVectorsGiveTheBaselinesResultsToTheBit) {
+    if (RealFft(1024).vectorWidth() == RealFft(1024, RealFft::VectorPath::Baseline).vectorWidth())
+        GTEST_SKIP() << "this processor offers no wider vectors than the baseline";
+    for (int n = 8; n <= 16384; n *= 2) {
+        RealFft widest(n);
+        RealFft baseline(n, RealFft::VectorPath::Baseline);
+        const std::vector<float> x = randomSignal(n, static_cast<unsigned>(n) + 7);
+        Spectrum a(n), b(n);
+        widest.forward(x.data(), a.re.data(), a.im.data());
+        baseline.forward(x.data(), b.re.data(), b.im.data());
+        EXPECT_EQ(a.re, b.re) << n;
+        EXPECT_EQ(a.im, b.im) << n;
+        std::vector<float> ya(static_cast<std::size_t>(n)), yb(ya.size());
+        widest.inverse(a.re.data(), a.im.data(), ya.data());
+        baseline.inverse(a.re.data(), a.im.data(), yb.data());
+        EXPECT_EQ(ya, yb) << n;
+    }
+}
+
 TEST(RealFft, TransformsNeverAllocate) {
     const int n = 4096;
     RealFft fft(n);

@@ -137,6 +137,41 @@ TEST(StftEngine, EdgeBlendMixesInAsOwnSpectrumNearMorphZero) {
         ASSERT_NEAR(out[n], a[n - kFrame] / 3.0f, 2e-6f) << n;
 }
 
+TEST(StftEngine, WetShareFollowsTheFramesAwayFromTheMorphEnds) {
+    // One block per hop, so each block ends in a frame at the block's Morph. A frame made at
+    // the end of block j sounds through blocks j + 1 .. j + 4, entering with a window of 0.
+    Harness h;
+    const auto a = test::noise(kHop, 0.5f, 5);
+    std::vector<float> out(kHop), share(kHop);
+    const float* inA[] = {a.data()};
+    float* outs[] = {out.data()};
+    auto block = [&](float morph) {
+        h.engine.process(inA, inA, outs, kHop, morph, share.data());
+        return share;
+    };
+    for (int j = 0; j < 8; ++j)
+        for (float value : block(0.0f))
+            ASSERT_EQ(value, 0.0f) << j;
+    block(0.5f); // frame 8 is the only one away from Morph 0
+    const auto entering = block(0.0f);
+    for (int i = 0; i < kHop; ++i)
+        EXPECT_NEAR(entering[i], static_cast<float>(i) / kHop, 1e-6f) << i;
+    for (int j = 10; j < 12; ++j)
+        for (float value : block(0.0f))
+            EXPECT_EQ(value, 1.0f) << j;
+    const auto leaving = block(0.0f);
+    for (int i = 0; i < kHop; ++i)
+        EXPECT_NEAR(leaving[i], 1.0f - static_cast<float>(i) / kHop, 1e-6f) << i;
+    for (int j = 13; j < 16; ++j)
+        for (float value : block(0.0f))
+            ASSERT_EQ(value, 0.0f) << j;
+    // Inside the blend zone the share is what the edge blend leaves: 1 - 0.015 * 33.3 = 0.5.
+    for (int j = 0; j < 5; ++j)
+        block(0.985f);
+    for (float value : block(0.985f))
+        EXPECT_NEAR(value, 0.5f, 1e-5f);
+}
+
 TEST(StftEngine, LoudnessMatchingScalesTheOutputToTheMorphWeightedInputEnergy) {
     // The algorithm doubles A; with B = A the target is A's energy, so the gain settles at 1/2.
     Harness h;

@@ -55,7 +55,7 @@ void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
 
     const AudioBuffer a = DemoSignals::chords(kSampleRate, kSeconds);
     const AudioBuffer b = DemoSignals::voice(kSampleRate, kSeconds);
-    writeInput(folder, "A-chords", "A: chord progression (input)", a, report);
+    writeInput(folder, "A-chords", "A: chord progression with drums (input)", a, report);
     writeInput(folder, "B-voice", "B: voice-like texture (sidechain)", b, report);
 
     const std::array<const char*, 4> names{"transport", "partials", "imprint", "diffuse"};

@@ -17,11 +17,16 @@ double midiToHz(double note) {
     return 440.0 * std::pow(2.0, (note - 69.0) / 12.0);
 }
 
-void normalise(AudioBuffer& buffer) {
+float peakOf(const AudioBuffer& buffer) {
     float peak = 0.0f;
     for (const auto& channel : buffer.channels)
         for (float v : channel)
             peak = std::max(peak, std::abs(v));
+    return peak;
+}
+
+void normalise(AudioBuffer& buffer) {
+    const float peak = peakOf(buffer);
     if (peak <= 0.0f)
         return;
     const float gain = static_cast<float>(kPeak) / peak;
@@ -76,6 +81,37 @@ Vowel vowelAt(double position) {
     return result;
 }
 
+// Drum hits on every beat of a 120 bpm bar: a kick (a sine falling from 150 to 50 Hz) on
+// beats one and three, a snare (a noise burst over a 190 Hz body) on two and four, both
+// with sharp attacks so that the spectrograms show where each one starts.
+void addDrumHits(AudioBuffer& buffer, double sampleRate, double seconds, float level) {
+    constexpr double kBeatSeconds = 0.5;
+    constexpr double kKickSeconds = 0.25;
+    constexpr double kSnareSeconds = 0.18;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const int beats = static_cast<int>(seconds / kBeatSeconds);
+    for (int beat = 0; beat < beats; ++beat) {
+        const bool kick = beat % 2 == 0;
+        const double length = kick ? kKickSeconds : kSnareSeconds;
+        const auto start = static_cast<int64_t>(beat * kBeatSeconds * sampleRate);
+        double phase = 0.0;
+        for (int64_t i = 0; start + i < buffer.frames() && i < length * sampleRate; ++i) {
+            const double t = static_cast<double>(i) / sampleRate;
+            double sample = 0.0;
+            if (kick) {
+                phase += kTwoPi * (50.0 + 100.0 * std::exp(-t / 0.03)) / sampleRate;
+                sample = std::sin(phase) * std::exp(-t / 0.09);
+            } else {
+                sample = 0.7 * unit(random) * std::exp(-t / 0.04) +
+                         0.4 * std::sin(kTwoPi * 190.0 * t) * std::exp(-t / 0.06);
+            }
+            for (auto& channel : buffer.channels)
+                channel[size_t(start + i)] += static_cast<float>(level * sample);
+        }
+    }
+}
+
 } // namespace
 
 AudioBuffer DemoSignals::chords(double sampleRate, double seconds) {
@@ -106,6 +142,7 @@ AudioBuffer DemoSignals::chords(double sampleRate, double seconds) {
             }
         }
     }
+    addDrumHits(buffer, sampleRate, seconds, 0.8f * peakOf(buffer));
     normalise(buffer);
     return buffer;
 }

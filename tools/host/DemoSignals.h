@@ -8,7 +8,7 @@ namespace tav::host {
 class DemoSignals {
 public:
     // Main thread; allocates. A: a stereo chord progression (Cmaj7, Am7, Fmaj7, G7) of bright
-    // harmonic tones over a bass, peaking near -6 dBFS.
+    // harmonic tones over a bass, with kick and snare hits on the beats, peaking near -6 dBFS.
     static AudioBuffer chords(double sampleRate, double seconds);
     // Main thread; allocates. B: a stereo voice-like texture: a gliding, vibrato-laden pulse
     // source through moving vowel formants, with a little breath noise, peaking near -6 dBFS.

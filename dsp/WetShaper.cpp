@@ -1,0 +1,275 @@
+#include "dsp/WetShaper.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace tav {
+
+namespace {
+
+// Control blocks of about 0.8 ms: envelopes, gains and the look-ahead run once per block.
+constexpr double kControlSeconds = 0.0008;
+constexpr int kMinimumControlLength = 4;
+
+// Weighting close to the A-weighting curve from 100 Hz to 20 kHz: its 107.7 and 737.9 Hz
+// poles over two zeros at DC (bilinear), and its 12194 Hz double pole (matched) with a partial
+// zero that lifts the top octave back toward the curve where the Nyquist limit presses it.
+constexpr double kHighPoleHz[] = {107.7, 737.9};
+constexpr double kLowPoleHz = 12194.0;
+constexpr float kLowZero = 0.3f;
+constexpr double kNormalisationHz = 1000.0;
+
+// Envelopes: the reference's is long enough to ride over the beating of chord notes, the wet
+// signal's short enough to catch energy that builds up within a frame.
+constexpr double kReferenceEnvelopeSeconds = 0.01;
+constexpr double kWetEnvelopeSeconds = 0.001;
+// The slow correction compares powers averaged over this long, and its gain glides this slowly.
+constexpr double kAverageSeconds = 0.4;
+constexpr double kSlowGainSeconds = 0.3;
+// The slow correction stays within +-3 dB.
+constexpr float kMinimumCorrection = 0.70794578f;
+constexpr float kMaximumCorrection = 1.4125375f;
+// The suppression: it acts when the reference is about to rise by more than 6 dB within one
+// frame and the wet signal stands more than 1.5 dB above the reference; it pulls down to that
+// 1.5 dB, within about a millisecond, and lets go within a few.
+constexpr float kRiseRatio = 4.0f;
+constexpr float kExcessRatio = 1.4125375f;
+constexpr double kAttackSeconds = 0.0003;
+constexpr double kReleaseSeconds = 0.004;
+// Weighted powers below this count as silence for the slow correction.
+constexpr double kSilentPower = 1e-20;
+
+// One-pole coefficient for a time constant, for steps of `length` samples.
+float smoothingCoefficient(double seconds, int length, double sampleRate) {
+    return static_cast<float>(1.0 - std::exp(-length / (seconds * sampleRate)));
+}
+
+double bilinearPole(double hz, double sampleRate) {
+    const double omega = 2.0 * std::numbers::pi * hz;
+    return (2.0 * sampleRate - omega) / (2.0 * sampleRate + omega);
+}
+
+// The weighting filters' coefficients in all four lanes.
+struct FilterCoefficients {
+    __m128 highA1, highA2, lowZero, lowA1, lowA2;
+};
+
+// One channel's filter memory, held in registers for a run.
+struct FilterLanes {
+    __m128 x1, x2, u1, u2, y1, y2, power;
+
+    explicit FilterLanes(const WetShaperChannel& s)
+        : x1(_mm_load_ps(s.x1)), x2(_mm_load_ps(s.x2)), u1(_mm_load_ps(s.u1)),
+          u2(_mm_load_ps(s.u2)), y1(_mm_load_ps(s.y1)), y2(_mm_load_ps(s.y2)),
+          power(_mm_load_ps(s.power)) {}
+
+    void store(WetShaperChannel& s) const {
+        _mm_store_ps(s.x1, x1);
+        _mm_store_ps(s.x2, x2);
+        _mm_store_ps(s.u1, u1);
+        _mm_store_ps(s.u2, u2);
+        _mm_store_ps(s.y1, y1);
+        _mm_store_ps(s.y2, y2);
+        _mm_store_ps(s.power, power);
+    }
+
+    // One sample of A, B and the wet signal through both sections: u = x - 2 x1 + x2 + a1 u1 +
+    // a2 u2, y = u + q u1 + b1 y1 + b2 y2. Each section adds its last output's feedback last,
+    // so the recursion from one sample to the next is one multiply and one add.
+    void step(__m128 x, const FilterCoefficients& k) {
+        const __m128 difference = _mm_sub_ps(_mm_add_ps(x, x2), _mm_add_ps(x1, x1));
+        const __m128 u =
+            _mm_add_ps(_mm_add_ps(difference, _mm_mul_ps(k.highA2, u2)), _mm_mul_ps(k.highA1, u1));
+        const __m128 lowInput = _mm_add_ps(u, _mm_mul_ps(k.lowZero, u1));
+        const __m128 y =
+            _mm_add_ps(_mm_add_ps(lowInput, _mm_mul_ps(k.lowA2, y2)), _mm_mul_ps(k.lowA1, y1));
+        x2 = x1;
+        x1 = x;
+        u2 = u1;
+        u1 = u;
+        y2 = y1;
+        y1 = y;
+        power = _mm_add_ps(power, _mm_mul_ps(y, y));
+    }
+};
+
+} // namespace
+
+void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
+    channels = std::max(1, channelCount);
+    const int frame = std::max(frameSize, kMinimumControlLength);
+    controlLength = kMinimumControlLength;
+    while (controlLength * 2 <= sampleRate * kControlSeconds && controlLength * 2 <= frame)
+        controlLength *= 2;
+    delayBlocks = std::max(1, frame / controlLength);
+
+    const double highPole0 = bilinearPole(kHighPoleHz[0], sampleRate);
+    const double highPole1 = bilinearPole(kHighPoleHz[1], sampleRate);
+    const double lowPole = std::exp(-2.0 * std::numbers::pi * kLowPoleHz / sampleRate);
+    highFeedback1 = static_cast<float>(highPole0 + highPole1);
+    highFeedback2 = static_cast<float>(-highPole0 * highPole1);
+    lowZero = kLowZero;
+    lowFeedback1 = static_cast<float>(2.0 * lowPole);
+    lowFeedback2 = static_cast<float>(-lowPole * lowPole);
+    // Scaled so that 1 kHz weighs 1.
+    const std::complex<double> z1 =
+        std::polar(1.0, -2.0 * std::numbers::pi * kNormalisationHz / sampleRate);
+    const std::complex<double> response =
+        (1.0 - z1) * (1.0 - z1) / ((1.0 - highPole0 * z1) * (1.0 - highPole1 * z1)) *
+        (1.0 + static_cast<double>(kLowZero) * z1) / ((1.0 - lowPole * z1) * (1.0 - lowPole * z1));
+    powerScale = static_cast<float>(1.0 / (std::norm(response) * controlLength));
+
+    referenceCoefficient =
+        smoothingCoefficient(kReferenceEnvelopeSeconds, controlLength, sampleRate);
+    wetCoefficient = smoothingCoefficient(kWetEnvelopeSeconds, controlLength, sampleRate);
+    averageCoefficient = smoothingCoefficient(kAverageSeconds, controlLength, sampleRate);
+    slowGainCoefficient = smoothingCoefficient(kSlowGainSeconds, controlLength, sampleRate);
+    attackCoefficient = smoothingCoefficient(kAttackSeconds, controlLength, sampleRate);
+    releaseCoefficient = smoothingCoefficient(kReleaseSeconds, controlLength, sampleRate);
+
+    channelStates.assign(static_cast<std::size_t>(channels), WetShaperChannel{});
+    gainRamp.assign(static_cast<std::size_t>(controlLength), 1.0f);
+    referenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
+    maximumQueue.assign(static_cast<std::size_t>(delayBlocks + 1), 0);
+    reset();
+}
+
+void WetShaper::reset() {
+    std::fill(channelStates.begin(), channelStates.end(), WetShaperChannel{});
+    std::fill(referenceRing.begin(), referenceRing.end(), 0.0f);
+    blockPosition = 0;
+    referenceEnvelope = wetEnvelope = 0.0f;
+    slowReference = slowWet = 0.0;
+    slowTarget = slowGain = fastGain = 1.0f;
+    gainFrom = gainTo = 1.0f;
+    queueHead = queueSize = ringIndex = 0;
+}
+
+void WetShaper::process(const float* const* inA, const float* const* inB, float* const* wet,
+                        const float* share, int numSamples, float morph) {
+    if (channelStates.empty() || numSamples <= 0)
+        return;
+    const float target = std::isfinite(morph) ? std::clamp(morph, 0.0f, 1.0f) : previousMorph;
+    // Morph moves in a straight line across the chunk, like the STFT engine's.
+    const float morphStep = (target - previousMorph) / static_cast<float>(numSamples);
+    int done = 0;
+    while (done < numSamples) {
+        // Runs end at the next control block boundary or the chunk's end.
+        const int count = std::min(controlLength - blockPosition, numSamples - done);
+        filterRun(inA, inB, wet, done, count);
+        applyGain(wet, share, done, count);
+        done += count;
+        blockPosition += count;
+        if (blockPosition == controlLength) {
+            blockPosition = 0;
+            updateControl(previousMorph + morphStep * static_cast<float>(done));
+        }
+    }
+    previousMorph = target;
+}
+
+void WetShaper::filterRun(const float* const* inA, const float* const* inB, float* const* wet,
+                          int offset, int count) {
+    const FilterCoefficients k{_mm_set1_ps(highFeedback1), _mm_set1_ps(highFeedback2),
+                               _mm_set1_ps(lowZero), _mm_set1_ps(lowFeedback1),
+                               _mm_set1_ps(lowFeedback2)};
+    for (int c = 0; c < channels; ++c) {
+        FilterLanes lanes(channelStates[c]);
+        const float *a = inA[c] + offset, *b = inB[c] + offset, *w = wet[c] + offset;
+        for (int i = 0; i < count; ++i)
+            lanes.step(_mm_setr_ps(a[i], b[i], w[i], 0.0f), k);
+        lanes.store(channelStates[c]);
+    }
+}
+
+void WetShaper::applyGain(float* const* wet, const float* share, int offset, int count) {
+    if (gainFrom == 1.0f && gainTo == 1.0f)
+        return;
+    // The gain glides across the control block; the wet share fades its effect, so that
+    // where the share is 0 the factor is exactly 1.
+    const float step = (gainTo - gainFrom) / static_cast<float>(controlLength);
+    for (int i = 0; i < count; ++i) {
+        const float gain = gainFrom + step * static_cast<float>(blockPosition + i + 1);
+        gainRamp[i] = 1.0f + share[offset + i] * (gain - 1.0f);
+    }
+    for (int c = 0; c < channels; ++c) {
+        float* w = wet[c] + offset;
+        for (int i = 0; i < count; ++i)
+            w[i] *= gainRamp[i];
+    }
+}
+
+void WetShaper::updateControl(float morph) {
+    float sums[3] = {};
+    for (WetShaperChannel& state : channelStates)
+        for (int lane = 0; lane < 3; ++lane) {
+            sums[lane] += state.power[lane];
+            state.power[lane] = 0.0f;
+        }
+    const float powerA = sums[0] * powerScale;
+    const float powerB = sums[1] * powerScale;
+    const float powerWet = sums[2] * powerScale;
+    // The reference mixes the inputs' powers like the per-frame loudness target.
+    const float reference = (1.0f - morph) * powerA + morph * powerB;
+    if (!std::isfinite(reference) || !std::isfinite(powerWet)) {
+        // Overflowing input: start afresh rather than carry infinities.
+        reset();
+        return;
+    }
+
+    referenceEnvelope += referenceCoefficient * (reference - referenceEnvelope);
+    pushReference(referenceEnvelope);
+    // The ring's next slot holds the envelope of N / K blocks ago, which lines up with the wet
+    // signal; the queue's front holds the largest from then to now.
+    const float aligned = referenceRing[static_cast<std::size_t>(ringIndex)];
+    const float ahead =
+        referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
+    wetEnvelope += wetCoefficient * (powerWet - wetEnvelope);
+
+    slowReference += averageCoefficient * (aligned - slowReference);
+    slowWet += averageCoefficient * (powerWet - slowWet);
+    if (slowReference > kSilentPower && slowWet > kSilentPower)
+        slowTarget = std::clamp(static_cast<float>(std::sqrt(slowReference / slowWet)),
+                                kMinimumCorrection, kMaximumCorrection);
+    slowGain += slowGainCoefficient * (slowTarget - slowGain);
+
+    float suppression = 1.0f;
+    const float wetLevel = wetEnvelope * slowGain * slowGain;
+    const float allowed = kExcessRatio * aligned;
+    if (ahead > kRiseRatio * aligned && wetLevel > allowed)
+        suppression = std::sqrt(allowed / wetLevel);
+    fastGain += (suppression < fastGain ? attackCoefficient : releaseCoefficient) *
+                (suppression - fastGain);
+
+    gainFrom = gainTo;
+    gainTo = slowGain * fastGain;
+}
+
+void WetShaper::pushReference(float reference) {
+    // A monotonic queue of ring slots whose envelopes decrease from the front: the front holds
+    // the largest envelope of the window. The slot written now held the block that just left
+    // the window; only the front can be that old.
+    const int length = delayBlocks + 1;
+    auto wrap = [length](int index) { return index >= length ? index - length : index; };
+    const int slot = ringIndex;
+    if (queueSize > 0 && maximumQueue[static_cast<std::size_t>(queueHead)] == slot) {
+        queueHead = wrap(queueHead + 1);
+        --queueSize;
+    }
+    referenceRing[static_cast<std::size_t>(slot)] = reference;
+    while (queueSize > 0) {
+        const int back = maximumQueue[static_cast<std::size_t>(wrap(queueHead + queueSize - 1))];
+        if (referenceRing[static_cast<std::size_t>(back)] > reference)
+            break;
+        --queueSize;
+    }
+    maximumQueue[static_cast<std::size_t>(wrap(queueHead + queueSize))] = slot;
+    ++queueSize;
+    ringIndex = wrap(slot + 1);
+}
+
+} // namespace tav

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <vector>
+
+namespace tav {
+
+// One channel's loudness-weighting filters, run on four lanes at once: input A, input B and
+// the wet signal (the fourth lane idles). Two direct-form sections per lane.
+struct WetShaperChannel {
+    alignas(16) float x1[4] = {}, x2[4] = {}; // high-pass section: last two inputs
+    alignas(16) float u1[4] = {}, u2[4] = {}; // its last two outputs, the low-pass inputs
+    alignas(16) float y1[4] = {}, y2[4] = {}; // low-pass section: last two outputs
+    alignas(16) float power[4] = {};          // weighted power summed over this control block
+};
+
+// Shapes the level of the resynthesised wet signal in time, with one gain for every channel.
+// A slow correction holds the wet signal's loudness-weighted power to the Morph-weighted mix
+// of the inputs' (frames that partly cancel in overlap-add lose power the per-frame matching
+// cannot see); a fast suppression pulls the wet signal down toward that reference where it
+// stands well above it just before the reference rises (energy smeared ahead of a hit).
+// The wet signal leaves the STFT N samples after its input, so the inputs' powers are delayed
+// by N to line up with it, and the undelayed inputs show what is coming. Its effect is scaled
+// per sample by the STFT engine's wet share, so it is exactly unity at the Morph ends.
+class WetShaper {
+public:
+    // Any thread, serialised with process; allocates. frameSize is the STFT frame length N,
+    // the wet signal's delay. Ends in reset.
+    void prepare(double sampleRate, int channels, int frameSize);
+
+    // Any thread, serialised with process; never allocates. Clears filters, envelopes and
+    // the delayed powers; the gain returns to unity. The Morph line keeps its last value.
+    void reset();
+
+    // Audio thread; never allocates, locks or throws. inA, inB: the cleaned, undelayed inputs
+    // of this chunk (`channels` valid pointers each); wet: the STFT engine's output for the
+    // same samples, shaped in place; share: the engine's wet share per sample (0..1); morph:
+    // the chunk's Morph target, reached linearly from the previous chunk's.
+    void process(const float* const* inA, const float* const* inB, float* const* wet,
+                 const float* share, int numSamples, float morph);
+
+private:
+    void filterRun(const float* const* inA, const float* const* inB, float* const* wet, int offset,
+                   int count);
+    void applyGain(float* const* wet, const float* share, int offset, int count);
+    void updateControl(float morph);
+    void pushReference(float reference);
+
+    int channels = 0;
+    int controlLength = 1; // K: samples per control block, a power of two dividing N
+    int delayBlocks = 0;   // N / K
+    float powerScale = 1.0f;
+
+    // Weighting filter coefficients (see prepare).
+    float highFeedback1 = 0.0f, highFeedback2 = 0.0f;
+    float lowZero = 0.0f, lowFeedback1 = 0.0f, lowFeedback2 = 0.0f;
+
+    // Per-block smoothing coefficients.
+    float referenceCoefficient = 0.0f;
+    float wetCoefficient = 0.0f;
+    float averageCoefficient = 0.0f;
+    float slowGainCoefficient = 0.0f;
+    float attackCoefficient = 0.0f;
+    float releaseCoefficient = 0.0f;
+
+    std::vector<WetShaperChannel> channelStates;
+    std::vector<float> gainRamp; // K samples of this run's applied gain
+
+    // Running state.
+    int blockPosition = 0;
+    float previousMorph = 0.0f;
+    float referenceEnvelope = 0.0f; // the reference's envelope at input time
+    float wetEnvelope = 0.0f;       // the wet signal's short-term power
+    double slowReference = 0.0, slowWet = 0.0;
+    float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
+    float gainFrom = 1.0f, gainTo = 1.0f; // the ramp across the current control block
+
+    // The reference envelope of the last N / K + 1 blocks and a sliding maximum over them.
+    std::vector<float> referenceRing;
+    std::vector<int> maximumQueue; // ring slots
+    int ringIndex = 0;             // the slot written next
+    int queueHead = 0, queueSize = 0;
+};
+
+} // namespace tav
