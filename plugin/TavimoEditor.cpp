@@ -11,17 +11,11 @@
 #include <optional>
 
 #if defined(_WIN32)
+#include "ui/win32/NativeWindow.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
-
-// The Windows window is not wired yet: until it is, the editor stays attached and draws nothing.
-namespace tav::ui {
-class NativeWindow {
-public:
-    void resize(int32_t, int32_t) {}
-};
-} // namespace tav::ui
 #else
 #include "plugin/HostRunLoop.h"
 #include "ui/linux/NativeWindow.h"
@@ -213,8 +207,9 @@ void TavimoEditor::createNativeWindow() {
     destroyNativeWindow();
     const auto tick = [this](ui::Window& view, float seconds) { updateFrame(view, seconds); };
 #if defined(_WIN32)
-    // The Windows window is not wired yet: the editor stays attached and draws nothing.
-    (void)tick;
+    nativeWindow = std::make_unique<ui::NativeWindow>(window, tick);
+    if (!nativeWindow->create(systemWindow, rect.getWidth(), rect.getHeight(), fontsDirectory()))
+        destroyNativeWindow();
 #else
     FUnknownPtr<Linux::IRunLoop> hostLoop(frame);
     if (!hostLoop)

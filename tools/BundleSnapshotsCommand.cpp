@@ -32,7 +32,7 @@ std::string processorClassId(const fs::path& bundle) {
 
 void writePicture(ui::CairoResources& resources, float scale, const fs::path& file) {
     ui::Window window;
-    ui::SnapshotRenderer::prepare(window, ui::SnapshotState{});
+    ui::SnapshotScene::prepare(window, ui::SnapshotState{});
     const ui::SurfacePtr image = ui::SnapshotRenderer::render(window, resources, scale);
     if (!image || !ui::SnapshotRenderer::writePng(image.get(), file.string()))
         throw HostError("could not write \"" + file.string() + "\"");

@@ -1,8 +1,16 @@
 #include "tools/SnapshotCommand.h"
 
+#include "ui/NativeWindowCommon.h"
+#include "ui/SnapshotScene.h"
 #include "ui/Window.h"
+#ifdef _WIN32
+#include "ui/win32/GraphicsResources.h"
+#include "ui/win32/WicSnapshotRenderer.h"
+#include <windows.h>
+#else
 #include "ui/linux/CairoResources.h"
 #include "ui/linux/SnapshotRenderer.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -43,7 +51,20 @@ struct SnapshotOptions {
 
 bool holdsFonts(const fs::path& folder) {
     std::error_code error;
-    return fs::is_regular_file(folder / ui::CairoResources::kFontFiles[0], error);
+    return fs::is_regular_file(folder / ui::kFontFiles[0], error);
+}
+
+// The file of the running program; empty when it cannot be found.
+fs::path executablePath() {
+#ifdef _WIN32
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? fs::path(path) : fs::path();
+#else
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : exe;
+#endif
 }
 
 // The bundle's fonts beside tavimo, else the nearest resources/Fonts above tavimo or the
@@ -52,9 +73,9 @@ fs::path findFonts(const std::string& given) {
     if (!given.empty())
         return given;
     std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    const fs::path exe = executablePath();
     std::vector<fs::path> starts;
-    if (!error)
+    if (!exe.empty())
         starts.push_back(exe.parent_path());
     starts.push_back(fs::current_path(error));
     if (!starts.empty() && holdsFonts(starts[0] / "Tavimo.vst3/Contents/Resources/Fonts"))
@@ -92,22 +113,35 @@ ui::SnapshotState stateFrom(const SnapshotOptions& o) {
     return state;
 }
 
+[[noreturn]] void fontsMissing(const fs::path& fonts) {
+    throw CLI::ParseError(
+        "the editor's fonts are missing in " + fonts.string() + " (scripts/setup fetches them)", 1);
+}
+
 void runSnapshot(const SnapshotOptions& options) {
     const fs::path fonts = findFonts(options.fonts);
+#ifdef _WIN32
+    ui::GraphicsResources resources;
+    if (!resources.initialise(fonts))
+        fontsMissing(fonts);
+#else
     const std::unique_ptr<ui::CairoResources> resources = ui::CairoResources::create(fonts);
-    if (!resources) {
-        throw CLI::ParseError("the editor's fonts are missing in " + fonts.string() +
-                                  " (scripts/setup fetches them)",
-                              1);
-    }
+    if (!resources)
+        fontsMissing(fonts);
+#endif
     ui::Window window;
     // Show the product's own version, as the editor inside a host does.
     window.setVersionText(TAVIMO_VERSION);
-    ui::SnapshotRenderer::prepare(window, stateFrom(options));
+    ui::SnapshotScene::prepare(window, stateFrom(options));
+#ifdef _WIN32
+    const bool written =
+        ui::WicSnapshotRenderer::writePng(window, resources, options.scale, options.file);
+#else
     const ui::SurfacePtr image = ui::SnapshotRenderer::render(window, *resources, options.scale);
-    if (!ui::SnapshotRenderer::writePng(image.get(), options.file)) {
+    const bool written = ui::SnapshotRenderer::writePng(image.get(), options.file);
+#endif
+    if (!written)
         throw CLI::ParseError("cannot write " + options.file, 1);
-    }
     std::printf("%s\n", options.file.c_str());
 }
 

@@ -254,9 +254,11 @@ int main(int argc, char** argv) {
 
 #ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
     tav::tools::addSnapshotCommand(app);
-    tav::tools::addBundleSnapshotsCommand(app, action);
 #endif
 #ifndef _WIN32
+#ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
+    tav::tools::addBundleSnapshotsCommand(app, action);
+#endif
     tav::tools::addEditorCommand(app, action, interrupted);
 #endif
 

@@ -121,7 +121,7 @@ protected:
 
     // Where an element is in the view's current state, in view units.
     static ui::Point centreOf(ui::Window& model, ui::ElementId element) {
-        const auto at = ui::SnapshotRenderer::centreOf(model, element);
+        const auto at = ui::SnapshotScene::centreOf(model, element);
         EXPECT_TRUE(at.has_value());
         return at.value_or(ui::Point{});
     }

@@ -33,6 +33,7 @@ RunResult runCommand(const std::string& command) {
     static int counter = 0;
     const auto base = std::filesystem::path(TAVIMO_TEST_WORK_DIR) / "runs";
     std::filesystem::create_directories(base);
+    // Tests run in parallel processes, each counting from 1: the process id keeps them apart.
     const std::string run = std::to_string(getpid()) + "-" + std::to_string(++counter);
     const auto outPath = base / ("out-" + run);
     const auto errPath = base / ("err-" + run);

@@ -1,6 +1,7 @@
 // The Windows build of tavimo and of the bundle, run under Wine, must render what the Linux
 // build renders from the same input, up to float rounding.
 #include "ToolRunner.h"
+#include "WineRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -13,24 +14,10 @@ namespace {
 using host::AudioBuffer;
 namespace audio_file = host::audio_file;
 
-const std::filesystem::path kWindowsBuild = TAVIMO_WINDOWS_BUILD_DIR;
-
-// The missing piece, or empty when the Windows build and Wine are all there.
-std::string missingPiece() {
-    for (const auto& path : {kWindowsBuild / "tavimo.exe",
-                             kWindowsBuild / "Tavimo.vst3/Contents/x86_64-win/Tavimo.vst3",
-                             std::filesystem::path(TAVIMO_WINE)})
-        if (!std::filesystem::exists(path))
-            return path.string();
-    return {};
-}
+const std::filesystem::path kWindowsBuild = windowsBuild();
 
 std::string wineCommand(const std::filesystem::path& folder) {
-    // A prefix of our own, created on first use, without Mono or Gecko and without chatter.
-    const auto prefix = std::filesystem::path(TAVIMO_TEST_WORK_DIR) / "wineprefix";
-    return "cd '" + folder.string() + "' && WINEPREFIX='" + prefix.string() +
-           "' WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all '" + TAVIMO_WINE + "' '" +
-           (kWindowsBuild / "tavimo.exe").string() + "'";
+    return test::wineCommand(folder, "tavimo.exe");
 }
 
 AudioBuffer testInputA() {
@@ -61,7 +48,7 @@ AudioBuffer testInputB() {
 }
 
 TEST(WindowsBuild, RenderUnderWineMatchesLinux) {
-    if (const std::string missing = missingPiece(); !missing.empty())
+    if (const std::string missing = missingWindowsPiece(); !missing.empty())
         GTEST_SKIP() << "no Windows build to test (" << missing
                      << " is missing): cmake --preset windows && cmake --build --preset windows";
     const auto folder = freshFolder("windows_render");
@@ -103,7 +90,7 @@ TEST(WindowsBuild, RenderUnderWineMatchesLinux) {
 }
 
 TEST(WindowsBuild, BadInputUnderWineFailsCleanly) {
-    if (const std::string missing = missingPiece(); !missing.empty())
+    if (const std::string missing = missingWindowsPiece(); !missing.empty())
         GTEST_SKIP() << "no Windows build to test (" << missing << " is missing)";
     const auto folder = freshFolder("windows_bad_input");
     audio_file::write(folder / "b.wav", testInputB());

@@ -1,63 +1,30 @@
 #pragma once
 
+#include "ui/SnapshotScene.h"
 #include "ui/Window.h"
 #include "ui/linux/CairoResources.h"
 
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 typedef struct _cairo_surface cairo_surface_t;
 
 namespace tav::ui {
 
-// Everything a snapshot of the editor can show.
-struct SnapshotState {
-    int32_t theme = kThemePaper;
-    float morph = 0.5f;
-    int32_t algorithm = 0;
-    float mix = 1.0f;      // 0..1
-    float outputDb = 0.0f; // -24..+12
-    bool bypass = false;
-    bool highQuality = false;
-    bool morphAutomated = false;
-    bool playingA = true; // silent inputs bring up the status messages
-    bool playingB = true;
-    float levelA = 0.74f; // meter levels 0..1 of the inputs that play
-    float levelB = 0.62f;
-    Overlay overlay = Overlay::None;
-    ElementId hover = ElementId::None;
-    std::optional<Point> hoverAt; // a pointer position in view units, after the overlay opened
-    ElementId focus = ElementId::None;
-};
-
 struct SurfaceDeleter {
     void operator()(cairo_surface_t* surface) const;
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
-// Puts a view into a chosen state through its public operations, as a user and a host would,
-// and draws it into an image. UI thread; allocates.
+// Draws a view, put into its state by SnapshotScene, into an image. UI thread; allocates.
 class SnapshotRenderer {
 public:
-    static constexpr float kMinScale = 0.8f;
-    static constexpr float kMaxScale = 2.0f;
-
-    // Two seconds of analysis frames with a tonal A and a breathy B (or silence), then the
-    // parameters, the overlay (by pointer, or by keyboard when focus names its opener), the
-    // pointer position and the keyboard focus.
-    static void prepare(Window& window, const SnapshotState& state);
-
     // The view painted on an image of round(760 x scale) x round(500 x scale) pixels; the scale
     // is clamped to 0.8..2. Null if the image cannot be made.
     static SurfacePtr render(Window& window, CairoResources& resources, float scale);
 
     // Writes the image as PNG; false on failure.
     static bool writePng(cairo_surface_t* surface, const std::string& file);
-
-    // The centre of the area where hit testing finds the element in the current state.
-    static std::optional<Point> centreOf(const Window& window, ElementId element);
 };
 
 } // namespace tav::ui

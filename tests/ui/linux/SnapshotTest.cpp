@@ -28,7 +28,7 @@ protected:
 
     void shoot(const SnapshotState& state, float scale) {
         Window window;
-        SnapshotRenderer::prepare(window, state);
+        SnapshotScene::prepare(window, state);
         image = SnapshotRenderer::render(window, *resources, scale);
         ASSERT_TRUE(image);
         this->scale = static_cast<float>(cairo_image_surface_get_width(image.get())) / 760.0f;
