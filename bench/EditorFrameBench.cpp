@@ -62,7 +62,7 @@ void BM_EditorFrame(benchmark::State& state) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
 
     Window view;
-    tav::ui::SnapshotRenderer::prepare(view, tav::ui::SnapshotState{});
+    tav::ui::SnapshotScene::prepare(view, tav::ui::SnapshotState{});
     IdleRunLoop loop;
     {
         NativeWindow window(view, {}, loop);

@@ -309,7 +309,7 @@ void NativeWindowTest::expectWindowShowsTheView(bool sharedMemory) {
     Window view;
     SnapshotState state;
     state.hover = ElementId::MorphArea;
-    SnapshotRenderer::prepare(view, state);
+    SnapshotScene::prepare(view, state);
     open(760, 500, view);
     EXPECT_EQ(window->usesSharedMemory(), sharedMemory);
     EXPECT_EQ(window->drawingScale(), 1.0f);

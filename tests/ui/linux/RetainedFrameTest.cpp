@@ -69,7 +69,7 @@ TEST(RetainedFrameTest, EveryFrameEqualsAFullRepaint) {
 
     for (const float scale : {1.0f, 1.5f}) {
         Window view;
-        SnapshotRenderer::prepare(view, SnapshotState{});
+        SnapshotScene::prepare(view, SnapshotState{});
         const int width = static_cast<int>(Window::kWidth * scale);
         const int height = static_cast<int>(Window::kHeight * scale);
         const SurfacePtr retained = makeImage(width, height);
