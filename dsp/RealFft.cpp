@@ -47,6 +47,8 @@ struct Sse2 {
     static Vec negate(Vec v) { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
     // Lanes 3, 2, 1, 0: for walking the mirrored bins M - k downwards.
     static Vec reversed(Vec v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
+    // Four vectors as the rows of a 4 x 4 matrix, transposed in place.
+    static void transpose(Vec* rows) { _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]); }
 };
 
 using Vec = Sse2::Vec;
@@ -98,9 +100,10 @@ inline void butterfly(Vec& lowRe, Vec& lowIm, Vec& highRe, Vec& highIm, Vec cw, 
 namespace fft {
 
 const KernelPath& baselinePath() {
-    static constexpr KernelPath path{&FftKernels<Sse2>::singleStage, &FftKernels<Sse2>::stagePair,
-                                     &FftKernels<Sse2>::splitForward,
-                                     &FftKernels<Sse2>::splitInverse, Sse2::kWidth};
+    static constexpr KernelPath path{
+        &FftKernels<Sse2>::singleStage,     &FftKernels<Sse2>::stagePair,
+        &FftKernels<Sse2>::splitForward,    &FftKernels<Sse2>::splitInverse,
+        &FftKernels<Sse2>::firstStagesWide, Sse2::kWidth};
     return path;
 }
 
@@ -244,69 +247,10 @@ void RealFft::laterStages(int begin, int length, int firstHalf, int lastHalf) {
 }
 
 void RealFft::firstStagesWide(const float* sourceRe, const float* sourceIm) {
-    // Point r of group q (result points 16q .. 16q + 15) comes from source index
-    // reverse4(r) * S + reverse(q), S = M/16. Four groups whose reversed indices are
-    // consecutive take their points from four consecutive source entries, so each vector load
-    // fetches one point of four groups and the stages of length 2 .. 16 run lane-wise on them.
-    const int m = half;
-    const int stride = m / kRegisterStagesLength;
-    float* re = resultRe();
-    float* im = resultIm();
-    static constexpr int kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
-
-    const Vec cos4Low = splat(stageCos[0]), sin4Low = splat(stageSin[0]);
-    const Vec cos4High = splat(stageCos[1]), sin4High = splat(stageSin[1]);
-    Vec xRe[16], xIm[16];
-    for (int base = 0; base < stride; base += 4) {
-        // Lengths 2 and 4 within each quad of points (r = 4j .. 4j + 3).
-        for (int j = 0; j < 16; j += 4) {
-            Vec aRe = load(sourceRe + kReverse4[j] * stride + base);
-            Vec aIm = load(sourceIm + kReverse4[j] * stride + base);
-            Vec bRe = load(sourceRe + kReverse4[j + 1] * stride + base);
-            Vec bIm = load(sourceIm + kReverse4[j + 1] * stride + base);
-            Vec cRe = load(sourceRe + kReverse4[j + 2] * stride + base);
-            Vec cIm = load(sourceIm + kReverse4[j + 2] * stride + base);
-            Vec dRe = load(sourceRe + kReverse4[j + 3] * stride + base);
-            Vec dIm = load(sourceIm + kReverse4[j + 3] * stride + base);
-            // Length 2: the twiddle is 1, so sums and differences only.
-            const Vec sumAbRe = add(aRe, bRe), sumAbIm = add(aIm, bIm);
-            bRe = sub(aRe, bRe);
-            bIm = sub(aIm, bIm);
-            aRe = sumAbRe;
-            aIm = sumAbIm;
-            const Vec sumCdRe = add(cRe, dRe), sumCdIm = add(cIm, dIm);
-            dRe = sub(cRe, dRe);
-            dIm = sub(cIm, dIm);
-            cRe = sumCdRe;
-            cIm = sumCdIm;
-            butterfly(aRe, aIm, cRe, cIm, cos4Low, sin4Low);
-            butterfly(bRe, bIm, dRe, dIm, cos4High, sin4High);
-            xRe[j] = aRe, xIm[j] = aIm, xRe[j + 1] = bRe, xIm[j + 1] = bIm;
-            xRe[j + 2] = cRe, xIm[j + 2] = cIm, xRe[j + 3] = dRe, xIm[j + 3] = dIm;
-        }
-        // Lengths 8 and 16 across the quads, point k of each.
-        for (int k = 0; k < 4; ++k) {
-            Vec aRe = xRe[k], aIm = xIm[k], bRe = xRe[k + 4], bIm = xIm[k + 4];
-            Vec cRe = xRe[k + 8], cIm = xIm[k + 8], dRe = xRe[k + 12], dIm = xIm[k + 12];
-            const Vec cos8 = splat(stageCos[2 + k]), sin8 = splat(stageSin[2 + k]);
-            butterfly(aRe, aIm, bRe, bIm, cos8, sin8);
-            butterfly(cRe, cIm, dRe, dIm, cos8, sin8);
-            butterfly(aRe, aIm, cRe, cIm, splat(stageCos[6 + k]), splat(stageSin[6 + k]));
-            butterfly(bRe, bIm, dRe, dIm, splat(stageCos[10 + k]), splat(stageSin[10 + k]));
-            xRe[k] = aRe, xIm[k] = aIm, xRe[k + 4] = bRe, xIm[k + 4] = bIm;
-            xRe[k + 8] = cRe, xIm[k + 8] = cIm, xRe[k + 12] = dRe, xIm[k + 12] = dIm;
-        }
-        // Lane l belongs to group reverse(base + l): transpose four points at a time back.
-        const int* groupStart = bitReversal.data() + base;
-        for (int r = 0; r < 16; r += 4) {
-            _MM_TRANSPOSE4_PS(xRe[r], xRe[r + 1], xRe[r + 2], xRe[r + 3]);
-            _MM_TRANSPOSE4_PS(xIm[r], xIm[r + 1], xIm[r + 2], xIm[r + 3]);
-            for (int lane = 0; lane < 4; ++lane) {
-                store(re + groupStart[lane] + r, xRe[r + lane]);
-                store(im + groupStart[lane] + r, xIm[r + lane]);
-            }
-        }
-    }
+    const int stride = half / kRegisterStagesLength;
+    const fft::KernelPath& path = stride >= kernels->width ? *kernels : fft::baselinePath();
+    path.firstStagesWide(sourceRe, sourceIm, half, bitReversal.data(), stageCos.data(),
+                         stageSin.data(), resultRe(), resultIm());
 }
 
 void RealFft::complexTransform(const float* sourceRe, const float* sourceIm) {

@@ -78,6 +78,73 @@ struct FftKernels {
         }
     }
 
+    // The bit-reversed gather with the stages of length 2 to 16 for all M points, one group of
+    // sixteen result points per lane (M/16 >= kWidth). Point r of group q (result points
+    // 16q .. 16q + 15) comes from source index reverse4(r) * S + reverse(q), S = M/16: groups
+    // whose reversed indices are consecutive take their points from consecutive source
+    // entries, so each vector load fetches one point of kWidth groups and the stages run
+    // lane-wise on them.
+    static void firstStagesWide(const float* sourceRe, const float* sourceIm, int m,
+                                const int* bitReversal, const float* stageCos,
+                                const float* stageSin, float* re, float* im) {
+        const int stride = m / 16;
+        static constexpr int kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+        const Vec cos4Low = V::splat(stageCos[0]), sin4Low = V::splat(stageSin[0]);
+        const Vec cos4High = V::splat(stageCos[1]), sin4High = V::splat(stageSin[1]);
+        Vec xRe[16], xIm[16];
+        for (int base = 0; base < stride; base += kWidth) {
+            // Lengths 2 and 4 within each quad of points (r = 4j .. 4j + 3).
+            for (int j = 0; j < 16; j += 4) {
+                Vec aRe = V::load(sourceRe + kReverse4[j] * stride + base);
+                Vec aIm = V::load(sourceIm + kReverse4[j] * stride + base);
+                Vec bRe = V::load(sourceRe + kReverse4[j + 1] * stride + base);
+                Vec bIm = V::load(sourceIm + kReverse4[j + 1] * stride + base);
+                Vec cRe = V::load(sourceRe + kReverse4[j + 2] * stride + base);
+                Vec cIm = V::load(sourceIm + kReverse4[j + 2] * stride + base);
+                Vec dRe = V::load(sourceRe + kReverse4[j + 3] * stride + base);
+                Vec dIm = V::load(sourceIm + kReverse4[j + 3] * stride + base);
+                // Length 2: the twiddle is 1, so sums and differences only.
+                const Vec sumAbRe = V::add(aRe, bRe), sumAbIm = V::add(aIm, bIm);
+                bRe = V::sub(aRe, bRe);
+                bIm = V::sub(aIm, bIm);
+                aRe = sumAbRe;
+                aIm = sumAbIm;
+                const Vec sumCdRe = V::add(cRe, dRe), sumCdIm = V::add(cIm, dIm);
+                dRe = V::sub(cRe, dRe);
+                dIm = V::sub(cIm, dIm);
+                cRe = sumCdRe;
+                cIm = sumCdIm;
+                butterfly(aRe, aIm, cRe, cIm, cos4Low, sin4Low);
+                butterfly(bRe, bIm, dRe, dIm, cos4High, sin4High);
+                xRe[j] = aRe, xIm[j] = aIm, xRe[j + 1] = bRe, xIm[j + 1] = bIm;
+                xRe[j + 2] = cRe, xIm[j + 2] = cIm, xRe[j + 3] = dRe, xIm[j + 3] = dIm;
+            }
+            // Lengths 8 and 16 across the quads, point k of each.
+            for (int k = 0; k < 4; ++k) {
+                Vec aRe = xRe[k], aIm = xIm[k], bRe = xRe[k + 4], bIm = xIm[k + 4];
+                Vec cRe = xRe[k + 8], cIm = xIm[k + 8], dRe = xRe[k + 12], dIm = xIm[k + 12];
+                const Vec cos8 = V::splat(stageCos[2 + k]), sin8 = V::splat(stageSin[2 + k]);
+                butterfly(aRe, aIm, bRe, bIm, cos8, sin8);
+                butterfly(cRe, cIm, dRe, dIm, cos8, sin8);
+                butterfly(aRe, aIm, cRe, cIm, V::splat(stageCos[6 + k]), V::splat(stageSin[6 + k]));
+                butterfly(bRe, bIm, dRe, dIm, V::splat(stageCos[10 + k]),
+                          V::splat(stageSin[10 + k]));
+                xRe[k] = aRe, xIm[k] = aIm, xRe[k + 4] = bRe, xIm[k + 4] = bIm;
+                xRe[k + 8] = cRe, xIm[k + 8] = cIm, xRe[k + 12] = dRe, xIm[k + 12] = dIm;
+            }
+            // Lane l belongs to group reverse(base + l): transpose kWidth points at a time back.
+            const int* groupStart = bitReversal + base;
+            for (int r = 0; r < 16; r += kWidth) {
+                V::transpose(xRe + r);
+                V::transpose(xIm + r);
+                for (int lane = 0; lane < kWidth; ++lane) {
+                    V::store(re + groupStart[lane] + r, xRe[r + lane]);
+                    V::store(im + groupStart[lane] + r, xIm[r + lane]);
+                }
+            }
+        }
+    }
+
     // Bins 1 .. M-1 of the real spectrum from the packed transform z (bins 0 and M are the
     // caller's): even and odd halves separated through the mirrored bin, then combined.
     static void splitForward(const float* zRe, const float* zIm, const float* c, const float* s,

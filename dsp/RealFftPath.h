@@ -13,7 +13,10 @@ struct KernelPath {
                          float* re, float* im);
     void (*splitInverse)(const float* re, const float* im, const float* c, const float* s, int m,
                          float* packRe, float* packIm);
-    int width; // floats per vector
+    void (*firstStagesWide)(const float* sourceRe, const float* sourceIm, int m,
+                            const int* bitReversal, const float* stageCos, const float* stageSin,
+                            float* re, float* im);
+    int width; // floats per vector; the wide gather needs M/16 of at least this
 };
 
 // SSE2, which every x86-64 processor has.
