@@ -1,3 +1,4 @@
+#include "BenchSupport.h"
 #include "algorithms/Algorithm.h"
 #include "dsp/FrameAnalyzer.h"
 #include "dsp/RealFft.h"
@@ -23,16 +24,9 @@ constexpr double kRate = 48000.0;
 constexpr int kFrames = 8; // consecutive frames cycled through, so phase memories stay in use
 constexpr float kMorph = 0.4f;
 
-void flushDenormals() {
-    _mm_setcsr(_mm_getcsr() | 0x8040);
-}
+using tav::bench::flushDenormals;
 
-// CPU time of this thread, so that other load on the machine does not skew the ratio.
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using tav::bench::threadSeconds;
 
 void addHarmonics(std::vector<float>& x, double f0, int count, float level) {
     for (int h = 1; h <= count && h * f0 < 0.5 * kRate; ++h) {

@@ -1,3 +1,4 @@
+#include "BenchSupport.h"
 #include "algorithms/Algorithm.h"
 #include "dsp/FrameGeometry.h"
 #include "dsp/MorphEngine.h"
@@ -30,11 +31,7 @@ constexpr int kBlock = 512;
 constexpr int kLength = 48000;
 constexpr double kChannelFrames = kChannels * static_cast<double>(kLength) / (kFrameSize / 4);
 
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using tav::bench::threadSeconds;
 
 // Passes A's spectrum through, so that only the engine's own work remains.
 class PassThrough : public tav::Algorithm {

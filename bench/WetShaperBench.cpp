@@ -1,3 +1,4 @@
+#include "BenchSupport.h"
 #include "dsp/FrameGeometry.h"
 #include "dsp/MorphEngine.h"
 #include "dsp/WetShaper.h"
@@ -21,11 +22,7 @@ constexpr int kChannels = 2;
 constexpr int kBlock = 512;
 constexpr int kLength = 48000;
 
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using tav::bench::threadSeconds;
 
 using Channels = std::vector<std::vector<float>>;
 
