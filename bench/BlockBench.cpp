@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 #include "algorithms/Algorithm.h"
 #include "dsp/FrameGeometry.h"
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 
 #include <benchmark/benchmark.h>
 

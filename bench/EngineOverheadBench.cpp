@@ -1,9 +1,9 @@
 #include "BenchSupport.h"
 #include "algorithms/Algorithm.h"
 #include "dsp/FrameGeometry.h"
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 #include "dsp/RealFft.h"
-#include "dsp/StftEngine.h"
+#include "engine/StftEngine.h"
 
 #include <benchmark/benchmark.h>
 

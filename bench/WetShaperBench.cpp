@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 #include "dsp/FrameGeometry.h"
-#include "dsp/MorphEngine.h"
-#include "dsp/WetShaper.h"
+#include "engine/MorphEngine.h"
+#include "engine/WetShaper.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "algorithms/Algorithm.h"
+#include "dsp/FrameRecords.h"
 
 #include <vector>
 

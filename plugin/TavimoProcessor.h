@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 #include "plugin/StateFormat.h"
 #include "plugin/sdk/AudioEffect.h"
 #include "plugin/sdk/DataExchangeHandler.h"

@@ -1,4 +1,4 @@
-#include "dsp/WetShaper.h"
+#include "engine/WetShaper.h"
 
 #include <emmintrin.h>
 

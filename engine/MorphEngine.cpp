@@ -1,4 +1,4 @@
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 
 #include "dsp/DenormalGuard.h"
 #include "dsp/FrameGeometry.h"

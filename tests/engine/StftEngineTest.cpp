@@ -1,4 +1,4 @@
-#include "dsp/StftEngine.h"
+#include "engine/StftEngine.h"
 
 #include "support/AllocationCounter.h"
 #include "support/TestSignals.h"

@@ -1,4 +1,4 @@
-#include "dsp/StftEngine.h"
+#include "engine/StftEngine.h"
 
 #include "dsp/FrameGeometry.h"
 #include "dsp/SpanSums.h"

@@ -1,6 +1,6 @@
 // Finite samples near the float limit must not overflow on their way through the output gain.
 #include "dsp/FrameGeometry.h"
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 
 #include <gtest/gtest.h>
 

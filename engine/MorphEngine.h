@@ -1,10 +1,10 @@
 #pragma once
 
-#include "dsp/EngineParams.h"
+#include "engine/EngineParams.h"
 #include "dsp/FrameMeters.h"
 #include "dsp/LookaheadLimiter.h"
-#include "dsp/StftEngine.h"
-#include "dsp/WetShaper.h"
+#include "engine/StftEngine.h"
+#include "engine/WetShaper.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "dsp/MorphEngine.h"
+#include "engine/MorphEngine.h"
 
 #include "dsp/FrameGeometry.h"
 #include "dsp/RealFft.h"
