@@ -127,6 +127,44 @@ BENCHMARK(BM_MorphEngineSecond)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// An instance whose inputs are both exactly silent, against the same instance playing: what a
+// track that stops costs while the plug-in stays on it.
+void BM_IdleSecond(benchmark::State& state) {
+    tav::bench::flushDenormals();
+    const double rate = 48000.0;
+    const int algorithm = static_cast<int>(state.range(0));
+    const Programme input(rate);
+    Programme silence(rate);
+    for (auto* side : {&silence.a, &silence.b})
+        for (auto& channel : *side)
+            std::fill(channel.begin(), channel.end(), 0.0f);
+    std::vector<std::vector<float>> out(kChannels, std::vector<float>(input.a[0].size()));
+
+    tav::MorphEngine engine;
+    engine.prepare(rate, kChannels, kHostBlock, tav::kQualityStandard);
+    tav::EngineParams params;
+    params.morph = 0.5f;
+    params.algorithm = algorithm;
+    double playing = 0.0, idle = 0.0;
+    for (auto _ : state) {
+        const double start = threadSeconds();
+        processSecond(engine, input, out, params);
+        const double middle = threadSeconds();
+        processSecond(engine, silence, out, params);
+        const double end = threadSeconds();
+        playing += middle - start;
+        idle += end - middle;
+        state.SetIterationTime(end - middle);
+    }
+    state.counters["idle_ms_per_s"] = 1e3 * idle / static_cast<double>(state.iterations());
+    state.counters["idle_share"] = idle / playing;
+}
+BENCHMARK(BM_IdleSecond)
+    ->DenseRange(0, tav::kAlgorithmCount - 1)
+    ->ArgName("algorithm")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 // Heap bytes requested by prepare for a mono and a stereo engine; their difference is the
 // cost of one channel.
 std::size_t prepareBytes(double rate, int channels, int quality) {

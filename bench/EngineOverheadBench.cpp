@@ -1,8 +1,8 @@
 #include "BenchSupport.h"
 #include "algorithms/Algorithm.h"
 #include "dsp/FrameGeometry.h"
-#include "engine/MorphEngine.h"
 #include "dsp/RealFft.h"
+#include "engine/MorphEngine.h"
 #include "engine/StftEngine.h"
 
 #include <benchmark/benchmark.h>

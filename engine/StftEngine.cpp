@@ -90,6 +90,17 @@ void startProduct(const float* t, const float* w, float* out, int count) {
         out[i] = 0.0f + t[i] * w[i];
 }
 
+// Hops per frame: a frame is silent once this many hops in a row held only zeros.
+constexpr int kHopsPerFrame = 4;
+
+bool allZero(const float* x, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (x[i] != 0.0f)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
@@ -139,6 +150,9 @@ void StftEngine::reset() {
     meterBlock.reset();
     frameShares.fill(0.0f);
     shareFrom = shareTo = 0.0f;
+    hopSilent = true;
+    silentHops = 0;
+    idle = false;
     for (StftChannel& channel : channelStates) {
         clearArray(channel.fifoA);
         clearArray(channel.fifoB);
@@ -181,6 +195,8 @@ void StftEngine::process(const float* const* inA, const float* const* inB, float
         hopPosition += count;
         if (hopPosition == hop) {
             hopPosition = 0;
+            silentHops = hopSilent ? std::min(silentHops + 1, kHopsPerFrame) : 0;
+            hopSilent = true;
             processFrame(previousMorph + step * static_cast<float>(done));
         }
     }
@@ -205,6 +221,7 @@ void StftEngine::copyBlockRun(const float* const* inA, const float* const* inB, 
             std::memcpy(fifoB, b + offset, bytes);
         else
             std::memset(fifoB, 0, bytes);
+        hopSilent = hopSilent && allZero(fifoA, count) && allZero(fifoB, count);
         std::memcpy(out[c] + offset, channel.outputAccumulator.data() + hopPosition, bytes);
     }
 }
@@ -231,6 +248,12 @@ void StftEngine::recordFrameShare(float morph) {
 void StftEngine::processFrame(float morph) {
     switchAlgorithmIfRequested();
     recordFrameShare(morph);
+    if (silentHops == kHopsPerFrame) {
+        processSilentFrame();
+        return;
+    }
+    if (idle)
+        resumeAfterSilence();
 
     bool onsetA = false;
     bool onsetB = false;
@@ -258,6 +281,50 @@ void StftEngine::processFrame(float morph) {
     if (crossfadeFrames > 0)
         --crossfadeFrames;
     meterBlock.update(analysesA.data(), analysesB.data());
+}
+
+// Both inputs were exactly zero over the whole frame: its analyses are all zeros, the loudness
+// match would mute whatever an algorithm made of them, and the frame would add nothing to the
+// overlap-add. So only what outlives the frame moves on: the onset memories, the meters, the
+// crossfade's count and the output already on its way.
+void StftEngine::processSilentFrame() {
+    const bool entering = !idle;
+    idle = true;
+    const bool reassign = entering && reassignmentWanted();
+    const int* bandMap = analyzer.thirdOctaveBand();
+    for (StftChannel& channel : channelStates) {
+        // The analysis of a zero frame is the same every time: made once, on entering.
+        if (entering) {
+            analyzer.analyse(channel.fifoA.data(), channel.analysisA, reassign);
+            analyzer.analyse(channel.fifoB.data(), channel.analysisB, reassign);
+        }
+        channel.analysisA.onset = channel.onsetA.detect(channel.analysisA, bins, bandMap);
+        channel.analysisB.onset = channel.onsetB.detect(channel.analysisB, bins, bandMap);
+        channel.outputGain = 0.0f;
+        shiftOutputByAHop(channel);
+    }
+    if (crossfadeFrames > 0)
+        --crossfadeFrames;
+    meterBlock.update(analysesA.data(), analysesB.data());
+}
+
+// The algorithms sat out the silence: they start again as freshly prepared. Nothing of their
+// history can be heard across it, since every frame of the silence was muted, and the sound
+// that ends it comes in as a new sound does after any silence (its first frame's loudness
+// gain starts from the muted frame before it).
+void StftEngine::resumeAfterSilence() {
+    idle = false;
+    for (StftChannel& channel : channelStates) {
+        for (auto& algorithm : channel.algorithms)
+            algorithm->reset();
+    }
+}
+
+void StftEngine::shiftOutputByAHop(StftChannel& channel) {
+    float* accumulator = channel.outputAccumulator.data();
+    const int keep = frameSize - hop;
+    std::memmove(accumulator, accumulator + hop, static_cast<std::size_t>(keep) * sizeof(float));
+    std::fill_n(accumulator + keep, hop, 0.0f);
 }
 
 void StftEngine::switchAlgorithmIfRequested() {

@@ -50,6 +50,10 @@ public:
     void process(const float* const* inA, const float* const* inB, float* const* out,
                  int numSamples, float morph, float* wetShare = nullptr);
 
+    // Audio thread. Whether the last frame was skipped because both inputs were exactly zero
+    // throughout it (meters and onset memories still moved on).
+    bool idling() const { return idle; }
+
     // Audio thread. Whether a frame finished since the last call; clears that.
     bool consumeMetersFresh() { return meterBlock.consumeFresh(); }
 
@@ -84,6 +88,9 @@ private:
     void applyGainAndEdgeBlend(const StftChannel& channel, float gain, float morph);
     void overlapAdd(StftChannel& channel);
     void advanceInputs(StftChannel& channel);
+    void processSilentFrame();
+    void resumeAfterSilence();
+    void shiftOutputByAHop(StftChannel& channel);
 
     double rate = 0.0;
     int frameSize = 0;
@@ -99,6 +106,10 @@ private:
     std::array<float, 3> frameShares{};
     float shareFrom = 0.0f;
     float shareTo = 0.0f;
+    // Idle frames: both inputs exactly zero on every channel for a whole frame.
+    bool hopSilent = true; // the hop being filled has held only zeros so far
+    int silentHops = 0;    // consecutive hops of nothing but zeros, counted up to a frame
+    bool idle = false;     // the last frame was silent and skipped
 
     FrameAnalyzer analyzer;
     std::vector<float> timeBuffer;

@@ -140,6 +140,33 @@ TEST(MorphEngine, MorphEndsReturnTheInputsDelayedForEveryAlgorithmRateAndQuality
     }
 }
 
+TEST(MorphEngine, MorphEndsStayNullThroughAndAfterASilenceTheEngineIdlesIn) {
+    constexpr double rate = 48000.0;
+    MorphEngine engine;
+    engine.prepare(rate, 1, 512, kQualityStandard);
+    const int latency = engine.currentLatency();
+    const int part = 24000;
+    const auto withGap = [&](Signal sound) {
+        std::fill(sound.begin() + part, sound.begin() + 2 * part, 0.0f);
+        return Stereo{sound};
+    };
+    const Stereo a = withGap(test::harmonicTone(196.0, 12, rate, 3 * part + latency, 0.3f));
+    const Stereo b = withGap(test::noise(3 * part + latency, 0.3f, 21));
+    for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
+        for (float morph : {0.0f, 1.0f}) {
+            const EngineParams p = paramsWith(morph, 1.0f, 1.0f, false, algorithm);
+            settle(engine, p);
+            const Stereo out = runEngine(engine, a, &b, p, 480);
+            const Signal& source = morph == 0.0f ? a[0] : b[0];
+            EXPECT_LT(residualDb(out[0], source, latency, 0), -100.0)
+                << "algorithm " << algorithm << ", morph " << morph;
+            // Past the gap's first frame only zeros are left to come out of it, then the sound.
+            const std::size_t quiet = static_cast<std::size_t>(part + latency + 2048);
+            EXPECT_EQ(out[0][quiet], 0.0f);
+        }
+    }
+}
+
 TEST(MorphEngine, MixZeroAndBypassGiveTheDryInputDelayedBitForBit) {
     MorphEngine engine;
     engine.prepare(48000.0, 2, 512, kQualityStandard);

@@ -335,6 +335,32 @@ TEST(StftEngine, BothInputsSilentGiveSilenceWhateverTheAlgorithmWrites) {
     }
 }
 
+TEST(StftEngine, WholeSilentFramesSkipTheAlgorithmWhileMetersKeepComingThenItResumesFresh) {
+    Harness h;
+    h.install(0, ScriptedAlgorithm::Mode::ScaledA, 1.0f, 0.0f);
+    const auto sound = test::noise(4 * kFrame, 0.5f, 3);
+    const std::vector<float> silence(kHop, 0.0f);
+    h.run(sound, sound, 0.5f, kHop);
+    const int callsWithSound = h.seen[0].calls;
+    const int resetsWithSound = h.seen[0].resets;
+
+    // The three frames after the sound still hold some of it; from the fourth on, nothing.
+    for (int k = 0; k < 12; ++k) {
+        h.run(silence, silence, 0.5f, kHop);
+        EXPECT_TRUE(h.engine.consumeMetersFresh()) << k;
+        EXPECT_EQ(h.engine.idling(), k >= 3) << k;
+    }
+    EXPECT_EQ(h.seen[0].calls, callsWithSound + 3);
+
+    // One sample of sound anywhere in a frame makes it a frame like any other.
+    std::vector<float> click(kHop, 0.0f);
+    click[kHop - 1] = 1e-3f;
+    h.run(click, silence, 0.5f, kHop);
+    EXPECT_FALSE(h.engine.idling());
+    EXPECT_EQ(h.seen[0].calls, callsWithSound + 4);
+    EXPECT_EQ(h.seen[0].resets, resetsWithSound + 1);
+}
+
 TEST(StftEngine, ProcessNeverAllocates) {
     StftEngine engine;
     engine.prepare(kRate, 2, 0);
