@@ -330,45 +330,6 @@ TEST(MorphEngine, MetersFreshOnlyAfterAFrameCompleted) {
 // ---------------------------------------------------------------------------------------------
 // Loudness
 
-// A-weighting power gain (IEC 61672) normalised to 1 at 1 kHz.
-double aWeightingPower(double hz) {
-    const double f2 = hz * hz;
-    const double r = 12194.0 * 12194.0 * f2 * f2 /
-                     ((f2 + 20.6 * 20.6) * std::sqrt((f2 + 107.7 * 107.7) * (f2 + 737.9 * 737.9)) *
-                      (f2 + 12194.0 * 12194.0));
-    const double r1k = [] {
-        const double g2 = 1e6;
-        return 12194.0 * 12194.0 * g2 * g2 /
-               ((g2 + 20.6 * 20.6) * std::sqrt((g2 + 107.7 * 107.7) * (g2 + 737.9 * 737.9)) *
-                (g2 + 12194.0 * 12194.0));
-    }();
-    return (r / r1k) * (r / r1k);
-}
-
-// Mean A-weighted power of a stretch of signal, from Hann-windowed periodograms.
-double aWeightedPower(const Signal& x, std::size_t from, std::size_t to, double rate) {
-    constexpr int kSize = 4096;
-    RealFft fft(kSize);
-    Signal frame(kSize), re(kSize / 2 + 1), im(kSize / 2 + 1);
-    double total = 0.0;
-    int frames = 0;
-    for (std::size_t start = from; start + kSize <= to; start += kSize / 2, ++frames) {
-        double windowPower = 0.0;
-        for (int i = 0; i < kSize; ++i) {
-            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize);
-            frame[i] = static_cast<float>(x[start + i] * w);
-            windowPower += w * w;
-        }
-        fft.forward(frame.data(), re.data(), im.data());
-        double sum = 0.0;
-        for (int k = 1; k <= kSize / 2; ++k)
-            sum += aWeightingPower(k * rate / kSize) * (re[k] * re[k] + im[k] * im[k]) *
-                   (k == kSize / 2 ? 1.0 : 2.0);
-        total += sum / (windowPower * kSize);
-    }
-    return total / frames;
-}
-
 // A noise-excited vowel: white noise through three formant resonators (an "ah").
 Signal vowel(double rate, int length) {
     const Signal excitation = test::noise(length, 1.0f, 77);
@@ -414,8 +375,8 @@ TEST(MorphEngine, EveryAlgorithmKeepsTheMorphWeightedLoudnessOfSteadyInputs) {
     const Signal a = chord(rate, length);
     const Signal b = vowel(rate, length);
     const std::size_t from = static_cast<std::size_t>(latency) + 9600;
-    const double powerA = aWeightedPower(a, from - latency, length - latency, rate);
-    const double powerB = aWeightedPower(b, from - latency, length - latency, rate);
+    const double powerA = test::aWeightedPower(a, from - latency, length - latency, rate);
+    const double powerB = test::aWeightedPower(b, from - latency, length - latency, rate);
     const char* names[] = {"Transport", "Partials", "Imprint", "Diffuse"};
     for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
         for (float morph : {0.1f, 0.3f, 0.5f, 0.7f, 0.9f}) {
@@ -424,7 +385,7 @@ TEST(MorphEngine, EveryAlgorithmKeepsTheMorphWeightedLoudnessOfSteadyInputs) {
             const Stereo sidechain = {b};
             const Signal out = runEngine(engine, {a}, &sidechain, p, 1024)[0];
             const double target = (1.0 - morph) * powerA + morph * powerB;
-            const double measured = aWeightedPower(out, from, length, rate);
+            const double measured = test::aWeightedPower(out, from, length, rate);
             EXPECT_NEAR(10.0 * std::log10(measured / target), 0.0, 1.5)
                 << names[algorithm] << " at Morph " << morph;
         }

@@ -162,42 +162,6 @@ TEST(WetShaper, HitsCastAtMostThreeDecibelsAheadOfThemselves) {
 // ---------------------------------------------------------------------------------------------
 // Loudness on steady material.
 
-// The A-weighting curve as a power gain, 1 at 1 kHz.
-double aWeighting(double hz) {
-    auto amplitude = [](double f) {
-        const double f2 = f * f;
-        return 12194.0 * 12194.0 * f2 * f2 /
-               ((f2 + 20.6 * 20.6) * std::sqrt((f2 + 107.7 * 107.7) * (f2 + 737.9 * 737.9)) *
-                (f2 + 12194.0 * 12194.0));
-    };
-    const double relative = amplitude(hz) / amplitude(1000.0);
-    return relative * relative;
-}
-
-// A-weighted mean power from Hann-windowed periodograms over [from, to).
-double aWeightedPower(const Signal& x, std::size_t from, std::size_t to) {
-    constexpr int kSize = 4096;
-    RealFft fft(kSize);
-    Signal frame(kSize), re(kSize / 2 + 1), im(kSize / 2 + 1);
-    double total = 0.0;
-    int frames = 0;
-    for (std::size_t start = from; start + kSize <= to; start += kSize / 2, ++frames) {
-        double windowPower = 0.0;
-        for (int i = 0; i < kSize; ++i) {
-            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize);
-            frame[i] = static_cast<float>(x[start + i] * w);
-            windowPower += w * w;
-        }
-        fft.forward(frame.data(), re.data(), im.data());
-        double sum = 0.0;
-        for (int k = 1; k <= kSize / 2; ++k)
-            sum += aWeighting(k * kRate / kSize) * (re[k] * re[k] + im[k] * im[k]) *
-                   (k == kSize / 2 ? 1.0 : 2.0);
-        total += sum / (windowPower * kSize);
-    }
-    return total / frames;
-}
-
 TEST(WetShaper, LoudnessFollowsTheMorphWeightedInputsWithinHalfADecibel) {
     const int length = static_cast<int>(3.0 * kRate);
     Signal tones(static_cast<std::size_t>(length), 0.0f);
@@ -209,8 +173,8 @@ TEST(WetShaper, LoudnessFollowsTheMorphWeightedInputsWithinHalfADecibel) {
     // Uniform noise of RMS 0.03.
     const Signal noise = test::noise(length, 0.03f * std::sqrt(3.0f), 41);
     const auto settled = static_cast<std::size_t>(kRate);
-    const double powerA = aWeightedPower(tones, settled, length);
-    const double powerB = aWeightedPower(noise, settled, length);
+    const double powerA = test::aWeightedPower(tones, settled, length, kRate);
+    const double powerB = test::aWeightedPower(noise, settled, length, kRate);
     std::vector<std::string> rows;
     std::vector<std::vector<double>> off, on;
     for (int quality : {kQualityStandard, kQualityHigh}) {
@@ -225,7 +189,8 @@ TEST(WetShaper, LoudnessFollowsTheMorphWeightedInputsWithinHalfADecibel) {
             for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
                 for (bool shaping : {false, true}) {
                     const Signal out = render(quality, algorithm, morph, tones, noise, shaping);
-                    const double measured = aWeightedPower(out, settled + latency, length);
+                    const double measured =
+                        test::aWeightedPower(out, settled + latency, length, kRate);
                     (shaping ? on : off).back().push_back(10.0 * std::log10(measured / target));
                 }
                 EXPECT_NEAR(on.back().back(), 0.0, 0.5)

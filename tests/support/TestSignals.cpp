@@ -1,6 +1,7 @@
 #include "support/TestSignals.h"
 
 #include "dsp/FrameAnalyzer.h"
+#include "dsp/RealFft.h"
 
 #include <algorithm>
 #include <cmath>
@@ -143,6 +144,41 @@ double relativeDeviation(const OutputFrame& out, const FrameAnalysis& x) {
 
 double angleDifference(double x, double y) {
     return std::remainder(x - y, 2.0 * std::numbers::pi);
+}
+
+double aWeightingPower(double hz) {
+    const auto amplitude = [](double f) {
+        const double f2 = f * f;
+        return 12194.0 * 12194.0 * f2 * f2 /
+               ((f2 + 20.6 * 20.6) * std::sqrt((f2 + 107.7 * 107.7) * (f2 + 737.9 * 737.9)) *
+                (f2 + 12194.0 * 12194.0));
+    };
+    const double relative = amplitude(hz) / amplitude(1000.0);
+    return relative * relative;
+}
+
+double aWeightedPower(const std::vector<float>& x, std::size_t from, std::size_t to,
+                      double sampleRate) {
+    constexpr int kSize = 4096;
+    RealFft fft(kSize);
+    std::vector<float> frame(kSize), re(kSize / 2 + 1), im(kSize / 2 + 1);
+    double total = 0.0;
+    int frames = 0;
+    for (std::size_t start = from; start + kSize <= to; start += kSize / 2, ++frames) {
+        double windowPower = 0.0;
+        for (int i = 0; i < kSize; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / kSize);
+            frame[i] = static_cast<float>(x[start + i] * w);
+            windowPower += w * w;
+        }
+        fft.forward(frame.data(), re.data(), im.data());
+        double sum = 0.0;
+        for (int k = 1; k <= kSize / 2; ++k)
+            sum += aWeightingPower(k * sampleRate / kSize) * (re[k] * re[k] + im[k] * im[k]) *
+                   (k == kSize / 2 ? 1.0 : 2.0);
+        total += sum / (windowPower * kSize);
+    }
+    return total / frames;
 }
 
 } // namespace tav::test

@@ -2,6 +2,7 @@
 
 #include "algorithms/Algorithm.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,6 +35,13 @@ std::vector<FrameAnalysis> analyseFrames(const std::vector<float>& signal, doubl
 // Analysis of the one frame that starts at the given sample.
 FrameAnalysis analyseFrame(const std::vector<float>& signal, double sampleRate, int fftSize,
                            int start = 0, bool reassign = true);
+
+// The standard A-weighting curve (IEC 61672) as a power gain, 1 at 1 kHz.
+double aWeightingPower(double hz);
+
+// Mean A-weighted power of x over [from, to), from Hann-windowed 4096-point periodograms.
+double aWeightedPower(const std::vector<float>& x, std::size_t from, std::size_t to,
+                      double sampleRate);
 
 // A silent frame: every array numBins zeros, energy 0.
 FrameAnalysis silentFrame(int fftSize);
