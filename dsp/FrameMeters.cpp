@@ -39,6 +39,12 @@ void FrameMeters::prepare(int channelCount, int frameLength, const int* bandOfBi
     fresh = false;
 }
 
+// The unweighted energy a full-scale sine yields under the Hann window: 3 N^2 / 32.
+float FrameMeters::referenceEnergy() const {
+    const float n = static_cast<float>(fftSize);
+    return n * 0.25f * n * 0.375f;
+}
+
 float FrameMeters::accumulateBands(const float* magnitude, float share, float* bandEnergy) const {
     float total = 0.0f;
     for (const BandRun& run : runs) {
@@ -48,6 +54,18 @@ float FrameMeters::accumulateBands(const float* magnitude, float share, float* b
             bandEnergy[run.band] += power;
     }
     return total;
+}
+
+void FrameMeters::updateSilent() {
+    if (runs.empty())
+        return; // not prepared
+    std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
+    std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
+    meters.weightedEnergyA = 0.0f;
+    meters.weightedEnergyB = 0.0f;
+    meters.levelA = levelFor(0.0f, referenceEnergy());
+    meters.levelB = meters.levelA;
+    fresh = true;
 }
 
 void FrameMeters::update(const FrameAnalysis* const* analysesA,
@@ -70,11 +88,8 @@ void FrameMeters::update(const FrameAnalysis* const* analysesA,
         meters.weightedEnergyB += share * analysesB[c]->energy;
     }
 
-    // The unweighted energy a full-scale sine yields under the Hann window: 3 N^2 / 32.
-    const float n = static_cast<float>(fftSize);
-    const float reference = n * 0.25f * n * 0.375f;
-    meters.levelA = levelFor(sumA, reference);
-    meters.levelB = levelFor(sumB, reference);
+    meters.levelA = levelFor(sumA, referenceEnergy());
+    meters.levelB = levelFor(sumB, referenceEnergy());
     fresh = true;
 }
 

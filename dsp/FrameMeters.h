@@ -31,6 +31,10 @@ public:
     // Audio thread; never allocates. analysesA[c] and analysesB[c] for every prepared channel c.
     void update(const FrameAnalysis* const* analysesA, const FrameAnalysis* const* analysesB);
 
+    // Audio thread; never allocates. Exactly what update does when every analysis is of a
+    // silent frame (all zeros), without reading them.
+    void updateSilent();
+
     // Audio thread. Whether a frame finished since the last call; clears that.
     bool consumeFresh() {
         const bool wasFresh = fresh;
@@ -50,6 +54,7 @@ private:
 
     // Adds one channel's powers, scaled by share, to the band energies; returns their total.
     float accumulateBands(const float* magnitude, float share, float* bandEnergy) const;
+    float referenceEnergy() const;
 
     int channels = 1;
     int fftSize = 0;

@@ -47,7 +47,15 @@ void OnsetDetector::reset() {
 bool OnsetDetector::detect(const FrameAnalysis& analysis, int numBins, const int* bandMap) {
     float bandEnergy[kBands] = {};
     gatherBandEnergy(analysis.magnitude.data(), numBins, bandMap, bandEnergy);
+    return decide(bandEnergy, analysis.energy);
+}
 
+bool OnsetDetector::detectSilence() {
+    const float bandEnergy[kBands] = {};
+    return decide(bandEnergy, 0.0f);
+}
+
+bool OnsetDetector::decide(const float (&bandEnergy)[kBands], float energy) {
     float flux = 0.0f;
     for (int b = 0; b < kBands; ++b) {
         const float logEnergy =
@@ -72,7 +80,7 @@ bool OnsetDetector::detect(const FrameAnalysis& analysis, int numBins, const int
         --holdFrames;
         return false;
     }
-    const bool onset = wasPrimed && !(analysis.energy < kSilentEnergy) &&
+    const bool onset = wasPrimed && !(energy < kSilentEnergy) &&
                        normalisedFlux > historySum * kHistoryFactor + kFluxMargin;
     if (onset)
         holdFrames = kHoldOffFrames;

@@ -19,7 +19,13 @@ public:
     // Audio thread; never allocates. bandMap gives each of the numBins bins its band 0..31.
     bool detect(const FrameAnalysis& analysis, int numBins, const int* bandMap);
 
+    // Audio thread; never allocates. Exactly what detect does for an analysis of zeros (a
+    // silent frame), without reading one.
+    bool detectSilence();
+
 private:
+    bool decide(const float (&bandEnergy)[kBands], float energy);
+
     float previousLogEnergy[kBands] = {};
     float fluxHistory[kHistory] = {};
     int historyPosition = 0;

@@ -85,4 +85,17 @@ inline double weightedPowerSum(const float* weight, const float* re, const float
     return total;
 }
 
+// Whether all count values compare equal to zero (so, with denormals-are-zero set, denormals
+// too). The values' bits are OR-ed together: only zeros (of either sign) and, under
+// denormals-are-zero, denormals can combine into something that still compares equal to zero.
+inline bool allZero(const float* x, int count) {
+    __m128 bits = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        bits = _mm_or_ps(bits, _mm_loadu_ps(x + i));
+    for (; i < count; ++i)
+        bits = _mm_or_ps(bits, _mm_load_ss(x + i));
+    return _mm_movemask_ps(_mm_cmpneq_ps(bits, _mm_setzero_ps())) == 0;
+}
+
 } // namespace tav::spans

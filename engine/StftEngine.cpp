@@ -93,14 +93,6 @@ void startProduct(const float* t, const float* w, float* out, int count) {
 // Hops per frame: a frame is silent once this many hops in a row held only zeros.
 constexpr int kHopsPerFrame = 4;
 
-bool allZero(const float* x, int count) {
-    for (int i = 0; i < count; ++i) {
-        if (x[i] != 0.0f)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
@@ -221,7 +213,7 @@ void StftEngine::copyBlockRun(const float* const* inA, const float* const* inB, 
             std::memcpy(fifoB, b + offset, bytes);
         else
             std::memset(fifoB, 0, bytes);
-        hopSilent = hopSilent && allZero(fifoA, count) && allZero(fifoB, count);
+        hopSilent = hopSilent && spans::allZero(fifoA, count) && spans::allZero(fifoB, count);
         std::memcpy(out[c] + offset, channel.outputAccumulator.data() + hopPosition, bytes);
     }
 }
@@ -291,21 +283,20 @@ void StftEngine::processSilentFrame() {
     const bool entering = !idle;
     idle = true;
     const bool reassign = entering && reassignmentWanted();
-    const int* bandMap = analyzer.thirdOctaveBand();
     for (StftChannel& channel : channelStates) {
         // The analysis of a zero frame is the same every time: made once, on entering.
         if (entering) {
             analyzer.analyse(channel.fifoA.data(), channel.analysisA, reassign);
             analyzer.analyse(channel.fifoB.data(), channel.analysisB, reassign);
         }
-        channel.analysisA.onset = channel.onsetA.detect(channel.analysisA, bins, bandMap);
-        channel.analysisB.onset = channel.onsetB.detect(channel.analysisB, bins, bandMap);
+        channel.analysisA.onset = channel.onsetA.detectSilence();
+        channel.analysisB.onset = channel.onsetB.detectSilence();
         channel.outputGain = 0.0f;
         shiftOutputByAHop(channel);
     }
     if (crossfadeFrames > 0)
         --crossfadeFrames;
-    meterBlock.update(analysesA.data(), analysesB.data());
+    meterBlock.updateSilent();
 }
 
 // The algorithms sat out the silence: they start again as freshly prepared. Nothing of their

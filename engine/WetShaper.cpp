@@ -1,5 +1,7 @@
 #include "engine/WetShaper.h"
 
+#include "dsp/SpanSums.h"
+
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -97,6 +99,17 @@ struct FilterLanes {
     }
 };
 
+// Whether every filter memory of the channel is exactly zero (decayed filters flush to zero).
+bool atRest(const WetShaperChannel& state) {
+    for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2}) {
+        for (int lane = 0; lane < 4; ++lane) {
+            if (memory[lane] != 0.0f)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
@@ -178,8 +191,12 @@ void WetShaper::filterRun(const float* const* inA, const float* const* inB, floa
                                _mm_set1_ps(lowZero), _mm_set1_ps(lowFeedback1),
                                _mm_set1_ps(lowFeedback2)};
     for (int c = 0; c < channels; ++c) {
-        FilterLanes lanes(channelStates[c]);
         const float *a = inA[c] + offset, *b = inB[c] + offset, *w = wet[c] + offset;
+        // Filters at rest fed only zeros stay at rest and add no power: nothing to run.
+        if (atRest(channelStates[c]) && spans::allZero(a, count) && spans::allZero(b, count) &&
+            spans::allZero(w, count))
+            continue;
+        FilterLanes lanes(channelStates[c]);
         for (int i = 0; i < count; ++i)
             lanes.step(_mm_setr_ps(a[i], b[i], w[i], 0.0f), k);
         lanes.store(channelStates[c]);
@@ -198,6 +215,8 @@ void WetShaper::applyGain(float* const* wet, const float* share, int offset, int
     }
     for (int c = 0; c < channels; ++c) {
         float* w = wet[c] + offset;
+        if (spans::allZero(w, count))
+            continue; // silence stays silence whatever the gain
         for (int i = 0; i < count; ++i)
             w[i] *= gainRamp[i];
     }
