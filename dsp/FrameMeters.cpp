@@ -56,13 +56,17 @@ float FrameMeters::accumulateBands(const float* magnitude, float share, float* b
     return total;
 }
 
-void FrameMeters::updateSilent() {
-    if (runs.empty())
-        return; // not prepared
+void FrameMeters::clearSums() {
     std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
     std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
     meters.weightedEnergyA = 0.0f;
     meters.weightedEnergyB = 0.0f;
+}
+
+void FrameMeters::updateSilent() {
+    if (runs.empty())
+        return; // not prepared
+    clearSums();
     meters.levelA = levelFor(0.0f, referenceEnergy());
     meters.levelB = meters.levelA;
     fresh = true;
@@ -72,10 +76,7 @@ void FrameMeters::update(const FrameAnalysis* const* analysesA,
                          const FrameAnalysis* const* analysesB) {
     if (runs.empty())
         return; // not prepared
-    std::fill(std::begin(meters.bandEnergyA), std::end(meters.bandEnergyA), 0.0f);
-    std::fill(std::begin(meters.bandEnergyB), std::end(meters.bandEnergyB), 0.0f);
-    meters.weightedEnergyA = 0.0f;
-    meters.weightedEnergyB = 0.0f;
+    clearSums();
 
     // Means over channels, so a stereo pair of one signal reads like the mono signal.
     const float share = 1.0f / static_cast<float>(channels);

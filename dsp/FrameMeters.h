@@ -55,6 +55,7 @@ private:
     // Adds one channel's powers, scaled by share, to the band energies; returns their total.
     float accumulateBands(const float* magnitude, float share, float* bandEnergy) const;
     float referenceEnergy() const;
+    void clearSums();
 
     int channels = 1;
     int fftSize = 0;
