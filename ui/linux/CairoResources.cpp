@@ -11,17 +11,7 @@
 namespace tav::ui {
 namespace {
 
-// A style value to hundredths: multiplied, 0.5 added, truncated; non-finite values count as 0.
-int64_t hundredths(float value) {
-    if (!std::isfinite(value))
-        return 0;
-    const double scaled = std::clamp(static_cast<double>(value) * 100.0 + 0.5, -1e15, 1e15);
-    return static_cast<int64_t>(scaled);
-}
-
-int32_t familyOf(const TextStyle& style) {
-    return style.family == kFontSans || style.family == kFontSerif ? style.family : kFontMono;
-}
+using text_keys::familyOf;
 
 // Variation settings are written with the C locale whatever the host has set.
 void appendAxis(std::string& out, const char* tag, float value) {
@@ -123,8 +113,7 @@ CairoResources::~CairoResources() {
 
 const PangoFontDescription* CairoResources::format(const TextStyle& style) {
     const int32_t family = familyOf(style);
-    const FormatKey key{style.italic, hundredths(style.width), hundredths(style.weight),
-                        hundredths(style.size), family};
+    const FormatKey key = text_keys::formatKey(style);
     if (auto found = formats_.find(key); found != formats_.end())
         return found->second.get();
 
@@ -163,15 +152,7 @@ const PangoFontDescription* CairoResources::format(const TextStyle& style) {
 
 PangoLayout* CairoResources::layout(std::string_view text, const TextStyle& style, float maxWidth,
                                     float lineHeight) {
-    const LayoutKeyOf<std::string_view> probe{text,
-                                              familyOf(style),
-                                              hundredths(style.size),
-                                              hundredths(style.weight),
-                                              hundredths(style.width),
-                                              hundredths(style.tracking),
-                                              hundredths(maxWidth),
-                                              hundredths(lineHeight),
-                                              style.italic};
+    const auto probe = text_keys::layoutKey(text, style, maxWidth, lineHeight);
     if (auto found = layouts_.find(probe); found != layouts_.end())
         return found->second.get();
     LayoutPtr made = makeLayout(text, style, maxWidth);

@@ -3,6 +3,7 @@
 #include "ui/Canvas.h"
 #include "ui/NativeWindowCommon.h"
 #include "ui/PathParser.h"
+#include "ui/TextCacheKeys.h"
 #include "ui/linux/StrokeRasterizer.h"
 
 #include <cstdint>
@@ -69,13 +70,8 @@ public:
     size_t pathCount() const { return paths_.size(); }
 
 private:
-    // Style values compared to two decimals, as the view's values are.
-    using FormatKey = std::tuple<uint8_t, int64_t, int64_t, int64_t, int32_t>;
-    // Text first, compared byte-wise; looked up by a view of the text, so a hit copies nothing.
-    template <typename Text>
-    using LayoutKeyOf =
-        std::tuple<Text, int32_t, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t, uint8_t>;
-    using LayoutKey = LayoutKeyOf<std::string>;
+    using FormatKey = text_keys::FormatKey;
+    using LayoutKey = text_keys::LayoutKeyOf<std::string>;
     struct FontDescriptionDeleter {
         void operator()(PangoFontDescription* description) const;
     };

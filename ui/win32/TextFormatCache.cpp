@@ -13,9 +13,7 @@ constexpr float kMinOpticalSize = 6.0f;
 constexpr float kMaxOpticalSize = 96.0f;
 constexpr const wchar_t* kLocale = L"en-us";
 
-int32_t familyOf(const TextStyle& style) {
-    return style.family == kFontSans || style.family == kFontSerif ? style.family : kFontMono;
-}
+using text_keys::familyOf;
 
 ComPtr<IDWriteTextFormat> makeFormat(GraphicsResources& resources, const TextStyle& style) {
     IDWriteFactory6* factory = resources.writeFactory();
@@ -51,21 +49,13 @@ ComPtr<IDWriteTextFormat> makeFormat(GraphicsResources& resources, const TextSty
 
 } // namespace
 
-int64_t hundredths(float value) {
-    if (!std::isfinite(value))
-        return 0;
-    const double scaled = std::clamp(static_cast<double>(value) * 100.0 + 0.5, -1e15, 1e15);
-    return static_cast<int64_t>(scaled);
-}
-
 TextFormatCache& TextFormatCache::instance() {
     static TextFormatCache cache;
     return cache;
 }
 
 IDWriteTextFormat* TextFormatCache::format(GraphicsResources& resources, const TextStyle& style) {
-    const Key key{style.italic, hundredths(style.width), hundredths(style.weight),
-                  hundredths(style.size), familyOf(style)};
+    const Key key = text_keys::formatKey(style);
     auto found = formats.find(key);
     if (found == formats.end())
         found = formats.emplace(key, makeFormat(resources, style)).first;

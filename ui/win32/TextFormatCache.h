@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Canvas.h"
+#include "ui/TextCacheKeys.h"
 #include "ui/win32/GraphicsResources.h"
 
 #include <cstdint>
@@ -8,10 +9,6 @@
 #include <tuple>
 
 namespace tav::ui {
-
-// A style value to hundredths (multiplied, 0.5 added, truncated), so values that agree to two
-// decimals share cache entries. Non-finite values count as 0.
-int64_t hundredths(float value);
 
 // The process-wide text formats, one per (italic, width, weight, size, family). Made and used on
 // the UI thread only; survives windows being closed and reopened.
@@ -28,7 +25,7 @@ public:
     void clear() { formats.clear(); }
 
 private:
-    using Key = std::tuple<uint8_t, int64_t, int64_t, int64_t, int32_t>;
+    using Key = text_keys::FormatKey;
     std::map<Key, ComPtr<IDWriteTextFormat>> formats;
 };
 

@@ -63,17 +63,7 @@ TextLayoutCache& TextLayoutCache::instance() {
 IDWriteTextLayout* TextLayoutCache::layout(GraphicsResources& resources, std::string_view text,
                                            const TextStyle& style, float maxWidth,
                                            float lineHeight) {
-    const int32_t family =
-        style.family == kFontSans || style.family == kFontSerif ? style.family : kFontMono;
-    const KeyOf<std::string_view> probe{text,
-                                        family,
-                                        hundredths(style.size),
-                                        hundredths(style.weight),
-                                        hundredths(style.width),
-                                        hundredths(style.tracking),
-                                        hundredths(maxWidth),
-                                        hundredths(lineHeight),
-                                        style.italic};
+    const auto probe = text_keys::layoutKey(text, style, maxWidth, lineHeight);
     if (const auto found = layouts.find(probe); found != layouts.end())
         return found->second.Get();
     ComPtr<IDWriteTextLayout> made = makeLayout(resources, text, style, maxWidth, lineHeight);

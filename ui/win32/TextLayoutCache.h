@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Canvas.h"
+#include "ui/TextCacheKeys.h"
 #include "ui/win32/GraphicsResources.h"
 
 #include <cstdint>
@@ -29,11 +30,7 @@ public:
     void clear() { layouts.clear(); }
 
 private:
-    // Text first, compared byte-wise; looked up by a view of the text, so a hit copies nothing.
-    template <typename Text>
-    using KeyOf =
-        std::tuple<Text, int32_t, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t, uint8_t>;
-    using Key = KeyOf<std::string>;
+    using Key = text_keys::LayoutKeyOf<std::string>;
     std::map<Key, ComPtr<IDWriteTextLayout>, std::less<>> layouts;
 };
 
