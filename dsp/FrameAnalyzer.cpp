@@ -79,6 +79,46 @@ double magnitudesAndEnergy(const float* re, const float* im, const float* weight
     return energy;
 }
 
+// The Hann and derivative-window spectra of a frame from the plain transform g of the same
+// rotated frame. The periodic Hann window 0.5 - 0.5 cos and the derivative window
+// (pi / N) sin each hold a single cosine or sine over the frame, so in the spectrum they are
+// three-tap kernels; with the frame centre at index 0 every other bin changes sign, which turns
+// Hann's -0.25 taps into +0.25:
+//   hann[k] = 0.5 g[k] + 0.25 (g[k-1] + g[k+1])
+//   derivative[k] = -j (pi / 2N) (g[k+1] - g[k-1])
+// One transform thus serves both windows. Beyond the ends the spectrum of a real frame
+// mirrors as its conjugate.
+void windowedSpectra(const float* gRe, const float* gIm, int fftSize, float* hRe, float* hIm,
+                     float* dRe, float* dIm) {
+    const int top = fftSize / 2;
+    const float slope = std::numbers::pi_v<float> / (2.0f * static_cast<float>(fftSize));
+    const auto binAt = [&](int k, float lowRe, float lowIm, float highRe, float highIm) {
+        hRe[k] = 0.5f * gRe[k] + 0.25f * (lowRe + highRe);
+        hIm[k] = 0.5f * gIm[k] + 0.25f * (lowIm + highIm);
+        dRe[k] = slope * (highIm - lowIm);
+        dIm[k] = -slope * (highRe - lowRe);
+    };
+    binAt(0, gRe[1], -gIm[1], gRe[1], gIm[1]);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 quarter = _mm_set1_ps(0.25f);
+    const __m128 slope4 = _mm_set1_ps(slope);
+    int k = 1;
+    for (; k + 4 <= top; k += 4) {
+        const __m128 lowRe = _mm_loadu_ps(gRe + k - 1), highRe = _mm_loadu_ps(gRe + k + 1);
+        const __m128 lowIm = _mm_loadu_ps(gIm + k - 1), highIm = _mm_loadu_ps(gIm + k + 1);
+        _mm_storeu_ps(hRe + k, _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gRe + k)),
+                                          _mm_mul_ps(quarter, _mm_add_ps(lowRe, highRe))));
+        _mm_storeu_ps(hIm + k, _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gIm + k)),
+                                          _mm_mul_ps(quarter, _mm_add_ps(lowIm, highIm))));
+        _mm_storeu_ps(dRe + k, _mm_mul_ps(slope4, _mm_sub_ps(highIm, lowIm)));
+        _mm_storeu_ps(dIm + k,
+                      _mm_mul_ps(_mm_sub_ps(_mm_setzero_ps(), slope4), _mm_sub_ps(highRe, lowRe)));
+    }
+    for (; k < top; ++k)
+        binAt(k, gRe[k - 1], gIm[k - 1], gRe[k + 1], gIm[k + 1]);
+    binAt(top, gRe[top - 1], gIm[top - 1], gRe[top - 1], -gIm[top - 1]);
+}
+
 // frequency[k] = k - binsPerRadian * phase slope, the slope taken from the derivative-window
 // spectrum; bins too weak for a usable slope keep their own index.
 void reassignedFrequencies(const float* re, const float* im, const float* magnitude,
@@ -123,14 +163,12 @@ void FrameAnalyzer::prepare(double sampleRate, int fftSize) {
     transform = std::make_unique<RealFft>(n);
 
     window.assign(size, 0.0f);
-    derivative.assign(size, 0.0f);
     synthesis.assign(size, 0.0f);
     double windowPower = 0.0;
     for (int i = 0; i < n; ++i) {
         const double phase = twoPi * i / n;
         const auto index = static_cast<std::size_t>(i);
         window[index] = static_cast<float>(0.5 - 0.5 * std::cos(phase));
-        derivative[index] = static_cast<float>(std::sin(phase) * std::numbers::pi / n);
         windowPower += static_cast<double>(window[index]) * window[index];
     }
     // Analysis times synthesis window sums to 1 over the four frames overlapping each sample.
@@ -151,6 +189,8 @@ void FrameAnalyzer::prepare(double sampleRate, int fftSize) {
     }
 
     frameBuffer.assign(size, 0.0f);
+    plainRe.assign(binCount, 0.0f);
+    plainIm.assign(binCount, 0.0f);
     derivativeRe.assign(binCount, 0.0f);
     derivativeIm.assign(binCount, 0.0f);
 }
@@ -163,6 +203,13 @@ void FrameAnalyzer::windowAndRotate(const float* frame, const float* shape) {
     multiply(frame + centre, shape + centre, out, n - centre);
 }
 
+void FrameAnalyzer::rotate(const float* frame) {
+    const int centre = n / 2;
+    float* out = frameBuffer.data();
+    std::copy(frame, frame + centre, out + centre);
+    std::copy(frame + centre, frame + n, out);
+}
+
 void FrameAnalyzer::analyse(const float* frame, FrameAnalysis& out, bool reassign) {
     if (!transform)
         return; // not prepared
@@ -170,16 +217,20 @@ void FrameAnalyzer::analyse(const float* frame, FrameAnalysis& out, bool reassig
     float* re = out.re.data();
     float* im = out.im.data();
 
-    windowAndRotate(frame, window.data());
-    transform->forward(frameBuffer.data(), re, im);
+    if (reassign) {
+        rotate(frame);
+        transform->forward(frameBuffer.data(), plainRe.data(), plainIm.data());
+        windowedSpectra(plainRe.data(), plainIm.data(), n, re, im, derivativeRe.data(),
+                        derivativeIm.data());
+    } else {
+        windowAndRotate(frame, window.data());
+        transform->forward(frameBuffer.data(), re, im);
+    }
     out.energy =
         static_cast<float>(magnitudesAndEnergy(re, im, weight.data(), out.magnitude.data(), bins));
 
     if (!reassign)
         return;
-
-    windowAndRotate(frame, derivative.data());
-    transform->forward(frameBuffer.data(), derivativeRe.data(), derivativeIm.data());
     const float binsPerRadian = static_cast<float>(n) * kInverseTwoPi;
     reassignedFrequencies(re, im, out.magnitude.data(), derivativeRe.data(), derivativeIm.data(),
                           binsPerRadian, out.frequency.data(), bins);

@@ -10,11 +10,11 @@ namespace tav {
 
 // Turns the last N samples of one input into a FrameAnalysis: Hann window, rotation of the
 // frame centre to index 0, forward transform, magnitudes, A-weighted energy and, when asked,
-// reassigned frequencies from a second transform under the derivative window.
+// reassigned frequencies from the spectrum under the derivative window.
 // Also holds the per-bin tables the engine derives from the same geometry.
 class FrameAnalyzer {
 public:
-    // Any thread; allocates. Builds the transform, the three windows and the per-bin tables.
+    // Any thread; allocates. Builds the transform, the two windows and the per-bin tables.
     void prepare(double sampleRate, int fftSize);
 
     // Audio thread; never allocates. frame holds N samples, oldest first; fills out's arrays
@@ -30,7 +30,6 @@ public:
     RealFft& fft() { return *transform; }
 
     const float* analysisWindow() const { return window.data(); }
-    const float* derivativeWindow() const { return derivative.data(); }
     // Scaled Hann whose product with the analysis window sums to 1 over four overlapping frames.
     const float* synthesisWindow() const { return synthesis.data(); }
     // A-weighting power per bin, 1 kHz weighing about 1.
@@ -42,14 +41,16 @@ public:
 
 private:
     void windowAndRotate(const float* frame, const float* shape);
+    void rotate(const float* frame);
 
     double rate = 0.0;
     int n = 0;
     std::unique_ptr<RealFft> transform;
-    std::vector<float> window, derivative, synthesis;
+    std::vector<float> window, synthesis;
     std::vector<float> weight;
     std::vector<int> display, thirdOctave;
     std::vector<float> frameBuffer;
+    std::vector<float> plainRe, plainIm; // the unwindowed spectrum, when reassigning
     std::vector<float> derivativeRe, derivativeIm;
 };
 
