@@ -62,6 +62,32 @@ TEST(FrameAnalyzer, ReassignmentFindsASineBetweenBins) {
     }
 }
 
+// With reassignment the windowed spectrum comes out of the spectrum of the plain frame: it must
+// match the transform of the windowed frame, the edge bins (DC and Nyquist) included.
+TEST(FrameAnalyzer, ReassigningLeavesTheWindowedSpectrumAsItIs) {
+    const int n = 1024;
+    FrameAnalyzer analyzer;
+    analyzer.prepare(48000.0, n);
+    FrameAnalysis direct = analysisFor(analyzer);
+    FrameAnalysis reassigned = analysisFor(analyzer);
+    std::vector<float> frame = sineFrame(n, 37.3);
+    unsigned noise = 1;
+    for (int i = 0; i < n; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const float nyquist = i % 2 == 0 ? 0.4f : -0.4f;
+        frame[static_cast<std::size_t>(i)] +=
+            0.3f + nyquist + 0.5f * static_cast<float>(noise >> 8) / 16777216.0f;
+    }
+    analyzer.analyse(frame.data(), direct, false);
+    analyzer.analyse(frame.data(), reassigned, true);
+    const float tolerance = 1e-6f * n;
+    for (std::size_t k = 0; k < direct.re.size(); ++k) {
+        ASSERT_NEAR(reassigned.re[k], direct.re[k], tolerance) << "bin " << k;
+        ASSERT_NEAR(reassigned.im[k], direct.im[k], tolerance) << "bin " << k;
+    }
+    EXPECT_NEAR(reassigned.energy, direct.energy, 1e-5 * direct.energy);
+}
+
 TEST(FrameAnalyzer, FrequenciesChangeOnlyWhenAskedAndWeakBinsKeepTheirIndex) {
     const int n = 1024;
     FrameAnalyzer analyzer;
