@@ -40,6 +40,7 @@ void LookaheadLimiter::reset() {
     for (ChannelState& state : channelStates)
         std::fill(state.delayLine.begin(), state.delayLine.end(), 0.0f);
     std::fill(averageRing.begin(), averageRing.end(), 1.0f);
+    unityRun = ringSize;
     queueHead = 0;
     queueSize = 0;
     sampleCounter = 0;
@@ -121,8 +122,7 @@ bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {
     if (!gainResting || (queueSize > 0 && queuedGain[static_cast<std::size_t>(queueHead)] != 1.0f))
         return false;
     const auto isUnity = [](float value) { return value == 1.0f; };
-    return std::all_of(averageRing.begin(), averageRing.end(), isUnity) &&
-           std::all_of(need, need + count, isUnity);
+    return unityRun >= ringSize && std::all_of(need, need + count, isUnity);
 }
 
 void LookaheadLimiter::holdUnity(float* gain, int count) {
@@ -149,6 +149,7 @@ void LookaheadLimiter::smoothGains(float* gain, int count) {
     double gainState = smoothedGain;
     double sum = averageSum;
     int index = writeIndex;
+    int unity = unityRun;
     for (int i = 0; i < count; ++i) {
         // Instant attack down to the window minimum, exponential release toward unity. The
         // gain is tracked in double: in float, release steps below half an ulp round away and
@@ -162,12 +163,14 @@ void LookaheadLimiter::smoothGains(float* gain, int count) {
         sum += static_cast<double>(smoothed) - averageRing[slot];
         averageRing[slot] = smoothed;
         gain[i] = std::min(static_cast<float>(sum) * inverseRing, 1.0f);
+        unity = smoothed == 1.0f ? std::min(unity + 1, ringSize) : 0;
 
         ++sampleCounter;
         index = index + 1 == ringSize ? 0 : index + 1;
     }
     smoothedGain = gainState;
     averageSum = sum;
+    unityRun = unity;
 }
 
 void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {

@@ -50,6 +50,7 @@ private:
     double averageSum = 1.0;
     std::vector<ChannelState> channelStates;
     std::vector<float> averageRing;
+    int unityRun = 0; // how many of the newest averageRing entries hold exactly 1, at most ringSize
     // Ring-buffered queue of (sample number, required gain), gains increasing front to back.
     std::vector<int64_t> minimumQueue;
     std::vector<float> queuedGain;

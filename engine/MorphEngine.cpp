@@ -56,17 +56,26 @@ bool allFinite(const float* x, int count) {
     return true;
 }
 
-// loudest[i] = max(loudest[i], |a[i]|, |b[i]|).
-void raiseToMagnitudes(const float* a, const float* b, float* loudest, int count) {
+// The largest of max(|a[i]|, |b[i]|) * weight[i], four lanes at a time.
+__m128 raiseToWeightedMagnitudes(__m128 largest, const float* a, const float* b,
+                                 const float* weight, int count) {
     const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     int i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m128 larger = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(a + i), absMask),
+        const __m128 louder = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(a + i), absMask),
                                          _mm_and_ps(_mm_loadu_ps(b + i), absMask));
-        _mm_storeu_ps(loudest + i, _mm_max_ps(_mm_loadu_ps(loudest + i), larger));
+        largest = _mm_max_ps(largest, _mm_mul_ps(louder, _mm_loadu_ps(weight + i)));
     }
-    for (; i < count; ++i)
-        loudest[i] = std::max({loudest[i], std::fabs(a[i]), std::fabs(b[i])});
+    for (; i < count; ++i) {
+        const float louder = std::max(std::fabs(a[i]), std::fabs(b[i])) * weight[i];
+        largest = _mm_max_ps(largest, _mm_set1_ps(louder));
+    }
+    return largest;
+}
+
+float largestLane(__m128 x) {
+    x = _mm_max_ps(x, _mm_movehl_ps(x, x));
+    return _mm_cvtss_f32(_mm_max_ss(x, _mm_shuffle_ps(x, x, 1)));
 }
 
 // ramp[i] = from + t * (to - from) with t = (i + 1) / count: the value reaches `to` exactly
@@ -122,8 +131,7 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     pointersA.resize(static_cast<std::size_t>(channels));
     pointersB.resize(static_cast<std::size_t>(channels));
     pointersWet.resize(static_cast<std::size_t>(channels));
-    for (std::vector<float>* perSample :
-         {&mixRamp, &gainRamp, &bypassRamp, &loudest, &wetShare, &drySamples})
+    for (std::vector<float>* perSample : {&mixRamp, &gainRamp, &bypassRamp, &wetShare, &drySamples})
         perSample->assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
     for (int c = 0; c < channels; ++c) {
         pointersA[c] = channelStates[c].scratchA.data();
@@ -132,7 +140,11 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     }
 
     bypassStep = 1.0f / static_cast<float>(std::max(sampleRate * kBypassRampSeconds, 1.0));
-    peakDecay = std::exp(-1.0f / (static_cast<float>(sampleRate) * kPeakReleaseSeconds));
+    const double peakDecay = std::exp(-1.0 / (sampleRate * kPeakReleaseSeconds));
+    decayPowers.resize(static_cast<std::size_t>(maxBlockSize) + 1);
+    for (int j = 0; j <= maxBlockSize; ++j)
+        decayPowers[static_cast<std::size_t>(j)] =
+            static_cast<float>(std::pow(peakDecay, maxBlockSize - j));
     reset();
 }
 
@@ -207,15 +219,15 @@ void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, 
 }
 
 void MorphEngine::followInputPeak(int count) {
-    // The loudest input per sample is found across channels in vector lanes; only the
-    // peak's decay has to run sample by sample.
-    std::fill_n(loudest.begin(), count, 0.0f);
+    // The peak decays by a fixed factor per sample and jumps to any louder input, so at the
+    // chunk's end it is the largest input magnitude times the decay since its sample: a
+    // maximum over vector lanes instead of a chain of dependent steps.
+    const float* decay = decayPowers.data() + (maxBlockSize - count); // decay[i] = d^(count - i)
+    __m128 peak = _mm_set1_ps(inputPeak * decay[0]);
     for (const ChannelState& state : channelStates)
-        raiseToMagnitudes(state.scratchA.data(), state.scratchB.data(), loudest.data(), count);
-    float peak = inputPeak;
-    for (int i = 0; i < count; ++i)
-        peak = std::max(peak * peakDecay, loudest[i]);
-    inputPeak = peak;
+        peak = raiseToWeightedMagnitudes(peak, state.scratchA.data(), state.scratchB.data(),
+                                         decay + 1, count);
+    inputPeak = largestLane(peak);
 }
 
 bool MorphEngine::wetIsFinite(int count) const {

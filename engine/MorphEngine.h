@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/EngineParams.h"
 #include "dsp/FrameMeters.h"
 #include "dsp/LookaheadLimiter.h"
+#include "engine/EngineParams.h"
 #include "engine/StftEngine.h"
 #include "engine/WetShaper.h"
 
@@ -74,7 +74,7 @@ private:
     std::vector<const float*> pointersA, pointersB;
     std::vector<float*> pointersWet;
     // Per-sample values shared by all channels of a chunk, maxBlockSize each.
-    std::vector<float> mixRamp, gainRamp, bypassRamp, loudest, wetShare;
+    std::vector<float> mixRamp, gainRamp, bypassRamp, wetShare;
     std::vector<float> drySamples; // one channel's latency-aligned dry chunk
     int dryIndex = 0;
     int dryLength = 1;
@@ -83,7 +83,7 @@ private:
     float bypassAmount = 0.0f;
     float bypassStep = 0.0f;
     float inputPeak = 0.0f;
-    float peakDecay = 0.0f;
+    std::vector<float> decayPowers; // the peak's decay over maxBlockSize - j samples at j
 };
 
 } // namespace tav
