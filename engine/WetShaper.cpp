@@ -44,6 +44,8 @@ constexpr double kAttackSeconds = 0.0003;
 constexpr double kReleaseSeconds = 0.004;
 // Weighted powers below this count as silence for the slow correction.
 constexpr double kSilentPower = 1e-20;
+// Filter memories below this are cleared (far under any signal; see settleNegligibleMemories).
+constexpr float kNegligibleMemory = 1e-30f;
 
 // One-pole coefficient for a time constant, for steps of `length` samples.
 float smoothingCoefficient(double seconds, int length, double sampleRate) {
@@ -99,15 +101,30 @@ struct FilterLanes {
     }
 };
 
-// Whether every filter memory of the channel is exactly zero (decayed filters flush to zero).
+// The largest magnitude among the channel's filter memories.
+float largestMemory(const WetShaperChannel& state) {
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 largest = _mm_setzero_ps();
+    for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
+        largest = _mm_max_ps(largest, _mm_and_ps(_mm_load_ps(memory), absMask));
+    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
+    return _mm_cvtss_f32(_mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1)));
+}
+
+// Whether every filter memory of the channel is exactly zero.
 bool atRest(const WetShaperChannel& state) {
-    for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2}) {
-        for (int lane = 0; lane < 4; ++lane) {
-            if (memory[lane] != 0.0f)
-                return false;
-        }
+    return largestMemory(state) == 0.0f;
+}
+
+// Decaying filters need not reach zero when denormals are flushed: once one feedback product
+// flushes to zero, the other is left unbalanced and the memories circle just above the smallest
+// normal float for good. Memories this far below any signal are cleared instead, so that the
+// filters come to rest; their power would flush to zero anyway.
+void settleNegligibleMemories(WetShaperChannel& state) {
+    if (largestMemory(state) < kNegligibleMemory) {
+        for (float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
+            std::fill(memory, memory + 4, 0.0f);
     }
-    return true;
 }
 
 } // namespace
@@ -185,6 +202,10 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
     previousMorph = target;
 }
 
+bool WetShaper::filtersAtRest() const {
+    return std::all_of(channelStates.begin(), channelStates.end(), atRest);
+}
+
 void WetShaper::filterRun(const float* const* inA, const float* const* inB, float* const* wet,
                           int offset, int count) {
     const FilterCoefficients k{_mm_set1_ps(highFeedback1), _mm_set1_ps(highFeedback2),
@@ -200,6 +221,7 @@ void WetShaper::filterRun(const float* const* inA, const float* const* inB, floa
         for (int i = 0; i < count; ++i)
             lanes.step(_mm_setr_ps(a[i], b[i], w[i], 0.0f), k);
         lanes.store(channelStates[c]);
+        settleNegligibleMemories(channelStates[c]);
     }
 }
 

@@ -38,6 +38,10 @@ public:
     void process(const float* const* inA, const float* const* inB, float* const* wet,
                  const float* share, int numSamples, float morph);
 
+    // Any thread, serialised with process; never allocates. Whether every channel's weighting
+    // filters hold exactly zero: then silent input costs them nothing.
+    bool filtersAtRest() const;
+
 private:
     void filterRun(const float* const* inA, const float* const* inB, float* const* wet, int offset,
                    int count);

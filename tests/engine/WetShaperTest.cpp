@@ -1,5 +1,7 @@
+#include "engine/WetShaper.h"
 #include "engine/MorphEngine.h"
 
+#include "dsp/DenormalGuard.h"
 #include "dsp/FrameGeometry.h"
 #include "dsp/RealFft.h"
 #include "support/TestSignals.h"
@@ -232,6 +234,24 @@ TEST(WetShaper, SteadySineMorphsGainNoModulation) {
                 << kAlgorithmNames[algorithm] << " at Morph " << morph << ": " << without
                 << " dB without, " << with << " dB with";
         }
+}
+
+// With denormals flushed, a decaying filter can circle just above the smallest normal float
+// instead of reaching zero; the filters must still come to rest once the sound has stopped.
+TEST(WetShaper, FiltersComeToRestAfterTheSoundStops) {
+    WetShaper shaper;
+    shaper.prepare(kRate, 1, 2048);
+    Signal a = test::noise(static_cast<int>(kRate), 0.3f, 3);
+    Signal wet = a;
+    const Signal share(a.size(), 1.0f);
+    DenormalGuard flushDenormals;
+    const float* inputs[] = {a.data()};
+    float* wets[] = {wet.data()};
+    shaper.process(inputs, inputs, wets, share.data(), static_cast<int>(a.size()), 0.5f);
+    std::fill(a.begin(), a.end(), 0.0f);
+    std::fill(wet.begin(), wet.end(), 0.0f);
+    shaper.process(inputs, inputs, wets, share.data(), static_cast<int>(a.size() / 2), 0.5f);
+    EXPECT_TRUE(shaper.filtersAtRest());
 }
 
 } // namespace
