@@ -79,76 +79,93 @@ double magnitudesAndEnergy(const float* re, const float* im, const float* weight
     return energy;
 }
 
-// The Hann and derivative-window spectra of a frame from the plain transform g of the same
-// rotated frame. The periodic Hann window 0.5 - 0.5 cos and the derivative window
-// (pi / N) sin each hold a single cosine or sine over the frame, so in the spectrum they are
-// three-tap kernels; with the frame centre at index 0 every other bin changes sign, which turns
-// Hann's -0.25 taps into +0.25:
+// With reassignment one transform serves both windows. The periodic Hann window 0.5 - 0.5 cos
+// and the derivative window (pi / N) sin each hold a single cosine or sine over the frame, so in
+// the spectrum g of the plain rotated frame they are three-tap kernels; with the frame centre at
+// index 0 every other bin changes sign, which turns Hann's -0.25 taps into +0.25:
 //   hann[k] = 0.5 g[k] + 0.25 (g[k-1] + g[k+1])
 //   derivative[k] = -j (pi / 2N) (g[k+1] - g[k-1])
-// One transform thus serves both windows. Beyond the ends the spectrum of a real frame
-// mirrors as its conjugate.
-void windowedSpectra(const float* gRe, const float* gIm, int fftSize, float* hRe, float* hIm,
-                     float* dRe, float* dIm) {
-    const int top = fftSize / 2;
-    const float slope = std::numbers::pi_v<float> / (2.0f * static_cast<float>(fftSize));
-    const auto binAt = [&](int k, float lowRe, float lowIm, float highRe, float highIm) {
-        hRe[k] = 0.5f * gRe[k] + 0.25f * (lowRe + highRe);
-        hIm[k] = 0.5f * gIm[k] + 0.25f * (lowIm + highIm);
-        dRe[k] = slope * (highIm - lowIm);
-        dIm[k] = -slope * (highRe - lowRe);
-    };
-    binAt(0, gRe[1], -gIm[1], gRe[1], gIm[1]);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 quarter = _mm_set1_ps(0.25f);
-    const __m128 slope4 = _mm_set1_ps(slope);
-    int k = 1;
-    for (; k + 4 <= top; k += 4) {
+// Beyond the ends the spectrum of a real frame mirrors as its conjugate. One pass over the bins
+// then also takes the magnitudes, the energy and the reassigned frequencies
+// k - binsPerRadian * phase slope, so that the square roots and divisions overlap the rest;
+// bins too weak for a usable slope keep their own index.
+class ReassigningPass {
+public:
+    ReassigningPass(const float* gRe, const float* gIm, const float* weight, int fftSize,
+                    FrameAnalysis& out)
+        : gRe(gRe), gIm(gIm), weight(weight), re(out.re.data()), im(out.im.data()),
+          magnitude(out.magnitude.data()), frequency(out.frequency.data()), top(fftSize / 2),
+          slope(std::numbers::pi_v<float> / (2.0f * static_cast<float>(fftSize))),
+          binsPerRadian(static_cast<float>(fftSize) * kInverseTwoPi) {}
+
+    // Fills every bin; returns the A-weighted energy, summed in double.
+    double run() const {
+        double energy = binAt(0, gRe[1], -gIm[1], gRe[1], gIm[1]);
+        int k = 1;
+        __m128d low = _mm_setzero_pd();
+        __m128d high = _mm_setzero_pd();
+        for (; k + 4 <= top; k += 4)
+            fourBins(k, low, high);
+        energy += spans::laneTotal(_mm_add_pd(low, high));
+        for (; k < top; ++k)
+            energy += binAt(k, gRe[k - 1], gIm[k - 1], gRe[k + 1], gIm[k + 1]);
+        return energy + binAt(top, gRe[top - 1], gIm[top - 1], gRe[top - 1], -gIm[top - 1]);
+    }
+
+private:
+    double binAt(int k, float lowRe, float lowIm, float highRe, float highIm) const {
+        const float hRe = 0.5f * gRe[k] + 0.25f * (lowRe + highRe);
+        const float hIm = 0.5f * gIm[k] + 0.25f * (lowIm + highIm);
+        const float dRe = slope * (highIm - lowIm);
+        const float dIm = -slope * (highRe - lowRe);
+        const float power = hRe * hRe + hIm * hIm;
+        const float m = std::sqrt(power);
+        re[k] = hRe;
+        im[k] = hIm;
+        magnitude[k] = m;
+        const float usablePower = m * m;
+        const float phaseSlope =
+            usablePower > kReassignFloor ? (dIm * hRe - dRe * hIm) / usablePower : 0.0f;
+        frequency[k] = static_cast<float>(k) - binsPerRadian * phaseSlope;
+        return static_cast<double>(weight[k]) * power;
+    }
+
+    // The same for bins k..k+3, all inside the spectrum; sqrtps rounds exactly as sqrtf does.
+    void fourBins(int k, __m128d& energyLow, __m128d& energyHigh) const {
         const __m128 lowRe = _mm_loadu_ps(gRe + k - 1), highRe = _mm_loadu_ps(gRe + k + 1);
         const __m128 lowIm = _mm_loadu_ps(gIm + k - 1), highIm = _mm_loadu_ps(gIm + k + 1);
-        _mm_storeu_ps(hRe + k, _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gRe + k)),
-                                          _mm_mul_ps(quarter, _mm_add_ps(lowRe, highRe))));
-        _mm_storeu_ps(hIm + k, _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gIm + k)),
-                                          _mm_mul_ps(quarter, _mm_add_ps(lowIm, highIm))));
-        _mm_storeu_ps(dRe + k, _mm_mul_ps(slope4, _mm_sub_ps(highIm, lowIm)));
-        _mm_storeu_ps(dIm + k,
-                      _mm_mul_ps(_mm_sub_ps(_mm_setzero_ps(), slope4), _mm_sub_ps(highRe, lowRe)));
-    }
-    for (; k < top; ++k)
-        binAt(k, gRe[k - 1], gIm[k - 1], gRe[k + 1], gIm[k + 1]);
-    binAt(top, gRe[top - 1], gIm[top - 1], gRe[top - 1], -gIm[top - 1]);
-}
+        const __m128 half = _mm_set1_ps(0.5f), quarter = _mm_set1_ps(0.25f);
+        const __m128 hRe = _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gRe + k)),
+                                      _mm_mul_ps(quarter, _mm_add_ps(lowRe, highRe)));
+        const __m128 hIm = _mm_add_ps(_mm_mul_ps(half, _mm_loadu_ps(gIm + k)),
+                                      _mm_mul_ps(quarter, _mm_add_ps(lowIm, highIm)));
+        const __m128 dRe = _mm_mul_ps(_mm_set1_ps(slope), _mm_sub_ps(highIm, lowIm));
+        const __m128 dIm = _mm_mul_ps(_mm_set1_ps(-slope), _mm_sub_ps(highRe, lowRe));
+        const __m128 power = _mm_add_ps(_mm_mul_ps(hRe, hRe), _mm_mul_ps(hIm, hIm));
+        const __m128 m = _mm_sqrt_ps(power);
+        _mm_storeu_ps(re + k, hRe);
+        _mm_storeu_ps(im + k, hIm);
+        _mm_storeu_ps(magnitude + k, m);
+        spans::accumulateWeighted(_mm_loadu_ps(weight + k), power, energyLow, energyHigh);
 
-// frequency[k] = k - binsPerRadian * phase slope, the slope taken from the derivative-window
-// spectrum; bins too weak for a usable slope keep their own index.
-void reassignedFrequencies(const float* re, const float* im, const float* magnitude,
-                           const float* dRe, const float* dIm, float binsPerRadian,
-                           float* frequency, int count) {
-    const __m128 floor = _mm_set1_ps(kReassignFloor);
-    const __m128 scale = _mm_set1_ps(binsPerRadian);
-    const __m128 step = _mm_set1_ps(4.0f);
-    __m128 index = _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f);
-    int k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const __m128 m = _mm_loadu_ps(magnitude + k);
-        const __m128 power = _mm_mul_ps(m, m);
-        const __m128 cross = _mm_sub_ps(_mm_mul_ps(_mm_loadu_ps(dIm + k), _mm_loadu_ps(re + k)),
-                                        _mm_mul_ps(_mm_loadu_ps(dRe + k), _mm_loadu_ps(im + k)));
+        const __m128 usablePower = _mm_mul_ps(m, m);
+        const __m128 cross = _mm_sub_ps(_mm_mul_ps(dIm, hRe), _mm_mul_ps(dRe, hIm));
         // Weak bins divide by 1 and the mask then zeroes their slope.
-        const __m128 usable = _mm_cmpgt_ps(power, floor);
+        const __m128 usable = _mm_cmpgt_ps(usablePower, _mm_set1_ps(kReassignFloor));
         const __m128 divisor =
-            _mm_or_ps(_mm_and_ps(usable, power), _mm_andnot_ps(usable, _mm_set1_ps(1.0f)));
-        const __m128 slope = _mm_and_ps(usable, _mm_div_ps(cross, divisor));
-        _mm_storeu_ps(frequency + k, _mm_sub_ps(index, _mm_mul_ps(scale, slope)));
-        index = _mm_add_ps(index, step);
+            _mm_or_ps(_mm_and_ps(usable, usablePower), _mm_andnot_ps(usable, _mm_set1_ps(1.0f)));
+        const __m128 phaseSlope = _mm_and_ps(usable, _mm_div_ps(cross, divisor));
+        const __m128 index =
+            _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(k), _mm_setr_epi32(0, 1, 2, 3)));
+        _mm_storeu_ps(frequency + k,
+                      _mm_sub_ps(index, _mm_mul_ps(_mm_set1_ps(binsPerRadian), phaseSlope)));
     }
-    for (; k < count; ++k) {
-        const float power = magnitude[k] * magnitude[k];
-        const float slope =
-            power > kReassignFloor ? (dIm[k] * re[k] - dRe[k] * im[k]) / power : 0.0f;
-        frequency[k] = static_cast<float>(k) - binsPerRadian * slope;
-    }
-}
+
+    const float *gRe, *gIm, *weight;
+    float *re, *im, *magnitude, *frequency;
+    int top;
+    float slope, binsPerRadian;
+};
 
 } // namespace
 
@@ -191,8 +208,6 @@ void FrameAnalyzer::prepare(double sampleRate, int fftSize) {
     frameBuffer.assign(size, 0.0f);
     plainRe.assign(binCount, 0.0f);
     plainIm.assign(binCount, 0.0f);
-    derivativeRe.assign(binCount, 0.0f);
-    derivativeIm.assign(binCount, 0.0f);
 }
 
 void FrameAnalyzer::windowAndRotate(const float* frame, const float* shape) {
@@ -220,20 +235,14 @@ void FrameAnalyzer::analyse(const float* frame, FrameAnalysis& out, bool reassig
     if (reassign) {
         rotate(frame);
         transform->forward(frameBuffer.data(), plainRe.data(), plainIm.data());
-        windowedSpectra(plainRe.data(), plainIm.data(), n, re, im, derivativeRe.data(),
-                        derivativeIm.data());
-    } else {
-        windowAndRotate(frame, window.data());
-        transform->forward(frameBuffer.data(), re, im);
+        out.energy = static_cast<float>(
+            ReassigningPass(plainRe.data(), plainIm.data(), weight.data(), n, out).run());
+        return;
     }
+    windowAndRotate(frame, window.data());
+    transform->forward(frameBuffer.data(), re, im);
     out.energy =
         static_cast<float>(magnitudesAndEnergy(re, im, weight.data(), out.magnitude.data(), bins));
-
-    if (!reassign)
-        return;
-    const float binsPerRadian = static_cast<float>(n) * kInverseTwoPi;
-    reassignedFrequencies(re, im, out.magnitude.data(), derivativeRe.data(), derivativeIm.data(),
-                          binsPerRadian, out.frequency.data(), bins);
 }
 
 } // namespace tav

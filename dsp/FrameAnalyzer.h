@@ -51,7 +51,6 @@ private:
     std::vector<int> display, thirdOctave;
     std::vector<float> frameBuffer;
     std::vector<float> plainRe, plainIm; // the unwindowed spectrum, when reassigning
-    std::vector<float> derivativeRe, derivativeIm;
 };
 
 } // namespace tav
