@@ -305,7 +305,8 @@ private:
 
     // RMS over a window whose width grows with frequency, so the blur is even on a log axis.
     // Both inputs share the window, so they are blurred together, one in each half of a
-    // register: the divisions and square roots, the costly part, are done two at a time.
+    // register. The window sums need double (a difference of two prefix sums); their means are
+    // rounded to float before the square root, which then runs four bins at a time.
     void blur(const float* magA, const float* magB, float octaves) {
         if (!(octaves > 0.0f)) {
             std::copy(magA, magA + numBins, blurredA.data());
@@ -313,24 +314,42 @@ private:
             return;
         }
         sumSquares(magA, magB);
-        const double* const sums = squareSums.data();
         const float halfWidthPerBin = (std::exp2(octaves) - 1.0f) * 0.5f;
-        for (int i = 0; i < numBins; ++i) {
-            const int h = static_cast<int>(halfWidthPerBin * static_cast<float>(i));
-            const int hi = std::min(i + h, numBins - 1);
-            const int lo = std::max(i - h, 0);
-            // Zero first: maxpd answers its second operand for NaN, as std::max(sum, 0.0) does.
-            const __m128d sum =
-                _mm_max_pd(_mm_setzero_pd(), _mm_sub_pd(_mm_loadu_pd(sums + 2 * (hi + 1)),
-                                                        _mm_loadu_pd(sums + 2 * lo)));
-            // Times the tabulated 1/count rather than divided: the two differ by at most a
-            // double ulp, which the square root halves and the rounding to float absorbs.
-            const __m128d perBin = _mm_set1_pd(reciprocals[static_cast<std::size_t>(hi - lo + 1)]);
-            const __m128 rms = _mm_cvtpd_ps(_mm_sqrt_pd(_mm_mul_pd(sum, perBin)));
+        int i = 0;
+        for (; i + 4 <= numBins; i += 4) {
+            // Lanes: A and B of bins i and i + 1, then of bins i + 2 and i + 3.
+            const __m128 first =
+                _mm_movelh_ps(windowMean(i, halfWidthPerBin), windowMean(i + 1, halfWidthPerBin));
+            const __m128 second = _mm_movelh_ps(windowMean(i + 2, halfWidthPerBin),
+                                                windowMean(i + 3, halfWidthPerBin));
+            const auto p = static_cast<std::size_t>(i);
+            _mm_storeu_ps(&blurredA[p],
+                          _mm_sqrt_ps(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0))));
+            _mm_storeu_ps(&blurredB[p],
+                          _mm_sqrt_ps(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1))));
+        }
+        for (; i < numBins; ++i) {
+            const __m128 rms = _mm_sqrt_ps(windowMean(i, halfWidthPerBin));
             _mm_store_ss(&blurredA[static_cast<std::size_t>(i)], rms);
             _mm_store_ss(&blurredB[static_cast<std::size_t>(i)],
                          _mm_shuffle_ps(rms, rms, _MM_SHUFFLE(1, 1, 1, 1)));
         }
+    }
+
+    // The mean square of A and B over bin i's window, as floats in the two low lanes.
+    __m128 windowMean(int i, float halfWidthPerBin) const {
+        const double* const sums = squareSums.data();
+        const int h = static_cast<int>(halfWidthPerBin * static_cast<float>(i));
+        const int hi = std::min(i + h, numBins - 1);
+        const int lo = std::max(i - h, 0);
+        // Zero first: maxpd answers its second operand for NaN, as std::max(sum, 0.0) does.
+        const __m128d sum =
+            _mm_max_pd(_mm_setzero_pd(),
+                       _mm_sub_pd(_mm_loadu_pd(sums + 2 * (hi + 1)), _mm_loadu_pd(sums + 2 * lo)));
+        // Times the tabulated 1/count rather than divided: the two differ by at most a double
+        // ulp, far below the rounding to float.
+        const __m128d perBin = _mm_set1_pd(reciprocals[static_cast<std::size_t>(hi - lo + 1)]);
+        return _mm_cvtpd_ps(_mm_mul_pd(sum, perBin));
     }
 
     // Prefix sums of the squares of A (even entries) and B (odd entries), in double: the two

@@ -110,7 +110,8 @@ private:
             const int h = int(halfWidthPerBin * float(i));
             const int hi = std::min(i + h, kBins - 1), lo = std::max(i - h, 0);
             const double sum = std::max(sums[std::size_t(hi) + 1] - sums[std::size_t(lo)], 0.0);
-            out[std::size_t(i)] = float(std::sqrt(sum / (hi - lo + 1)));
+            // The mean square in double, its square root in float.
+            out[std::size_t(i)] = std::sqrt(float(sum / (hi - lo + 1)));
         }
         return out;
     }
