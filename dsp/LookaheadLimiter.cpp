@@ -2,6 +2,7 @@
 
 #include "dsp/FrameGeometry.h"
 #include "dsp/RingCopy.h"
+#include "dsp/SpanSums.h"
 
 #include <emmintrin.h>
 
@@ -79,6 +80,8 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
         const int count = std::min(kSubBlock, numSamples - start);
         float gain[kSubBlock];
         requiredGains(signal, start, count, ceiling, gain);
+        if (!restingAtUnity(gain, count) && silentThroughout(signal, start, count))
+            settleAtUnity();
         smoothGains(gain, count);
         applyDelayed(signal, start, count, gain);
     }
@@ -123,6 +126,24 @@ bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {
         return false;
     const auto isUnity = [](float value) { return value == 1.0f; };
     return unityRun >= ringSize && std::all_of(need, need + count, isUnity);
+}
+
+bool LookaheadLimiter::silentThroughout(float* const* signal, int start, int count) const {
+    for (std::size_t c = 0; c < channelStates.size(); ++c) {
+        const std::vector<float>& delayLine = channelStates[c].delayLine;
+        if (!spans::allZero(signal[c] + start, count) ||
+            !spans::allZero(delayLine.data(), static_cast<int>(delayLine.size())))
+            return false;
+    }
+    return true;
+}
+
+void LookaheadLimiter::settleAtUnity() {
+    smoothedGain = 1.0;
+    averageSum = static_cast<double>(ringSize);
+    std::fill(averageRing.begin(), averageRing.end(), 1.0f);
+    unityRun = ringSize;
+    queueSize = 0;
 }
 
 void LookaheadLimiter::holdUnity(float* gain, int count) {

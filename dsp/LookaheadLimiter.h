@@ -33,6 +33,12 @@ private:
     void smoothGains(float* gain, int count);
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.
     bool restingAtUnity(const float* need, int count) const;
+    // Whether every channel's stretch and everything still in its delay line is exactly zero.
+    bool silentThroughout(float* const* signal, int start, int count) const;
+    // Ends a release at once: in silence the gain scales nothing, and the sound after it starts
+    // at unity as it would on a fresh limiter, instead of creeping the last steps up to 1 for
+    // a second or more sample by sample.
+    void settleAtUnity();
     // The sequence smoothGains gives for a resting stretch, without the per-sample recursion.
     void holdUnity(float* gain, int count);
     // signal[c][start + i] = gain[i] times the sample L earlier; advances the write position.

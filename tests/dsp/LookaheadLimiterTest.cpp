@@ -56,6 +56,22 @@ TEST(LookaheadLimiter, SignalUnderTheCeilingPassesUnchangedDelayedByTheLookahead
     }
 }
 
+// The release takes a second or more to creep back to exactly 1; once everything has passed and
+// only silence is left the gain rests at once, so a sound after the silence starts unscaled.
+TEST(LookaheadLimiter, SoundAfterSilenceStartsAtUnityGain) {
+    LookaheadLimiter limiter;
+    limiter.prepare(48000.0, 1);
+    const auto lookahead = static_cast<std::size_t>(limiter.lookahead());
+    std::vector<std::vector<float>> signal(1, std::vector<float>(9600, 0.0f));
+    signal[0][100] = 4.0f;                                      // reduced to full scale
+    std::fill(signal[0].begin() + 4800, signal[0].end(), 0.5f); // after 0.1 s of silence
+    auto out = signal;
+    runInBlocks(limiter, out, 256, 0.0f);
+    EXPECT_LE(std::fabs(out[0][100 + lookahead]), 1.0f);
+    for (std::size_t i = 4800 + lookahead; i < out[0].size(); ++i)
+        ASSERT_EQ(out[0][i], 0.5f) << i;
+}
+
 TEST(LookaheadLimiter, LoneDoubleFullScaleSampleIsHalvedBehindALinearRamp) {
     LookaheadLimiter limiter;
     limiter.prepare(48000.0, 1);
