@@ -87,8 +87,9 @@ double magnitudesAndEnergy(const float* re, const float* im, const float* weight
 //   derivative[k] = -j (pi / 2N) (g[k+1] - g[k-1])
 // Beyond the ends the spectrum of a real frame mirrors as its conjugate. One pass over the bins
 // then also takes the magnitudes, the energy and the reassigned frequencies
-// k - binsPerRadian * phase slope, so that the square roots and divisions overlap the rest;
-// bins too weak for a usable slope keep their own index.
+// k - binsPerRadian * phase slope, so that the square roots and divisions overlap the rest.
+// The slope divides by the power itself, not by the squared magnitude, so that no division
+// waits for a square root. Bins too weak for a usable slope keep their own index.
 class ReassigningPass {
 public:
     ReassigningPass(const float* gRe, const float* gIm, const float* weight, int fftSize,
@@ -123,9 +124,7 @@ private:
         re[k] = hRe;
         im[k] = hIm;
         magnitude[k] = m;
-        const float usablePower = m * m;
-        const float phaseSlope =
-            usablePower > kReassignFloor ? (dIm * hRe - dRe * hIm) / usablePower : 0.0f;
+        const float phaseSlope = power > kReassignFloor ? (dIm * hRe - dRe * hIm) / power : 0.0f;
         frequency[k] = static_cast<float>(k) - binsPerRadian * phaseSlope;
         return static_cast<double>(weight[k]) * power;
     }
@@ -148,12 +147,11 @@ private:
         _mm_storeu_ps(magnitude + k, m);
         spans::accumulateWeighted(_mm_loadu_ps(weight + k), power, energyLow, energyHigh);
 
-        const __m128 usablePower = _mm_mul_ps(m, m);
         const __m128 cross = _mm_sub_ps(_mm_mul_ps(dIm, hRe), _mm_mul_ps(dRe, hIm));
         // Weak bins divide by 1 and the mask then zeroes their slope.
-        const __m128 usable = _mm_cmpgt_ps(usablePower, _mm_set1_ps(kReassignFloor));
+        const __m128 usable = _mm_cmpgt_ps(power, _mm_set1_ps(kReassignFloor));
         const __m128 divisor =
-            _mm_or_ps(_mm_and_ps(usable, usablePower), _mm_andnot_ps(usable, _mm_set1_ps(1.0f)));
+            _mm_or_ps(_mm_and_ps(usable, power), _mm_andnot_ps(usable, _mm_set1_ps(1.0f)));
         const __m128 phaseSlope = _mm_and_ps(usable, _mm_div_ps(cross, divisor));
         const __m128 index =
             _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(k), _mm_setr_epi32(0, 1, 2, 3)));
