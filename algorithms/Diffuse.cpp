@@ -15,6 +15,7 @@ namespace {
 
 constexpr float kSilentEnergy = 1e-12f;
 constexpr float kMagnitudeFloor = 1e-20f;
+constexpr float kNoPeakLog = -1e9f; // below any logarithm of a float
 constexpr float kDistanceSmoothing = 0.2f;
 constexpr float kBlurPerMorph = 0.6666667f; // blur in octaves peaks at D/6 at Morph 0.5
 // Time-frequency ratio of a Gaussian that stands in for the Hann window, per N^2.
@@ -365,23 +366,38 @@ private:
         }
     }
 
-    // Interpolation in the square-root domain, four bins at a time over the padded length
-    // (zeros stay zeros); the logarithms stay on the library, as the integration's order
-    // of settling depends on every bit of them.
+    // Interpolation in the square-root domain and the logarithms, four bins at a time; the
+    // running peak stays in a register. The padding of the magnitudes stays zero, that of the
+    // logarithms too: the last group stores only its bins.
     void buildTarget(float x) {
         const __m128 toA = _mm_set1_ps(1.0f - x);
         const __m128 toB = _mm_set1_ps(x);
-        for (std::size_t i = 0; i < magnitude.size(); i += 4) {
+        const __m128 floor = _mm_set1_ps(kMagnitudeFloor);
+        __m128 peak = _mm_set1_ps(kNoPeakLog);
+        for (int i = 0; i < numBins; i += 4) {
+            const auto p = static_cast<std::size_t>(i);
             const __m128 root =
-                _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredA[i])), toA),
-                           _mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredB[i])), toB));
-            _mm_storeu_ps(&magnitude[i], _mm_mul_ps(root, root));
+                _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredA[p])), toA),
+                           _mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredB[p])), toB));
+            const __m128 m = _mm_mul_ps(root, root);
+            _mm_storeu_ps(&magnitude[p], m);
+            // maxps answers its second operand for NaN: a NaN magnitude stays NaN, as in
+            // std::max(m, floor), and a NaN logarithm leaves the peak alone.
+            __m128 level = vecmath::log(_mm_max_ps(floor, m));
+            if (i + 4 > numBins) {
+                const __m128 inside = _mm_castsi128_ps(
+                    _mm_cmplt_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(numBins - i)));
+                level = _mm_and_ps(inside, level);
+                peak = _mm_max_ps(_mm_or_ps(level, _mm_andnot_ps(inside, _mm_set1_ps(kNoPeakLog))),
+                                  peak);
+            } else {
+                peak = _mm_max_ps(level, peak);
+            }
+            _mm_storeu_ps(&logMagnitude[p], level);
         }
-        peakLog = -1e9f;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i) {
-            logMagnitude[i] = std::log(std::max(magnitude[i], kMagnitudeFloor));
-            peakLog = std::max(peakLog, logMagnitude[i]);
-        }
+        peak = _mm_max_ps(peak, _mm_shuffle_ps(peak, peak, _MM_SHUFFLE(2, 3, 0, 1)));
+        peak = _mm_max_ps(peak, _mm_shuffle_ps(peak, peak, _MM_SHUFFLE(1, 0, 3, 2)));
+        peakLog = _mm_cvtss_f32(peak);
     }
 
     // Phase advance per hop from the slope of the log magnitude over frequency, phase change
