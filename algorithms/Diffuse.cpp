@@ -437,11 +437,25 @@ private:
                                      perBin));
     }
 
-    // After a reset, a silence or an onset there is nothing to continue from.
+    // After a reset, a silence or an onset there is nothing to continue from. Four bins at a
+    // time; the last group reads its missing bins as zeros, whose angle 0 keeps the padding zero.
     void takeLouderPhases(const FrameAnalysis& a, const FrameAnalysis& b) {
-        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
-            const FrameAnalysis& louder = b.magnitude[k] > a.magnitude[k] ? b : a;
-            phase[k] = std::atan2(louder.im[k], louder.re[k]);
+        const auto load = [this](const std::vector<float>& from, int k) {
+            const auto p = static_cast<std::size_t>(k);
+            if (k + 4 <= numBins)
+                return _mm_loadu_ps(&from[p]);
+            std::array<float, 4> group{};
+            std::copy(from.begin() + k, from.begin() + numBins, group.begin());
+            return _mm_loadu_ps(group.data());
+        };
+        for (int k = 0; k < numBins; k += 4) {
+            // cmpgt is false for NaN, which takes A's phase as the scalar comparison does.
+            const __m128 takeB = _mm_cmpgt_ps(load(b.magnitude, k), load(a.magnitude, k));
+            const __m128 im =
+                _mm_or_ps(_mm_and_ps(takeB, load(b.im, k)), _mm_andnot_ps(takeB, load(a.im, k)));
+            const __m128 re =
+                _mm_or_ps(_mm_and_ps(takeB, load(b.re, k)), _mm_andnot_ps(takeB, load(a.re, k)));
+            _mm_storeu_ps(&phase[static_cast<std::size_t>(k)], vecmath::atan2(im, re));
         }
     }
 
