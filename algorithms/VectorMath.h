@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -179,6 +180,30 @@ inline __m128 atan2(__m128 y, __m128 x) {
     angle = _mm_or_ps(angle, _mm_and_ps(y, signBit));
     // A NaN in either argument: every bit set is a quiet NaN.
     return _mm_or_ps(angle, _mm_cmpunord_ps(x, y));
+}
+
+// Any thread; never allocates. One float field of the next four items in the lanes of a
+// register, for loops over arrays of records; lanes past the `left` items that remain read zero.
+// A whole group is put together in registers: four stores to memory read back as one load
+// would wait for the stores to retire.
+template <typename Item, typename Field>
+__m128 gather(const Item* items, std::size_t left, Field field) {
+    if (left >= 4)
+        return _mm_setr_ps(field(items[0]), field(items[1]), field(items[2]), field(items[3]));
+    alignas(16) float values[4] = {};
+    for (std::size_t k = 0; k < left; ++k)
+        values[k] = field(items[k]);
+    return _mm_load_ps(values);
+}
+
+// Any thread; never allocates. The lanes handed to the next four items, or to the `left` items
+// that remain.
+template <typename Item, typename Store>
+void scatter(__m128 v, Item* items, std::size_t left, Store store) {
+    alignas(16) float values[4];
+    _mm_store_ps(values, v);
+    for (std::size_t k = 0; k < left && k < 4; ++k)
+        store(items[k], values[k]);
 }
 
 } // namespace tav::vecmath
