@@ -2,6 +2,7 @@
 #include "algorithms/PartialsInternals.h"
 
 #include "algorithms/SpectrumScan.h"
+#include "algorithms/VectorMath.h"
 #include "dsp/SafeIndex.h"
 
 #include <emmintrin.h>
@@ -120,9 +121,19 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
     }
     std::copy(candidates, candidates + count, partials);
     std::sort(partials, partials + count, byFrequency);
-    for (int p = 0; p < count; ++p) {
-        const auto k = static_cast<std::size_t>(partials[p].phase);
-        partials[p].phase = std::atan2(x.im[k], x.re[k]);
+    // The phases four partials at a time; each group reads its bins before it writes phases.
+    const auto binOf = [](const Partial& partial) {
+        return static_cast<std::size_t>(partial.phase);
+    };
+    for (int p = 0; p < count; p += 4) {
+        Partial* const group = partials + p;
+        const auto left = static_cast<std::size_t>(count - p);
+        const __m128 im =
+            vecmath::gather(group, left, [&](const Partial& q) { return x.im[binOf(q)]; });
+        const __m128 re =
+            vecmath::gather(group, left, [&](const Partial& q) { return x.re[binOf(q)]; });
+        vecmath::scatter(vecmath::atan2(im, re), group, left,
+                         [](Partial& q, float phase) { q.phase = phase; });
     }
     return count;
 }
