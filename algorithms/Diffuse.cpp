@@ -15,6 +15,7 @@ namespace {
 
 constexpr float kSilentEnergy = 1e-12f;
 constexpr float kMagnitudeFloor = 1e-20f;
+constexpr float kNoPeakLog = -1e9f; // below any logarithm of a float
 constexpr float kDistanceSmoothing = 0.2f;
 constexpr float kBlurPerMorph = 0.6666667f; // blur in octaves peaks at D/6 at Morph 0.5
 // Time-frequency ratio of a Gaussian that stands in for the Hann window, per N^2.
@@ -365,23 +366,38 @@ private:
         }
     }
 
-    // Interpolation in the square-root domain, four bins at a time over the padded length
-    // (zeros stay zeros); the logarithms stay on the library, as the integration's order
-    // of settling depends on every bit of them.
+    // Interpolation in the square-root domain and the logarithms, four bins at a time; the
+    // running peak stays in a register. The padding of the magnitudes stays zero, that of the
+    // logarithms too: the last group stores only its bins.
     void buildTarget(float x) {
         const __m128 toA = _mm_set1_ps(1.0f - x);
         const __m128 toB = _mm_set1_ps(x);
-        for (std::size_t i = 0; i < magnitude.size(); i += 4) {
+        const __m128 floor = _mm_set1_ps(kMagnitudeFloor);
+        __m128 peak = _mm_set1_ps(kNoPeakLog);
+        for (int i = 0; i < numBins; i += 4) {
+            const auto p = static_cast<std::size_t>(i);
             const __m128 root =
-                _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredA[i])), toA),
-                           _mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredB[i])), toB));
-            _mm_storeu_ps(&magnitude[i], _mm_mul_ps(root, root));
+                _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredA[p])), toA),
+                           _mm_mul_ps(_mm_sqrt_ps(_mm_loadu_ps(&blurredB[p])), toB));
+            const __m128 m = _mm_mul_ps(root, root);
+            _mm_storeu_ps(&magnitude[p], m);
+            // maxps answers its second operand for NaN: a NaN magnitude stays NaN, as in
+            // std::max(m, floor), and a NaN logarithm leaves the peak alone.
+            __m128 level = vecmath::log(_mm_max_ps(floor, m));
+            if (i + 4 > numBins) {
+                const __m128 inside = _mm_castsi128_ps(
+                    _mm_cmplt_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(numBins - i)));
+                level = _mm_and_ps(inside, level);
+                peak = _mm_max_ps(_mm_or_ps(level, _mm_andnot_ps(inside, _mm_set1_ps(kNoPeakLog))),
+                                  peak);
+            } else {
+                peak = _mm_max_ps(level, peak);
+            }
+            _mm_storeu_ps(&logMagnitude[p], level);
         }
-        peakLog = -1e9f;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(numBins); ++i) {
-            logMagnitude[i] = std::log(std::max(magnitude[i], kMagnitudeFloor));
-            peakLog = std::max(peakLog, logMagnitude[i]);
-        }
+        peak = _mm_max_ps(peak, _mm_shuffle_ps(peak, peak, _MM_SHUFFLE(2, 3, 0, 1)));
+        peak = _mm_max_ps(peak, _mm_shuffle_ps(peak, peak, _MM_SHUFFLE(1, 0, 3, 2)));
+        peakLog = _mm_cvtss_f32(peak);
     }
 
     // Phase advance per hop from the slope of the log magnitude over frequency, phase change
@@ -421,11 +437,25 @@ private:
                                      perBin));
     }
 
-    // After a reset, a silence or an onset there is nothing to continue from.
+    // After a reset, a silence or an onset there is nothing to continue from. Four bins at a
+    // time; the last group reads its missing bins as zeros, whose angle 0 keeps the padding zero.
     void takeLouderPhases(const FrameAnalysis& a, const FrameAnalysis& b) {
-        for (std::size_t k = 0; k < static_cast<std::size_t>(numBins); ++k) {
-            const FrameAnalysis& louder = b.magnitude[k] > a.magnitude[k] ? b : a;
-            phase[k] = std::atan2(louder.im[k], louder.re[k]);
+        const auto load = [this](const std::vector<float>& from, int k) {
+            const auto p = static_cast<std::size_t>(k);
+            if (k + 4 <= numBins)
+                return _mm_loadu_ps(&from[p]);
+            std::array<float, 4> group{};
+            std::copy(from.begin() + k, from.begin() + numBins, group.begin());
+            return _mm_loadu_ps(group.data());
+        };
+        for (int k = 0; k < numBins; k += 4) {
+            // cmpgt is false for NaN, which takes A's phase as the scalar comparison does.
+            const __m128 takeB = _mm_cmpgt_ps(load(b.magnitude, k), load(a.magnitude, k));
+            const __m128 im =
+                _mm_or_ps(_mm_and_ps(takeB, load(b.im, k)), _mm_andnot_ps(takeB, load(a.im, k)));
+            const __m128 re =
+                _mm_or_ps(_mm_and_ps(takeB, load(b.re, k)), _mm_andnot_ps(takeB, load(a.re, k)));
+            _mm_storeu_ps(&phase[static_cast<std::size_t>(k)], vecmath::atan2(im, re));
         }
     }
 

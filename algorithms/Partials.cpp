@@ -2,6 +2,7 @@
 #include "algorithms/PartialsInternals.h"
 
 #include "algorithms/SpectrumScan.h"
+#include "algorithms/VectorMath.h"
 #include "dsp/SafeIndex.h"
 
 #include <emmintrin.h>
@@ -120,9 +121,19 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
     }
     std::copy(candidates, candidates + count, partials);
     std::sort(partials, partials + count, byFrequency);
-    for (int p = 0; p < count; ++p) {
-        const auto k = static_cast<std::size_t>(partials[p].phase);
-        partials[p].phase = std::atan2(x.im[k], x.re[k]);
+    // The phases four partials at a time; each group reads its bins before it writes phases.
+    const auto binOf = [](const Partial& partial) {
+        return static_cast<std::size_t>(partial.phase);
+    };
+    for (int p = 0; p < count; p += 4) {
+        Partial* const group = partials + p;
+        const auto left = static_cast<std::size_t>(count - p);
+        const __m128 im =
+            vecmath::gather(group, left, [&](const Partial& q) { return x.im[binOf(q)]; });
+        const __m128 re =
+            vecmath::gather(group, left, [&](const Partial& q) { return x.re[binOf(q)]; });
+        vecmath::scatter(vecmath::atan2(im, re), group, left,
+                         [](Partial& q, float phase) { q.phase = phase; });
     }
     return count;
 }
@@ -166,15 +177,29 @@ void applyPartial(const WindowKernel& kernel, float f, float modelRe, float mode
     }
 }
 
+// amplitude (cos phase + j sin phase) for four partials.
+void toCartesian(__m128 amplitude, __m128 phase, float* re, float* im) {
+    __m128 sine;
+    __m128 cosine;
+    vecmath::sinCos(phase, sine, cosine);
+    _mm_store_ps(re, _mm_mul_ps(amplitude, cosine));
+    _mm_store_ps(im, _mm_mul_ps(amplitude, sine));
+}
+
 } // namespace
 
 void subtractPartials(const Partial* list, int count, const WindowKernel& kernel, int numBins,
                       float* re, float* im) {
-    for (int p = 0; p < count; ++p) {
-        const Partial& partial = list[p];
-        const float modelRe = partial.amplitude * std::cos(partial.phase);
-        const float modelIm = partial.amplitude * std::sin(partial.phase);
-        applyPartial<true>(kernel, partial.frequency, modelRe, modelIm, numBins, re, im);
+    for (int p = 0; p < count; p += 4) {
+        const Partial* const group = list + p;
+        const auto left = static_cast<std::size_t>(count - p);
+        alignas(16) float modelRe[4];
+        alignas(16) float modelIm[4];
+        toCartesian(vecmath::gather(group, left, [](const Partial& q) { return q.amplitude; }),
+                    vecmath::gather(group, left, [](const Partial& q) { return q.phase; }), modelRe,
+                    modelIm);
+        for (std::size_t k = 0; k < left && k < 4; ++k)
+            applyPartial<true>(kernel, group[k].frequency, modelRe[k], modelIm[k], numBins, re, im);
     }
 }
 
@@ -652,12 +677,18 @@ void Partials::continuePhases(bool onset) {
 }
 
 void Partials::synthesise(float* outRe, float* outIm) const {
-    for (int p = 0; p < currentCount; ++p) {
-        const MorphedPartial& partial = current[static_cast<std::size_t>(p)];
-        const float modelRe = partial.amplitude * std::cos(partial.phase);
-        const float modelIm = partial.amplitude * std::sin(partial.phase);
-        partials::applyPartial<false>(kernel, partial.frequency, modelRe, modelIm, numBins, outRe,
-                                      outIm);
+    for (int p = 0; p < currentCount; p += 4) {
+        const MorphedPartial* const group = &current[static_cast<std::size_t>(p)];
+        const auto left = static_cast<std::size_t>(currentCount - p);
+        alignas(16) float modelRe[4];
+        alignas(16) float modelIm[4];
+        partials::toCartesian(
+            vecmath::gather(group, left, [](const MorphedPartial& q) { return q.amplitude; }),
+            vecmath::gather(group, left, [](const MorphedPartial& q) { return q.phase; }), modelRe,
+            modelIm);
+        for (std::size_t k = 0; k < left && k < 4; ++k)
+            partials::applyPartial<false>(kernel, group[k].frequency, modelRe[k], modelIm[k],
+                                          numBins, outRe, outIm);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/SpectrumScan.h"
+#include "algorithms/VectorMath.h"
 
 #include <emmintrin.h>
 
@@ -128,6 +129,7 @@ private:
     };
 
     void segment(const FrameAnalysis& x, std::vector<Segment>& segments);
+    static void logPeaks(std::vector<Segment>& segments);
     int findRegionStarts(const float* magnitude, const float* frequency, float threshold);
     static void classifyBins(const float* magnitude, const float* frequency, int base, int bins,
                              float threshold, std::uint64_t& decided, std::uint64_t& up);
@@ -264,16 +266,29 @@ void Transport::segment(const FrameAnalysis& x, std::vector<Segment>& segments) 
         }
         if (mass > 0.0) {
             const float peakFrequency = std::clamp(frequency[peakBin], 0.0f, topBin);
-            // Taken once here rather than for every pair the region takes part in.
-            const float logPeak = std::log(std::max(peakFrequency, kLowestPeakFrequency));
             segments.push_back(
-                {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass), logPeak});
+                {start, end, peakBin, peakFrequency, 0.0f, static_cast<float>(mass), 0.0f});
             total += mass;
         }
     }
     if (total > 0.0) {
         for (auto& s : segments)
             s.share = static_cast<float>(s.mass / total);
+    }
+    logPeaks(segments);
+}
+
+// Taken once per region rather than for every pair the region takes part in, four regions at a
+// time. maxps answers its second operand for NaN, which stays NaN as in std::max(f, floor).
+void Transport::logPeaks(std::vector<Segment>& segments) {
+    const __m128 lowest = _mm_set1_ps(kLowestPeakFrequency);
+    for (std::size_t s = 0; s < segments.size(); s += 4) {
+        Segment* const group = &segments[s];
+        const std::size_t left = segments.size() - s;
+        const __m128 frequency =
+            vecmath::gather(group, left, [](const Segment& x) { return x.peakFrequency; });
+        vecmath::scatter(vecmath::log(_mm_max_ps(lowest, frequency)), group, left,
+                         [](Segment& x, float v) { x.logPeak = v; });
     }
 }
 
@@ -373,37 +388,73 @@ void Transport::listPairs(float t) {
     }
 }
 
+// Four pairs at a time for the exponential; the bins one by one.
 void Transport::placePairs(float t) {
-    for (Pair& pair : pairs) {
-        pair.target = std::exp((1.0f - t) * pair.a->logPeak + t * pair.b->logPeak);
-        pair.bin = std::clamp(nearestBin(pair.target), 0, numBins - 1);
+    const __m128 toA = _mm_set1_ps(1.0f - t);
+    const __m128 toB = _mm_set1_ps(t);
+    for (std::size_t p = 0; p < pairs.size(); p += 4) {
+        Pair* const group = &pairs[p];
+        const std::size_t left = pairs.size() - p;
+        const __m128 logA =
+            vecmath::gather(group, left, [](const Pair& x) { return x.a->logPeak; });
+        const __m128 logB =
+            vecmath::gather(group, left, [](const Pair& x) { return x.b->logPeak; });
+        const __m128 target =
+            vecmath::exp(_mm_add_ps(_mm_mul_ps(toA, logA), _mm_mul_ps(toB, logB)));
+        vecmath::scatter(target, group, left, [this](Pair& x, float v) {
+            x.target = v;
+            x.bin = std::clamp(nearestBin(v), 0, numBins - 1);
+        });
     }
 }
 
 // Runs on from the phase claimed at the target bin in the last frame when that claim was for a
 // nearby frequency, advancing by the mean of the two frequencies over one hop; otherwise (and
-// at an onset) takes the dominant side's own phase at its peak (side 1 on equal weights).
+// at an onset) takes the dominant side's own phase at its peak (side 1 on equal weights). The
+// peaks' phases are taken for every pair, four at a time, and the continued ones replace them.
 void Transport::phasePairs(const FrameAnalysis& side1, const FrameAnalysis& side2, bool onset) {
+    const auto dominantPeak = [&](const Pair& pair) {
+        const bool firstDominates = pair.weightA >= pair.weightB;
+        const auto peak = static_cast<std::size_t>((firstDominates ? pair.a : pair.b)->peakBin);
+        return std::pair{firstDominates ? &side1 : &side2, peak};
+    };
+    for (std::size_t p = 0; p < pairs.size(); p += 4) {
+        Pair* const group = &pairs[p];
+        const std::size_t left = pairs.size() - p;
+        const __m128 im = vecmath::gather(group, left, [&](const Pair& x) {
+            const auto [side, peak] = dominantPeak(x);
+            return side->im[peak];
+        });
+        const __m128 re = vecmath::gather(group, left, [&](const Pair& x) {
+            const auto [side, peak] = dominantPeak(x);
+            return side->re[peak];
+        });
+        vecmath::scatter(vecmath::atan2(im, re), group, left,
+                         [](Pair& x, float v) { x.phase = v; });
+    }
+    if (onset)
+        return;
     for (Pair& pair : pairs) {
         const auto bin = static_cast<std::size_t>(pair.bin);
         const float previous = lastFrequency[bin];
-        if (!onset && previous >= 0.0f && std::fabs(previous - pair.target) < kContinuityReach) {
+        if (previous >= 0.0f && std::fabs(previous - pair.target) < kContinuityReach) {
             float phase = lastPhase[bin] + (pair.target + previous) * 0.5f * phaseStep;
             phase -= roundHalfAway(phase * kInverseTwoPi) * kTwoPi;
             pair.phase = phase;
-        } else {
-            const bool firstDominates = pair.weightA >= pair.weightB;
-            const FrameAnalysis& dominant = firstDominates ? side1 : side2;
-            const auto peak = static_cast<std::size_t>((firstDominates ? pair.a : pair.b)->peakBin);
-            pair.phase = std::atan2(dominant.im[peak], dominant.re[peak]);
         }
     }
 }
 
 void Transport::turnPairs() {
-    for (Pair& pair : pairs) {
-        pair.cosPhase = std::cos(pair.phase);
-        pair.sinPhase = std::sin(pair.phase);
+    for (std::size_t p = 0; p < pairs.size(); p += 4) {
+        Pair* const group = &pairs[p];
+        const std::size_t left = pairs.size() - p;
+        __m128 sine;
+        __m128 cosine;
+        vecmath::sinCos(vecmath::gather(group, left, [](const Pair& x) { return x.phase; }), sine,
+                        cosine);
+        vecmath::scatter(cosine, group, left, [](Pair& x, float v) { x.cosPhase = v; });
+        vecmath::scatter(sine, group, left, [](Pair& x, float v) { x.sinPhase = v; });
     }
 }
 
