@@ -230,17 +230,35 @@ void WetShaper::applyGain(float* const* wet, const float* share, int offset, int
         return;
     // The gain glides across the control block; the wet share fades its effect, so that
     // where the share is 0 the factor is exactly 1.
+    // Four samples per step, each lane doing the scalar arithmetic.
     const float step = (gainTo - gainFrom) / static_cast<float>(controlLength);
-    for (int i = 0; i < count; ++i) {
+    const float* const shares = share + offset;
+    const auto rampAt = [&](int i) {
         const float gain = gainFrom + step * static_cast<float>(blockPosition + i + 1);
-        gainRamp[i] = 1.0f + share[offset + i] * (gain - 1.0f);
+        return 1.0f + shares[i] * (gain - 1.0f);
+    };
+    const __m128 from = _mm_set1_ps(gainFrom), step4 = _mm_set1_ps(step);
+    const __m128 one = _mm_set1_ps(1.0f);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 position = _mm_cvtepi32_ps(
+            _mm_add_epi32(_mm_set1_epi32(blockPosition + i + 1), _mm_setr_epi32(0, 1, 2, 3)));
+        const __m128 gain = _mm_add_ps(from, _mm_mul_ps(step4, position));
+        _mm_storeu_ps(&gainRamp[static_cast<std::size_t>(i)],
+                      _mm_add_ps(one, _mm_mul_ps(_mm_loadu_ps(shares + i), _mm_sub_ps(gain, one))));
     }
+    for (; i < count; ++i)
+        gainRamp[static_cast<std::size_t>(i)] = rampAt(i);
     for (int c = 0; c < channels; ++c) {
         float* w = wet[c] + offset;
         if (spans::allZero(w, count))
             continue; // silence stays silence whatever the gain
-        for (int i = 0; i < count; ++i)
-            w[i] *= gainRamp[i];
+        int k = 0;
+        for (; k + 4 <= count; k += 4)
+            _mm_storeu_ps(w + k, _mm_mul_ps(_mm_loadu_ps(w + k),
+                                            _mm_loadu_ps(&gainRamp[static_cast<std::size_t>(k)])));
+        for (; k < count; ++k)
+            w[k] *= gainRamp[static_cast<std::size_t>(k)];
     }
 }
 
