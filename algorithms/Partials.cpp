@@ -8,8 +8,10 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 #include <vector>
@@ -29,14 +31,6 @@ constexpr int kCentreCell = 48;
 constexpr float kPreferredBoost = 1.25f;
 constexpr float kNearEstimate = 0.1f;
 constexpr float kEstimateMemory = 0.7f;
-
-// Function objects rather than functions, so that the sorts inline the comparison.
-constexpr auto byAmplitudeDescending = [](const Partial& x, const Partial& y) {
-    return x.amplitude > y.amplitude;
-};
-constexpr auto byFrequency = [](const Partial& x, const Partial& y) {
-    return x.frequency < y.frequency;
-};
 
 } // namespace
 
@@ -89,6 +83,55 @@ void considerPeak(const FrameAnalysis& x, int j, const WindowKernel& kernel, Par
     candidates[count++] = {f, x.magnitude[static_cast<std::size_t>(j)] / g, static_cast<float>(j)};
 }
 
+// The bit pattern of the n-th largest amplitude (1 <= n <= count). Amplitudes are never
+// negative, and non-negative floats order as their bit patterns, so a radix select from the
+// most significant byte down finds it without the unpredictable comparisons of a partition.
+std::uint32_t nthLargestAmplitudeBits(const Partial* candidates, int count, int n) {
+    std::uint32_t prefix = 0;
+    std::uint32_t prefixMask = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        // Bucket 256 collects the candidates outside the prefix found so far.
+        std::array<int, 257> histogram{};
+        for (int i = 0; i < count; ++i) {
+            const auto bits = std::bit_cast<std::uint32_t>(candidates[i].amplitude);
+            const bool inPrefix = (bits & prefixMask) == prefix;
+            ++histogram[inPrefix ? (bits >> shift) & 0xFFu : 256u];
+        }
+        std::uint32_t digit = 255;
+        while (histogram[digit] < n) {
+            n -= histogram[digit];
+            --digit;
+        }
+        prefix |= digit << shift;
+        prefixMask |= 0xFFu << shift;
+    }
+    return prefix;
+}
+
+// Copies the kMaxPartials loudest candidates to `partials` in their order (of equally loud
+// ones at the threshold, the lowest) and returns how many it kept.
+int keepLoudest(const Partial* candidates, int count, Partial* partials) {
+    if (count <= kMaxPartials) {
+        std::copy(candidates, candidates + count, partials);
+        return count;
+    }
+    const std::uint32_t threshold = nthLargestAmplitudeBits(candidates, count, kMaxPartials);
+    int above = 0;
+    for (int i = 0; i < count; ++i)
+        above += std::bit_cast<std::uint32_t>(candidates[i].amplitude) > threshold ? 1 : 0;
+    int tiesLeft = kMaxPartials - above;
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto bits = std::bit_cast<std::uint32_t>(candidates[i].amplitude);
+        const bool tie = bits == threshold && tiesLeft > 0;
+        if (bits > threshold || tie) {
+            partials[kept++] = candidates[i];
+            tiesLeft -= tie ? 1 : 0;
+        }
+    }
+    return kept;
+}
+
 } // namespace
 
 int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel,
@@ -114,13 +157,9 @@ int pickPartials(const FrameAnalysis& x, int numBins, const WindowKernel& kernel
         if (m >= _mm_cvtss_f32(floor) && m > magnitude[j - 1] && m >= magnitude[j + 1])
             considerPeak(x, j, kernel, candidates, count);
     }
-    if (count > kMaxPartials) {
-        std::nth_element(candidates, candidates + kMaxPartials - 1, candidates + count,
-                         byAmplitudeDescending);
-        count = kMaxPartials;
-    }
-    std::copy(candidates, candidates + count, partials);
-    std::sort(partials, partials + count, byFrequency);
+    // The candidates come in ascending frequency already: peaks stand at least two bins apart
+    // and each reassigned frequency lies within a bin of its peak.
+    count = keepLoudest(candidates, count, partials);
     // The phases four partials at a time; each group reads its bins before it writes phases.
     const auto binOf = [](const Partial& partial) {
         return static_cast<std::size_t>(partial.phase);
