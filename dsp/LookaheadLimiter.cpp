@@ -80,9 +80,17 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
         const int count = std::min(kSubBlock, numSamples - start);
         float gain[kSubBlock];
         requiredGains(signal, start, count, ceiling, gain);
-        if (!restingAtUnity(gain, count) && silentThroughout(signal, start, count))
+        // A resting gain, or one released at once because only silence is left, needs no
+        // per-sample recursion.
+        bool resting = restingAtUnity(gain, count);
+        if (!resting && silentThroughout(signal, start, count)) {
             settleAtUnity();
-        smoothGains(gain, count);
+            resting = true;
+        }
+        if (resting)
+            holdUnity(gain, count);
+        else
+            smoothGains(gain, count);
         applyDelayed(signal, start, count, gain);
     }
 }
@@ -159,10 +167,6 @@ void LookaheadLimiter::holdUnity(float* gain, int count) {
 }
 
 void LookaheadLimiter::smoothGains(float* gain, int count) {
-    if (restingAtUnity(gain, count)) {
-        holdUnity(gain, count);
-        return;
-    }
     const float inverseRing = 1.0f / static_cast<float>(ringSize);
     const double release = releaseCoefficient;
     // The gain's state lives in locals for the stretch: as members, every sample's update

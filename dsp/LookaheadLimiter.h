@@ -29,7 +29,7 @@ private:
     // gain[i] = the gain each sample of signal[c][start + i] needs to stay under ceiling.
     void requiredGains(float* const* signal, int start, int count, float ceiling,
                        float* gain) const;
-    // Turns required gains into the smoothed gain sequence, in place.
+    // Turns required gains into the smoothed gain sequence, in place, sample by sample.
     void smoothGains(float* gain, int count);
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.
     bool restingAtUnity(const float* need, int count) const;
