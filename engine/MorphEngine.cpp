@@ -131,7 +131,8 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     pointersA.resize(static_cast<std::size_t>(channels));
     pointersB.resize(static_cast<std::size_t>(channels));
     pointersWet.resize(static_cast<std::size_t>(channels));
-    for (std::vector<float>* perSample : {&mixRamp, &gainRamp, &bypassRamp, &wetShare, &drySamples})
+    for (std::vector<float>* perSample :
+         {&mixRamp, &gainRamp, &bypassRamp, &wetShare, &drySamples, &sideChannel})
         perSample->assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
     for (int c = 0; c < channels; ++c) {
         pointersA[c] = channelStates[c].scratchA.data();
@@ -162,6 +163,11 @@ void MorphEngine::reset() {
 
 void MorphEngine::process(const float* const* inA, const float* const* inB, float* const* out,
                           int numSamples, const EngineParams& params) {
+    process(inA, inB, channels, out, numSamples, params);
+}
+
+void MorphEngine::process(const float* const* inA, const float* const* inB, int sideChannels,
+                          float* const* out, int numSamples, const EngineParams& params) {
     if (channelStates.empty() || numSamples <= 0 || inA == nullptr || out == nullptr)
         return;
     DenormalGuard flushDenormals;
@@ -172,14 +178,15 @@ void MorphEngine::process(const float* const* inA, const float* const* inB, floa
     safe.outputGain = limitedOr(params.outputGain, 0.0f, kMaximumOutputGain, previousGain);
     for (int offset = 0; offset < numSamples; offset += maxBlockSize) {
         const int count = std::min(maxBlockSize, numSamples - offset);
-        processChunk(inA, inB, out, offset, count, safe);
+        processChunk(inA, inB, sideChannels, out, offset, count, safe);
     }
 }
 
-void MorphEngine::processChunk(const float* const* inA, const float* const* inB, float* const* out,
-                               int offset, int count, const EngineParams& params) {
+void MorphEngine::processChunk(const float* const* inA, const float* const* inB, int sideChannels,
+                               float* const* out, int offset, int count,
+                               const EngineParams& params) {
     // The whole chunk is copied before any output sample is written, so out may alias inA.
-    cleanInputs(inA, inB, offset, count);
+    cleanInputs(inA, inB, sideChannels, offset, count);
     followInputPeak(count);
 
     stft.requestAlgorithm(params.algorithm);
@@ -201,8 +208,8 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
     previousGain = params.outputGain;
 }
 
-void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, int offset,
-                              int count) {
+void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, int sideChannels,
+                              int offset, int count) {
     for (int c = 0; c < channels; ++c) {
         ChannelState& state = channelStates[c];
         const float* a = inA[c];
@@ -210,12 +217,38 @@ void MorphEngine::cleanInputs(const float* const* inA, const float* const* inB, 
             std::fill_n(state.scratchA.begin(), count, 0.0f);
         else
             copyFinite(a + offset, state.scratchA.data(), count);
-        const float* b = inB != nullptr ? inB[c] : nullptr;
-        if (b == nullptr)
-            std::fill_n(state.scratchB.begin(), count, 0.0f);
-        else
-            copyFinite(b + offset, state.scratchB.data(), count);
+        cleanSideInput(inB, sideChannels, c, offset, count);
     }
+}
+
+void MorphEngine::cleanSideInput(const float* const* inB, int sideChannels, int channel, int offset,
+                                 int count) {
+    float* scratch = channelStates[channel].scratchB.data();
+    if (inB == nullptr || sideChannels <= 0) {
+        std::fill_n(scratch, count, 0.0f);
+        return;
+    }
+    const auto copyOrSilence = [&](const float* b, float* to) {
+        if (b == nullptr)
+            std::fill_n(to, count, 0.0f);
+        else
+            copyFinite(b + offset, to, count);
+    };
+    if (channels > 1 || sideChannels == 1) {
+        copyOrSilence(inB[std::min(channel, sideChannels - 1)], scratch);
+        return;
+    }
+    // A mono engine under a wider B: the mean of B's channels, each cleaned first.
+    copyOrSilence(inB[0], scratch);
+    float* other = sideChannel.data();
+    for (int s = 1; s < sideChannels; ++s) {
+        copyOrSilence(inB[s], other);
+        for (int i = 0; i < count; ++i)
+            scratch[i] += other[i];
+    }
+    const float share = 1.0f / static_cast<float>(sideChannels);
+    for (int i = 0; i < count; ++i)
+        scratch[i] *= share;
 }
 
 void MorphEngine::followInputPeak(int count) {

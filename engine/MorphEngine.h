@@ -27,6 +27,13 @@ public:
     void process(const float* const* inA, const float* const* inB, float* const* out,
                  int numSamples, const EngineParams& params);
 
+    // Audio thread; never allocates, locks or throws. The same, with B as the host delivers it:
+    // inB (or null) holds sideChannels pointers, any of them may be null. A channel beyond
+    // B's last takes B's last channel; a mono engine takes the mean of all of B's channels, so
+    // that nothing panned to one side of B is lost.
+    void process(const float* const* inA, const float* const* inB, int sideChannels,
+                 float* const* out, int numSamples, const EngineParams& params);
+
     // Audio thread. Whether an analysis frame finished since the last call; clears that.
     bool consumeMetersFresh();
 
@@ -52,9 +59,12 @@ private:
         std::vector<float> dryDelay;                       // N + L + 1 samples of dry A
     };
 
-    void processChunk(const float* const* inA, const float* const* inB, float* const* out,
-                      int offset, int count, const EngineParams& params);
-    void cleanInputs(const float* const* inA, const float* const* inB, int offset, int count);
+    void processChunk(const float* const* inA, const float* const* inB, int sideChannels,
+                      float* const* out, int offset, int count, const EngineParams& params);
+    void cleanInputs(const float* const* inA, const float* const* inB, int sideChannels, int offset,
+                     int count);
+    void cleanSideInput(const float* const* inB, int sideChannels, int channel, int offset,
+                        int count);
     void followInputPeak(int count);
     bool wetIsFinite(int count) const;
     void silenceWet(int count);
@@ -75,7 +85,8 @@ private:
     std::vector<float*> pointersWet;
     // Per-sample values shared by all channels of a chunk, maxBlockSize each.
     std::vector<float> mixRamp, gainRamp, bypassRamp, wetShare;
-    std::vector<float> drySamples; // one channel's latency-aligned dry chunk
+    std::vector<float> drySamples;  // one channel's latency-aligned dry chunk
+    std::vector<float> sideChannel; // one of B's channels, cleaned, while a mono engine sums them
     int dryIndex = 0;
     int dryLength = 1;
     float previousMix = 1.0f;

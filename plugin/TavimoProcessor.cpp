@@ -287,19 +287,19 @@ tresult PLUGIN_API TavimoProcessor::process(ProcessData& data) {
         return kResultOk;
     }
 
+    // B goes to the engine as the host delivers it; the engine matches its channels to A's.
     const bool sidechain = sidechainActive.load(std::memory_order_relaxed);
-    std::array<const float*, kMaxChannels> side{};
-    const float* const* sideInput = nullptr;
+    const float* const* side = nullptr;
+    int sideChannels = 0;
     if (sidechain && data.numInputs >= 2 && data.inputs[1].numChannels >= 1 &&
         data.inputs[1].channelBuffers32 != nullptr) {
-        const AudioBusBuffers& bus = data.inputs[1];
-        for (int c = 0; c < channels; ++c)
-            side[static_cast<size_t>(c)] = bus.channelBuffers32[std::min(c, bus.numChannels - 1)];
-        sideInput = side.data();
+        side = data.inputs[1].channelBuffers32;
+        sideChannels = std::min<int>(data.inputs[1].numChannels, kMaxChannels);
     }
 
     const EngineParams params = engineParams();
-    engine.process(main.channelBuffers32, sideInput, out.channelBuffers32, data.numSamples, params);
+    engine.process(main.channelBuffers32, side, sideChannels, out.channelBuffers32,
+                   data.numSamples, params);
     // Channels beyond the engine's are not written: they are silence.
     zeroChannels(out.channelBuffers32 + channels, out.numChannels - channels, data.numSamples);
     out.silenceFlags = silentChannels(out, channels, data.numSamples) |

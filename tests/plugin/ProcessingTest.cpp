@@ -115,6 +115,27 @@ TEST_F(Processing, MonoSidechainFeedsBothChannels) {
     EXPECT_LT(nullDb(right, b, latency), -100.0);
 }
 
+TEST_F(Processing, MonoTrackHearsTheMeanOfAStereoSidechain) {
+    ASSERT_TRUE(plugin.ok());
+    plugin.activate(kRate, kBlock, SpeakerArr::kMono, SpeakerArr::kStereo, true);
+    ParamChanges morphOne;
+    morphOne.add(0, 0, 1.0);
+    plugin.process({}, {}, {}, 0, &morphOne);
+    const int latency = static_cast<int>(plugin.processor->getLatencySamples());
+    // Whatever is panned right in B (here a different tone) must reach the mono output.
+    const std::vector<float> right = signal(3, 510.0);
+    std::vector<float> mean(a.size()), out(a.size());
+    for (size_t n = 0; n < a.size(); ++n)
+        mean[n] = 0.5f * (b[n] + right[n]);
+    for (size_t start = 0; start < a.size(); start += kBlock) {
+        const int32 count = static_cast<int32>(std::min<size_t>(kBlock, a.size() - start));
+        ASSERT_EQ(plugin.process({a.data() + start}, {b.data() + start, right.data() + start},
+                                 {out.data() + start}, count),
+                  kResultOk);
+    }
+    EXPECT_LT(nullDb(out, mean, latency), -100.0);
+}
+
 TEST_F(Processing, LastPointOfAQueueWinsAndEmptyBlocksStillTakeChanges) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(kRate, kBlock, SpeakerArr::kStereo, SpeakerArr::kStereo, false);
