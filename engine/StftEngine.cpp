@@ -2,6 +2,7 @@
 
 #include "dsp/FrameGeometry.h"
 #include "dsp/SpanSums.h"
+#include "engine/LoudnessLaw.h"
 
 #include <emmintrin.h>
 
@@ -19,7 +20,7 @@ constexpr float kMaximumLoudnessGain = 15.85f;
 // Below these the target or the output counts as silent and the frame is muted.
 constexpr double kSilentTarget = 1e-15;
 constexpr double kSilentOutput = 1e-30;
-// Without an onset the gain moves halfway to its new value per frame.
+// Without an onset a rising gain moves halfway to its new value per frame.
 constexpr float kGainSmoothing = 0.5f;
 // Near either end of the Morph range the output blends toward the analysed input.
 constexpr float kEdgeWidth = 0.03f;
@@ -100,6 +101,7 @@ void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
     frameSize = fftSize > 0 ? fftSize : fftSizeForRate(sampleRate);
     hop = frameSize / 4;
     bins = frameSize / 2 + 1;
+    slowEnergyStep = 1.0 - std::exp(-hop / (loudness::kSlowAverageSeconds * sampleRate));
     const auto frameLength = static_cast<std::size_t>(frameSize);
     const auto binCount = static_cast<std::size_t>(bins);
     const int channelTotal = std::max(1, channels);
@@ -152,6 +154,7 @@ void StftEngine::reset() {
         channel.onsetA.reset();
         channel.onsetB.reset();
         channel.outputGain = 1.0f;
+        channel.slowEnergyA = channel.slowEnergyB = 0.0;
         for (auto& algorithm : channel.algorithms)
             algorithm->reset();
     }
@@ -265,8 +268,10 @@ void StftEngine::processFrame(float morph) {
         context.hopSize = hop;
         context.sampleRate = rate;
         buildOutputSpectrum(channel, context, fade);
-        const float gain = matchLoudness(channel, morph, onsetA || onsetB);
-        applyGainAndEdgeBlend(channel, gain, morph);
+        const double wetEnergy =
+            spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
+        const float gain = matchLoudness(channel, wetEnergy, morph, onsetA || onsetB);
+        applyGainAndEdgeBlend(channel, gain, wetEnergy, morph);
         overlapAdd(channel);
         advanceInputs(channel);
     }
@@ -362,26 +367,36 @@ void StftEngine::buildOutputSpectrum(StftChannel& channel, const MorphContext& c
     }
 }
 
-float StftEngine::matchLoudness(StftChannel& channel, float morph, bool onset) {
-    const double outputEnergy =
-        spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
-    const double targetEnergy = static_cast<double>(channel.analysisA.energy) * (1.0 - morph) +
-                                static_cast<double>(channel.analysisB.energy) * morph;
-
+float StftEngine::matchLoudness(StftChannel& channel, double wetEnergy, float morph, bool onset) {
+    const double targetEnergy = loudnessTarget(channel, morph);
     const bool targetSilent = !(targetEnergy > kSilentTarget);
     float gain = 0.0f;
-    if (!targetSilent && outputEnergy > kSilentOutput)
-        gain = std::clamp(static_cast<float>(std::sqrt(targetEnergy / outputEnergy)),
+    if (!targetSilent && wetEnergy > kSilentOutput)
+        gain = std::clamp(static_cast<float>(std::sqrt(targetEnergy / wetEnergy)),
                           kMinimumLoudnessGain, kMaximumLoudnessGain);
-    // A new sound may change level at once; otherwise the gain glides. Silent inputs mute
+    // A new sound may change level at once; otherwise a rising gain glides. A falling gain
+    // never waits: the gain a quiet frame needed (a floor of noise, a reverb tail, an input
+    // that has just stopped) must not carry over to louder frames after it. Silent inputs mute
     // the frame at once, so an algorithm cannot sound from silence even for a few frames.
     if (!onset && !targetSilent)
-        gain = channel.outputGain + (gain - channel.outputGain) * kGainSmoothing;
+        gain = std::min(gain, channel.outputGain + (gain - channel.outputGain) * kGainSmoothing);
     channel.outputGain = gain;
     return gain;
 }
 
-void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, float morph) {
+double StftEngine::loudnessTarget(StftChannel& channel, float morph) const {
+    const double energyA = channel.analysisA.energy;
+    const double energyB = channel.analysisB.energy;
+    channel.slowEnergyA += slowEnergyStep * (energyA - channel.slowEnergyA);
+    channel.slowEnergyB += slowEnergyStep * (energyB - channel.slowEnergyB);
+    // The frame follows the energy mix, scaled so that the level's slow travel is the
+    // perceived-loudness mix of the slow averages.
+    return loudness::energyMix(energyA, energyB, morph) *
+           loudness::perceivedOverEnergy(channel.slowEnergyA, channel.slowEnergyB, morph);
+}
+
+void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, double wetEnergy,
+                                       float morph) {
     const FrameAnalysis* source = nullptr;
     float weight = 0.0f;
     if (morph < kEdgeWidth) {
@@ -406,6 +421,22 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, f
     }
     scaleAndBlend(outRe.data(), sourceRe, gain, weight, bins);
     scaleAndBlend(outIm.data(), sourceIm, gain, weight, bins);
+    const double gainedWetEnergy = wetEnergy * static_cast<double>(gain) * gain;
+    keepBlendEnergy(gainedWetEnergy, source->energy, weight);
+}
+
+// A linear blend of two spectra whose phases are unrelated loses up to half their power midway
+// (3 dB); the blended frame is brought to the blend of the two energies instead, which also
+// keeps the level steady across the edge zone wherever the two do agree.
+void StftEngine::keepBlendEnergy(double wetEnergy, double sourceEnergy, float weight) {
+    const double wanted = wetEnergy * (1.0 - weight) + sourceEnergy * weight;
+    const double blended =
+        spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
+    if (!(blended > kSilentOutput) || !(wanted > kSilentOutput))
+        return;
+    const auto correction = static_cast<float>(std::sqrt(wanted / blended));
+    scale(outRe.data(), correction, bins);
+    scale(outIm.data(), correction, bins);
 }
 
 void StftEngine::overlapAdd(StftChannel& channel) {

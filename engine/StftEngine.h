@@ -19,7 +19,8 @@ struct StftChannel {
     FrameAnalysis analysisA, analysisB;
     OnsetDetector onsetA, onsetB;
     std::array<std::unique_ptr<Algorithm>, kAlgorithmCount> algorithms;
-    float outputGain = 1.0f; // last loudness-matching gain
+    float outputGain = 1.0f;                     // last loudness-matching gain
+    double slowEnergyA = 0.0, slowEnergyB = 0.0; // the inputs' energies over ~400 ms
 };
 
 // Short-time Fourier engine: frames A and B every H = N/4 samples, lets the selected
@@ -84,8 +85,11 @@ private:
     bool reassignmentWanted() const;
     void analyseAllChannels(bool reassign, bool& onsetA, bool& onsetB);
     void buildOutputSpectrum(StftChannel& channel, const MorphContext& context, float fade);
-    float matchLoudness(StftChannel& channel, float morph, bool onset);
-    void applyGainAndEdgeBlend(const StftChannel& channel, float gain, float morph);
+    float matchLoudness(StftChannel& channel, double wetEnergy, float morph, bool onset);
+    double loudnessTarget(StftChannel& channel, float morph) const;
+    void applyGainAndEdgeBlend(const StftChannel& channel, float gain, double wetEnergy,
+                               float morph);
+    void keepBlendEnergy(double wetEnergy, double sourceEnergy, float weight);
     void overlapAdd(StftChannel& channel);
     void advanceInputs(StftChannel& channel);
     void processSilentFrame();
@@ -106,6 +110,8 @@ private:
     std::array<float, 3> frameShares{};
     float shareFrom = 0.0f;
     float shareTo = 0.0f;
+    // Per-frame step of the slow energy averages.
+    double slowEnergyStep = 0.0;
     // Idle frames: both inputs exactly zero on every channel for a whole frame.
     bool hopSilent = true; // the hop being filled has held only zeros so far
     int silentHops = 0;    // consecutive hops of nothing but zeros, counted up to a frame

@@ -1,6 +1,7 @@
 #include "engine/WetShaper.h"
 
 #include "dsp/SpanSums.h"
+#include "engine/LoudnessLaw.h"
 
 #include <emmintrin.h>
 
@@ -157,6 +158,8 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
         smoothingCoefficient(kReferenceEnvelopeSeconds, controlLength, sampleRate);
     wetCoefficient = smoothingCoefficient(kWetEnvelopeSeconds, controlLength, sampleRate);
     averageCoefficient = smoothingCoefficient(kAverageSeconds, controlLength, sampleRate);
+    inputAverageCoefficient =
+        smoothingCoefficient(loudness::kSlowAverageSeconds, controlLength, sampleRate);
     slowGainCoefficient = smoothingCoefficient(kSlowGainSeconds, controlLength, sampleRate);
     attackCoefficient = smoothingCoefficient(kAttackSeconds, controlLength, sampleRate);
     releaseCoefficient = smoothingCoefficient(kReleaseSeconds, controlLength, sampleRate);
@@ -174,6 +177,7 @@ void WetShaper::reset() {
     blockPosition = 0;
     referenceEnvelope = wetEnvelope = 0.0f;
     slowReference = slowWet = 0.0;
+    slowPowerA = slowPowerB = 0.0;
     slowTarget = slowGain = fastGain = 1.0f;
     gainFrom = gainTo = 1.0f;
     queueHead = queueSize = ringIndex = 0;
@@ -273,7 +277,11 @@ void WetShaper::updateControl(float morph) {
     const float powerB = sums[1] * powerScale;
     const float powerWet = sums[2] * powerScale;
     // The reference mixes the inputs' powers like the per-frame loudness target.
-    const float reference = (1.0f - morph) * powerA + morph * powerB;
+    slowPowerA += inputAverageCoefficient * (powerA - slowPowerA);
+    slowPowerB += inputAverageCoefficient * (powerB - slowPowerB);
+    const auto reference =
+        static_cast<float>(loudness::energyMix(powerA, powerB, morph) *
+                           loudness::perceivedOverEnergy(slowPowerA, slowPowerB, morph));
     if (!std::isfinite(reference) || !std::isfinite(powerWet)) {
         // Overflowing input: start afresh rather than carry infinities.
         reset();

@@ -62,6 +62,7 @@ private:
     float referenceCoefficient = 0.0f;
     float wetCoefficient = 0.0f;
     float averageCoefficient = 0.0f;
+    float inputAverageCoefficient = 0.0f;
     float slowGainCoefficient = 0.0f;
     float attackCoefficient = 0.0f;
     float releaseCoefficient = 0.0f;
@@ -75,6 +76,7 @@ private:
     float referenceEnvelope = 0.0f; // the reference's envelope at input time
     float wetEnvelope = 0.0f;       // the wet signal's short-term power
     double slowReference = 0.0, slowWet = 0.0;
+    double slowPowerA = 0.0, slowPowerB = 0.0; // the inputs' powers, for the loudness law
     float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
     float gainFrom = 1.0f, gainTo = 1.0f; // the ramp across the current control block
 

@@ -126,7 +126,8 @@ TEST(StftEngine, BlocksShorterThanAHopProduceOutputButNoFrame) {
 }
 
 TEST(StftEngine, EdgeBlendMixesInAsOwnSpectrumNearMorphZero) {
-    // A silent algorithm leaves only the blended share of A: 1 - 0.02 * 33.3 = 1/3.
+    // The blend weighs powers: a silent algorithm leaves A's own spectrum at the blended share
+    // of its power, 1 - 0.02 * 33.3 = 1/3, so at the amplitude sqrt(1/3).
     Harness h;
     for (int i = 0; i < kAlgorithmCount; ++i)
         h.install(i, ScriptedAlgorithm::Mode::Constant, 0.0f, 0.0f);
@@ -134,7 +135,7 @@ TEST(StftEngine, EdgeBlendMixesInAsOwnSpectrumNearMorphZero) {
     h.run({0.0f}, {0.0f}, 0.02f, 1); // settles the Morph line without a frame
     const auto out = h.run(a, a, 0.02f, 77);
     for (std::size_t n = kFrame; n < out.size(); ++n)
-        ASSERT_NEAR(out[n], a[n - kFrame] / 3.0f, 2e-6f) << n;
+        ASSERT_NEAR(out[n], a[n - kFrame] * std::sqrt(1.0f / 3.0f), 2e-6f) << n;
 }
 
 TEST(StftEngine, WetShareFollowsTheFramesAwayFromTheMorphEnds) {
