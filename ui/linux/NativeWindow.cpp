@@ -1,6 +1,7 @@
 #include "ui/linux/NativeWindow.h"
 
 #include "ui/linux/RetainedFrame.h"
+#include "ui/linux/XEmbedClient.h"
 
 #include <cairo.h>
 #include <sys/ipc.h>
@@ -105,24 +106,28 @@ bool screenTakesRgb24(const xcb_setup_t* setup, const xcb_screen_t* screen) {
 }
 
 // A child window of the parent, or 0 when the parent does not exist (any more). It has no
-// background: the frame covers every pixel, so the server never clears it first.
+// background: the frame covers every pixel, so the server never clears it first. The XEmbed info
+// travels in the same batch as the creation and nothing is sent between them: the server handles
+// one connection's requests in order, so an embedder that reads the property as soon as it hears
+// of the window finds it.
 xcb_window_t createChild(xcb_connection_t* connection, const xcb_screen_t* screen,
-                         xcb_window_t parent, int32_t width, int32_t height) {
+                         xcb_window_t parent, int32_t width, int32_t height, XEmbedClient& xembed) {
     const xcb_window_t window = xcb_generate_id(connection);
     const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 0, XCB_GRAVITY_NORTH_WEST, kEventMask,
                                screen->default_colormap};
-    xcb_generic_error_t* error = xcb_request_check(
-        connection,
-        xcb_create_window_checked(connection, screen->root_depth, window, parent, 0, 0,
-                                  static_cast<uint16_t>(width), static_cast<uint16_t>(height), 0,
-                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                                  XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY |
-                                      XCB_CW_EVENT_MASK | XCB_CW_COLORMAP,
-                                  values));
-    if (error == nullptr)
-        return window;
-    free(error);
-    return 0;
+    const xcb_void_cookie_t created = xcb_create_window_checked(
+        connection, screen->root_depth, window, parent, 0, 0, static_cast<uint16_t>(width),
+        static_cast<uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_BIT_GRAVITY | XCB_CW_EVENT_MASK |
+            XCB_CW_COLORMAP,
+        values);
+    const xcb_void_cookie_t announced = xembed.announce(window, parent);
+    xcb_generic_error_t* creationError = xcb_request_check(connection, created);
+    xcb_generic_error_t* announceError = xcb_request_check(connection, announced);
+    const bool ok = creationError == nullptr && announceError == nullptr;
+    free(creationError);
+    free(announceError);
+    return ok ? window : 0;
 }
 
 // The off-screen frame: pixels in a shared memory segment the server reads directly, or in
@@ -247,6 +252,7 @@ struct NativeWindow::Connection {
     xcb_key_symbols_t* keySymbols = nullptr;
     std::unique_ptr<FrameImage> frame;
     RetainedFrame retained;
+    XEmbedClient xembed;
     bool exposed = true;     // the server lost the window's pixels: put the whole frame
     bool windowGone = false; // destroyed with its parent, or never usable
     bool pressed = false;    // the first press of a possible double click
@@ -314,8 +320,12 @@ bool NativeWindow::create(uint32_t parentWindowId, int32_t width, int32_t height
         return false;
     }
 
-    x->window =
-        createChild(connection, screen, parentWindowId, std::max(width, 1), std::max(height, 1));
+    if (!x->xembed.internAtoms(connection)) {
+        destroy();
+        return false;
+    }
+    x->window = createChild(connection, screen, parentWindowId, std::max(width, 1),
+                            std::max(height, 1), x->xembed);
     if (x->window == 0) {
         destroy();
         return false;
@@ -424,9 +434,10 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
     const auto* event = static_cast<const xcb_generic_event_t*>(rawEvent);
     const float scale = inputScale(x_->width());
     switch (event->response_type & 0x7f) {
-    case 0: { // an error: one on the window means it is gone (its parent went first)
+    case 0: { // an error: the window named as missing means it is gone (its parent went first)
         const auto* error = static_cast<const xcb_generic_error_t*>(rawEvent);
-        if (error->resource_id == x_->window)
+        const bool missing = error->error_code == XCB_WINDOW || error->error_code == XCB_DRAWABLE;
+        if (missing && error->resource_id == x_->window)
             x_->windowGone = true;
         return false;
     }
@@ -465,6 +476,13 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
         const auto* key = static_cast<const xcb_key_press_event_t*>(rawEvent);
         return handleKey(key->detail, key->state);
     }
+    case XCB_MAP_NOTIFY:
+        if (static_cast<const xcb_map_notify_event_t*>(rawEvent)->window == x_->window)
+            x_->xembed.markMapped();
+        return false;
+    case XCB_CLIENT_MESSAGE:
+        x_->xembed.onClientMessage(*static_cast<const xcb_client_message_event_t*>(rawEvent));
+        return false;
     case XCB_MAPPING_NOTIFY:
         xcb_refresh_keyboard_mapping(x_->keySymbols,
                                      const_cast<xcb_mapping_notify_event_t*>(
@@ -479,6 +497,7 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
 // of a drag come here even outside the window.
 bool NativeWindow::handlePress(int16_t x, int16_t y, uint32_t time) {
     xcb_set_input_focus(x_->connection, XCB_INPUT_FOCUS_PARENT, x_->window, time);
+    x_->xembed.requestFocus(time);
     const float scale = inputScale(x_->width());
     const bool twice = x_->pressed && time - x_->pressTime <= kDoubleClickMs &&
                        std::abs(x - x_->pressX) <= kDoubleClickPixels &&

@@ -16,7 +16,8 @@ namespace tav::ui {
 // connection of its own (xcb, so an X error arrives as an event and never ends the process). The
 // frame timer and the connection's descriptor run through the host's run loop; there is no thread.
 // Every frame is painted off-screen and put on the window in one request (shared memory where the
-// server offers it), so nothing flickers. UI thread only.
+// server offers it), so nothing flickers. It is an XEmbed client for hosts whose parent is a
+// toolkit socket, and maps itself for hosts that only give it a parent. UI thread only.
 class NativeWindow final : private RunLoopClient {
 public:
     // UI thread. `view` and `runLoop` must outlive the window; `tick` may be empty.

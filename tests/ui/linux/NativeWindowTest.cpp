@@ -1,6 +1,7 @@
 #include "ui/linux/NativeWindow.h"
 #include "support/XvfbServer.h"
 #include "ui/linux/SnapshotRenderer.h"
+#include "ui/linux/XEmbed.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -9,11 +10,14 @@
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,7 +203,31 @@ protected:
         return pixels;
     }
 
+    // Paints a frame: what reaches the screen is what a snapshot of the view shows.
+    void expectWindowMatchesSnapshot(Window& view, float scale) {
+        const auto resources = CairoResources::create(TAVIMO_FONTS_DIR);
+        ASSERT_TRUE(resources);
+        window->paintNow();
+        const SurfacePtr snapshot = SnapshotRenderer::render(view, *resources, scale);
+        const std::vector<uint32_t> expected = imagePixels(snapshot.get());
+        const int bad = differing(windowPixels(static_cast<int>(Window::kWidth * scale),
+                                               static_cast<int>(Window::kHeight * scale)),
+                                  expected);
+        EXPECT_GE(bad, 0);
+        EXPECT_LT(bad, static_cast<int>(expected.size() / 1000)) << "pixels differ";
+    }
+
     void expectWindowShowsTheView(bool sharedMemory);
+
+    xcb_window_t inputFocus() {
+        xcb_get_input_focus_reply_t* reply =
+            xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        xcb_window_t focus = XCB_WINDOW_NONE;
+        if (reply != nullptr)
+            focus = reply->focus;
+        free(reply);
+        return focus;
+    }
 
     static std::vector<uint32_t> imagePixels(cairo_surface_t* image) {
         const int width = cairo_image_surface_get_width(image);
@@ -304,8 +332,6 @@ TEST_F(NativeWindowTest, InputReachesTheViewInViewUnits) {
 
 // What reaches the screen is what a snapshot of the same view shows, at every size.
 void NativeWindowTest::expectWindowShowsTheView(bool sharedMemory) {
-    auto resources = CairoResources::create(TAVIMO_FONTS_DIR);
-    ASSERT_TRUE(resources);
     Window view;
     SnapshotState state;
     state.hover = ElementId::MorphArea;
@@ -335,12 +361,7 @@ void NativeWindowTest::expectWindowShowsTheView(bool sharedMemory) {
         free(geometry);
 
         view.setMorph(scale == 1.0f ? 0.3f : 0.7f); // a frame that changes only a part
-        window->paintNow();
-        const SurfacePtr snapshot = SnapshotRenderer::render(view, *resources, scale);
-        const std::vector<uint32_t> expected = imagePixels(snapshot.get());
-        const int bad = differing(windowPixels(width, height), expected);
-        EXPECT_GE(bad, 0);
-        EXPECT_LT(bad, static_cast<int>(expected.size() / 1000)) << "pixels differ";
+        expectWindowMatchesSnapshot(view, scale);
     }
 }
 
@@ -356,6 +377,159 @@ protected:
 
 TEST_F(NativeWindowWithoutSharedMemoryTest, FramesTravelAsPlainImages) {
     expectWindowShowsTheView(false);
+}
+
+// The embedding side of XEmbed as a toolkit socket plays it: it hears of the child from
+// CreateNotify and reads the info property then, maps the child and tells it that it is
+// embedded, active and focused, and answers a focus request with the focus. It names the
+// protocol's atoms only when the child appears, so on a fresh server the window names them first.
+class XEmbedSocket {
+public:
+    XEmbedSocket(xcb_connection_t* connection, xcb_window_t socket)
+        : connection(connection), socket(socket) {
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection, socket, XCB_CW_EVENT_MASK, &mask);
+        // The keyboard is the top-level window's, as in a toolkit's window.
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_POINTER_ROOT, socket, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
+
+    // Handles the events that have arrived.
+    void pump() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+            const uint8_t type = event->response_type & 0x7f;
+            if (type == XCB_CREATE_NOTIFY)
+                embed(reinterpret_cast<const xcb_create_notify_event_t*>(event)->window);
+            else if (type == XCB_CLIENT_MESSAGE)
+                answer(*reinterpret_cast<const xcb_client_message_event_t*>(event));
+            free(event);
+        }
+    }
+
+    // Waits for the child's CreateNotify without running the window's loop, as a host's own
+    // event loop would hear of it; false after a few seconds without it.
+    bool waitForChild() {
+        const auto deadline = Clock::now() + kPatience;
+        for (pump(); client == XCB_WINDOW_NONE; pump()) {
+            if (Clock::now() > deadline)
+                return false;
+            pollfd readable{xcb_get_file_descriptor(connection), POLLIN, 0};
+            poll(&readable, 1, 10);
+        }
+        return true;
+    }
+
+    void send(uint32_t message, uint32_t detail = 0, uint32_t data1 = 0, uint32_t data2 = 0) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = client;
+        event.type = messageAtom;
+        event.data.data32[0] = XCB_CURRENT_TIME;
+        event.data.data32[1] = message;
+        event.data.data32[2] = detail;
+        event.data.data32[3] = data1;
+        event.data.data32[4] = data2;
+        xcb_send_event(connection, 0, client, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(connection);
+    }
+
+    // [version, flags] when the child has a well-formed property.
+    std::optional<std::array<uint32_t, 2>> info() {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, client, infoAtom, infoAtom, 0, 2), nullptr);
+        std::optional<std::array<uint32_t, 2>> words;
+        if (reply != nullptr && reply->type == infoAtom && reply->format == 32 &&
+            xcb_get_property_value_length(reply) == 8 && reply->bytes_after == 0) {
+            const auto* value = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+            words = std::array<uint32_t, 2>{value[0], value[1]};
+        }
+        free(reply);
+        return words;
+    }
+
+    xcb_window_t client = XCB_WINDOW_NONE;
+    int focusRequests = 0;
+
+private:
+    void embed(xcb_window_t child) {
+        client = child;
+        infoAtom = atom(xembed::kInfoAtomName);
+        messageAtom = atom(xembed::kMessageAtomName);
+        const auto found = info();
+        if (!found) {
+            ADD_FAILURE() << "no _XEMBED_INFO when the child's CreateNotify arrived";
+            return;
+        }
+        EXPECT_EQ((*found)[0], xembed::kVersion);
+        EXPECT_EQ((*found)[1] & xembed::kFlagMapped, 0u) << "the child asks to be shown at once";
+        xcb_map_window(connection, client);
+        send(xembed::kEmbeddedNotify, 0, socket, xembed::kVersion);
+        send(xembed::kWindowActivate);
+        send(xembed::kFocusIn, xembed::kFocusCurrent);
+    }
+
+    void answer(const xcb_client_message_event_t& message) {
+        if (message.type != messageAtom || message.window != socket ||
+            message.data.data32[1] != xembed::kRequestFocus)
+            return;
+        ++focusRequests;
+        send(xembed::kFocusIn, xembed::kFocusCurrent);
+    }
+
+    xcb_atom_t atom(const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+            nullptr);
+        xcb_atom_t value = XCB_ATOM_NONE;
+        if (reply != nullptr)
+            value = reply->atom;
+        free(reply);
+        return value;
+    }
+
+    xcb_connection_t* connection;
+    xcb_window_t socket;
+    xcb_atom_t infoAtom = XCB_ATOM_NONE;
+    xcb_atom_t messageAtom = XCB_ATOM_NONE;
+};
+
+// Inside a toolkit socket the window is shown as the socket expects; keys follow the focus the
+// socket hands over and takes back; a click asks the socket for the focus.
+TEST_F(NativeWindowTest, EmbeddedByAnXEmbedSocket) {
+    RecordingListener listener;
+    Window view(&listener);
+    parent = makeParent(760, 500);
+    XEmbedSocket socket(connection, parent);
+    moveTo(1500, 1100); // off the window: keys go to the focus, not to what lies under the pointer
+    window = std::make_unique<NativeWindow>(view, ticks, loop);
+    ASSERT_TRUE(window->create(parent, 760, 500, TAVIMO_FONTS_DIR));
+    const xcb_window_t child = window->windowId();
+    ASSERT_TRUE(socket.waitForChild());
+    EXPECT_EQ(socket.client, child);
+
+    const std::array<uint32_t, 2> shown = {xembed::kVersion, xembed::kFlagMapped};
+    ASSERT_TRUE(loop.runUntil([&] {
+        socket.pump();
+        return viewable(child) && inputFocus() == child && socket.info() == shown;
+    }));
+    expectWindowMatchesSnapshot(view, 1.0f);
+
+    key(0xff09, true); // Tab
+    key(0xff09, false);
+    EXPECT_TRUE(loop.runUntil([&] { return view.focused() != ElementId::None; }));
+
+    socket.send(xembed::kFocusOut);
+    EXPECT_TRUE(loop.runUntil([&] { return inputFocus() == parent; }));
+
+    moveTo(300, 200);
+    button(true);
+    button(false);
+    EXPECT_TRUE(loop.runUntil([&] {
+        socket.pump();
+        return socket.focusRequests == 1 && inputFocus() == child;
+    }));
 }
 
 TEST_F(NativeWindowTest, DestructionUnregistersEverything) {
