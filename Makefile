@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets. `make test` and `make demo` are the two commands
 # the README promises; everything else is a convenience.
-.PHONY: setup test bench demo debug release windows tsan fuzz format clean
+.PHONY: setup test bench sound demo debug release windows tsan fuzz format clean
 
 # CTest runs as many tests at once as the machine has cores.
 JOBS := $(shell nproc)
@@ -43,6 +43,13 @@ fuzz: setup
 
 bench: release
 	@build/release/bench/tavimo_bench --benchmark_counters_tabular=true
+
+# The sound lab's full table: realistic material through every pair, Quality, algorithm and Morph.
+sound: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target tavimo_sound
+	@scripts/make_material build/release/sound-material
+	@build/release/tests/sound/tavimo_sound build/release/sound-material
 
 demo: release
 	@build/release/tavimo demo demo
