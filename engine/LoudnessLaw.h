@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 // How loud the morph of two inputs should be. The frames match their own loudness-weighted
@@ -18,26 +19,77 @@ inline constexpr double kLoudnessExponent = 0.3;
 inline constexpr double kSlowAverageSeconds = 0.4;
 
 // The Morph-weighted mix of two energies.
-inline double energyMix(double energyA, double energyB, double morph) {
-    return energyA * (1.0 - morph) + energyB * morph;
+template <typename Real>
+Real energyMix(Real energyA, Real energyB, Real morph) {
+    return energyA * (Real(1) - morph) + energyB * morph;
+}
+
+// The Morph-weighted mix of two loudnesses (energies to the power kLoudnessExponent), as an
+// energy. Never above the energy mix of the same energies (a power mean of lower order).
+template <typename Real>
+Real perceivedFromLoudness(Real loudnessA, Real loudnessB, Real morph) {
+    return std::pow(energyMix(loudnessA, loudnessB, morph),
+                    Real(1) / static_cast<Real>(kLoudnessExponent));
 }
 
 // The Morph-weighted mix of two energies in the domain of heard loudness, as an energy.
-inline double perceivedMix(double energyA, double energyB, double morph) {
-    const double loudness = (1.0 - morph) * std::pow(energyA, kLoudnessExponent) +
-                            morph * std::pow(energyB, kLoudnessExponent);
-    return std::pow(loudness, 1.0 / kLoudnessExponent);
+template <typename Real>
+Real perceivedMix(Real energyA, Real energyB, Real morph) {
+    constexpr auto exponent = static_cast<Real>(kLoudnessExponent);
+    return perceivedFromLoudness(std::pow(energyA, exponent), std::pow(energyB, exponent), morph);
 }
 
-// What the energy mix of two slow averages is multiplied by to travel as heard loudness does:
-// at most 1 (the perceived mix never exceeds the energy mix), exactly 1 at the Morph ends and
-// wherever the averages say nothing.
-inline double perceivedOverEnergy(double slowA, double slowB, double morph) {
-    const double mix = energyMix(slowA, slowB, morph);
-    if (!(morph > 0.0 && morph < 1.0) || !(mix > 0.0) || !std::isfinite(mix))
-        return 1.0;
-    const double ratio = perceivedMix(slowA, slowB, morph) / mix;
-    return ratio < 1.0 ? ratio : 1.0;
+// The law's slow part: the inputs' energies and the targets averaged over kSlowAverageSeconds,
+// and what follows from them for the next stretches. Kept per channel by the frames and once by
+// the wet shaping, fed once per frame or control block. Any thread, serialised with its user;
+// never allocates.
+template <typename Real>
+struct SlowLevel {
+    Real slowA = 0, slowB = 0; // the inputs' energies
+    Real slowTarget = 0;       // the targets handed out before balancing
+    Real travel = 1;           // takes the slow energy mix to the slow perceived mix
+    Real balance = 1;          // takes the targets' average to the slow perceived mix
+
+    void reset() { *this = SlowLevel{}; }
+
+    // Takes a stretch's energies; step is the averages' one-pole coefficient per stretch.
+    void observe(Real a, Real b, Real step) {
+        slowA += step * (a - slowA);
+        slowB += step * (b - slowB);
+    }
+
+    // Takes the target handed out for a stretch, before balancing.
+    void observeTarget(Real target, Real step) { slowTarget += step * (target - slowTarget); }
+
+    // Works out travel and balance for the Morph. Both are at most 1, and exactly 1 at the Morph
+    // ends and wherever the averages say nothing. The balance makes up for the pauses: a pause
+    // lifted to its own perceived mix raises the average over what the averages' law asks.
+    void update(Real morph) {
+        travel = balance = Real(1);
+        const Real slowMix = energyMix(slowA, slowB, morph);
+        if (!(morph > Real(0) && morph < Real(1)) || !(slowMix > Real(0)) ||
+            !std::isfinite(slowMix))
+            return;
+        const Real perceived = perceivedMix(slowA, slowB, morph);
+        travel = std::min(perceived / slowMix, Real(1));
+        if (slowTarget > perceived)
+            balance = std::max(perceived / slowTarget, kLowestBalance);
+    }
+
+    // Balance never lowers the level by more than this (6 dB).
+    static constexpr Real kLowestBalance = Real(0.25);
+};
+
+// The energy a frame (or any short stretch) of the morph should have, from the energy mix and
+// the perceived mix of its own inputs and the slow travel: the energy mix scaled by the travel,
+// so that the level moves evenly in loudness while its fast shape follows the inputs, but never
+// below the stretch's own perceived mix: in a pause of one input the other is left no quieter
+// than the loudness law asks. With a travel of 1 (the Morph ends) exactly the energy mix.
+template <typename Real>
+Real target(Real energyMix, Real perceivedMix, Real travel) {
+    if (travel == Real(1))
+        return energyMix;
+    return std::max(energyMix * travel, std::min(perceivedMix, energyMix));
 }
 
 } // namespace tav::loudness

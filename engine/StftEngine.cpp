@@ -154,7 +154,7 @@ void StftEngine::reset() {
         channel.onsetA.reset();
         channel.onsetB.reset();
         channel.outputGain = 1.0f;
-        channel.slowEnergyA = channel.slowEnergyB = 0.0;
+        channel.level.reset();
         for (auto& algorithm : channel.algorithms)
             algorithm->reset();
     }
@@ -387,12 +387,17 @@ float StftEngine::matchLoudness(StftChannel& channel, double wetEnergy, float mo
 double StftEngine::loudnessTarget(StftChannel& channel, float morph) const {
     const double energyA = channel.analysisA.energy;
     const double energyB = channel.analysisB.energy;
-    channel.slowEnergyA += slowEnergyStep * (energyA - channel.slowEnergyA);
-    channel.slowEnergyB += slowEnergyStep * (energyB - channel.slowEnergyB);
-    // The frame follows the energy mix, scaled so that the level's slow travel is the
-    // perceived-loudness mix of the slow averages.
-    return loudness::energyMix(energyA, energyB, morph) *
-           loudness::perceivedOverEnergy(channel.slowEnergyA, channel.slowEnergyB, morph);
+    loudness::SlowLevel<double>& level = channel.level;
+    level.observe(energyA, energyB, slowEnergyStep);
+    level.update(morph);
+    const double mix = loudness::energyMix<double>(energyA, energyB, morph);
+    const double target =
+        level.travel == 1.0
+            ? mix
+            : loudness::target(mix, loudness::perceivedMix<double>(energyA, energyB, morph),
+                               level.travel);
+    level.observeTarget(target, slowEnergyStep);
+    return target * level.balance;
 }
 
 void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, double wetEnergy,

@@ -4,6 +4,7 @@
 #include "dsp/FrameAnalyzer.h"
 #include "dsp/FrameMeters.h"
 #include "dsp/OnsetDetector.h"
+#include "engine/LoudnessLaw.h"
 
 #include <array>
 #include <memory>
@@ -19,8 +20,8 @@ struct StftChannel {
     FrameAnalysis analysisA, analysisB;
     OnsetDetector onsetA, onsetB;
     std::array<std::unique_ptr<Algorithm>, kAlgorithmCount> algorithms;
-    float outputGain = 1.0f;                     // last loudness-matching gain
-    double slowEnergyA = 0.0, slowEnergyB = 0.0; // the inputs' energies over ~400 ms
+    float outputGain = 1.0f;           // last loudness-matching gain
+    loudness::SlowLevel<double> level; // the loudness law's slow averages
 };
 
 // Short-time Fourier engine: frames A and B every H = N/4 samples, lets the selected

@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
+#include <cfloat>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -37,16 +39,75 @@ constexpr double kSlowGainSeconds = 0.3;
 constexpr float kMinimumCorrection = 0.70794578f;
 constexpr float kMaximumCorrection = 1.4125375f;
 // The suppression: it acts when the reference is about to rise by more than 6 dB within one
-// frame and the wet signal stands more than 1.5 dB above the reference; it pulls down to that
-// 1.5 dB, within about a millisecond, and lets go within a few.
+// frame, or has fallen by as much within the last, and the wet signal stands more than 1.5 dB
+// above the reference; it pulls down to that 1.5 dB, within about a millisecond, and lets go
+// within a few.
 constexpr float kRiseRatio = 4.0f;
 constexpr float kExcessRatio = 1.4125375f;
+constexpr float kFallExcessRatio = 2.5118864f;
+// After a fall the allowed level follows the inputs' target held over this long: quick enough
+// for the gaps between words, long enough to ride over the ripple of one low note's waveform.
+constexpr double kHoldSeconds = 0.005;
 constexpr double kAttackSeconds = 0.0003;
 constexpr double kReleaseSeconds = 0.004;
 // Weighted powers below this count as silence for the slow correction.
 constexpr double kSilentPower = 1e-20;
 // Filter memories below this are cleared (far under any signal; see settleNegligibleMemories).
 constexpr float kNegligibleMemory = 1e-30f;
+
+// The loudness law's slow travel and balance move over hundreds of milliseconds: they are
+// worked out afresh every few control blocks.
+constexpr int kTravelBlocks = 4;
+
+// Least-squares fits over 0..1, highest power first: log2(1 + t) / t and 2^t.
+constexpr std::array<float, 5> kLog2Coefficients{0.0452682926f, -0.193516525f, 0.41524556f,
+                                                 -0.708865218f, 1.4418799f};
+constexpr std::array<float, 5> kExp2Coefficients{0.0135206032f, 0.0520374288f, 0.241427493f,
+                                                 0.693006621f, 1.00000252f};
+
+// The polynomial with these coefficients at each lane, by Horner's rule.
+template <std::size_t N>
+__m128 polynomial(__m128 t, const std::array<float, N>& coefficients) {
+    __m128 p = _mm_set1_ps(coefficients[0]);
+    for (std::size_t i = 1; i < N; ++i)
+        p = _mm_add_ps(_mm_mul_ps(p, t), _mm_set1_ps(coefficients[i]));
+    return p;
+}
+
+// log2 of each lane (positive normal floats): the exponent's bits plus a polynomial in the
+// mantissa, within 2e-5. The loudness law needs no more: the level it sets is then within
+// 0.001 dB.
+__m128 approximateLog2(__m128 x) {
+    const __m128i bits = _mm_castps_si128(x);
+    const __m128 exponent =
+        _mm_cvtepi32_ps(_mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(127)));
+    const __m128 t =
+        _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007fffff)),
+                                                 _mm_set1_epi32(0x3f800000))),
+                   _mm_set1_ps(1.0f));
+    return _mm_add_ps(exponent, _mm_mul_ps(polynomial(t, kLog2Coefficients), t));
+}
+
+// 2^y for each lane, y limited to the normal floats' range: a polynomial for the fraction
+// times the integer part put into the exponent's bits, within 3e-6.
+__m128 approximateExp2(__m128 y) {
+    y = _mm_min_ps(_mm_max_ps(y, _mm_set1_ps(-126.0f)), _mm_set1_ps(127.0f));
+    // Floor: truncation, one less where it rounded a negative value up.
+    __m128i floorInt = _mm_cvttps_epi32(y);
+    floorInt =
+        _mm_add_epi32(floorInt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(floorInt), y)));
+    const __m128 f = _mm_sub_ps(y, _mm_cvtepi32_ps(floorInt));
+    const __m128 p = polynomial(f, kExp2Coefficients);
+    const __m128 scale =
+        _mm_castsi128_ps(_mm_slli_epi32(_mm_add_epi32(floorInt, _mm_set1_epi32(127)), 23));
+    return _mm_mul_ps(p, scale);
+}
+
+// x^e for each lane; 0 (and anything not above the smallest normal float) gives 0.
+__m128 power(__m128 x, float exponent) {
+    const __m128 result = approximateExp2(_mm_mul_ps(_mm_set1_ps(exponent), approximateLog2(x)));
+    return _mm_and_ps(result, _mm_cmpge_ps(x, _mm_set1_ps(FLT_MIN)));
+}
 
 // One-pole coefficient for a time constant, for steps of `length` samples.
 float smoothingCoefficient(double seconds, int length, double sampleRate) {
@@ -160,6 +221,9 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
     averageCoefficient = smoothingCoefficient(kAverageSeconds, controlLength, sampleRate);
     inputAverageCoefficient =
         smoothingCoefficient(loudness::kSlowAverageSeconds, controlLength, sampleRate);
+    // The reference's recent peak falls by the rise ratio over one frame.
+    peakDecay =
+        static_cast<float>(std::pow(kRiseRatio, -static_cast<double>(controlLength) / frame));
     slowGainCoefficient = smoothingCoefficient(kSlowGainSeconds, controlLength, sampleRate);
     attackCoefficient = smoothingCoefficient(kAttackSeconds, controlLength, sampleRate);
     releaseCoefficient = smoothingCoefficient(kReleaseSeconds, controlLength, sampleRate);
@@ -167,6 +231,12 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
     channelStates.assign(static_cast<std::size_t>(channels), WetShaperChannel{});
     gainRamp.assign(static_cast<std::size_t>(controlLength), 1.0f);
     referenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
+    heldRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
+    const auto holdBlocks = std::lround(kHoldSeconds * sampleRate / controlLength);
+    recentTargets.assign(static_cast<std::size_t>(std::clamp(holdBlocks, 1L, long(delayBlocks))),
+                         0.0f);
+    // Read half a hold ahead of the wet signal, so that the hold is centred on it.
+    heldLead = static_cast<int>(recentTargets.size()) * 3 / 4;
     maximumQueue.assign(static_cast<std::size_t>(delayBlocks + 1), 0);
     reset();
 }
@@ -174,10 +244,16 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
 void WetShaper::reset() {
     std::fill(channelStates.begin(), channelStates.end(), WetShaperChannel{});
     std::fill(referenceRing.begin(), referenceRing.end(), 0.0f);
+    std::fill(heldRing.begin(), heldRing.end(), 0.0f);
+    std::fill(recentTargets.begin(), recentTargets.end(), 0.0f);
+    recentIndex = 0;
     blockPosition = 0;
-    referenceEnvelope = wetEnvelope = 0.0f;
+    wetEnvelope = 0.0f;
     slowReference = slowWet = 0.0;
-    slowPowerA = slowPowerB = 0.0;
+    level.reset();
+    blocksToTravel = 0;
+    envelopeA = envelopeB = 0.0f;
+    recentPeak = 0.0f;
     slowTarget = slowGain = fastGain = 1.0f;
     gainFrom = gainTo = 1.0f;
     queueHead = queueSize = ringIndex = 0;
@@ -276,23 +352,29 @@ void WetShaper::updateControl(float morph) {
     const float powerA = sums[0] * powerScale;
     const float powerB = sums[1] * powerScale;
     const float powerWet = sums[2] * powerScale;
-    // The reference mixes the inputs' powers like the per-frame loudness target.
-    slowPowerA += inputAverageCoefficient * (powerA - slowPowerA);
-    slowPowerB += inputAverageCoefficient * (powerB - slowPowerB);
-    const auto reference =
-        static_cast<float>(loudness::energyMix(powerA, powerB, morph) *
-                           loudness::perceivedOverEnergy(slowPowerA, slowPowerB, morph));
-    if (!std::isfinite(reference) || !std::isfinite(powerWet)) {
+    if (!std::isfinite(powerA + powerB) || !std::isfinite(powerWet)) {
         // Overflowing input: start afresh rather than carry infinities.
         reset();
         return;
     }
-
-    referenceEnvelope += referenceCoefficient * (reference - referenceEnvelope);
-    pushReference(referenceEnvelope);
+    // The reference follows the inputs' envelopes with the frames' loudness target.
+    envelopeA += referenceCoefficient * (powerA - envelopeA);
+    envelopeB += referenceCoefficient * (powerB - envelopeB);
+    level.observe(powerA, powerB, inputAverageCoefficient);
+    if (--blocksToTravel <= 0) {
+        level.update(morph);
+        blocksToTravel = kTravelBlocks;
+    }
+    const Targets targets = inputTargets(powerA, powerB, morph);
+    level.observeTarget(targets.envelope, inputAverageCoefficient);
+    heldRing[static_cast<std::size_t>(ringIndex)] = holdTarget(targets.block * level.balance);
+    pushReference(targets.envelope * level.balance);
     // The ring's next slot holds the envelope of N / K blocks ago, which lines up with the wet
     // signal; the queue's front holds the largest from then to now.
     const float aligned = referenceRing[static_cast<std::size_t>(ringIndex)];
+    const int heldSlot = ringIndex + heldLead;
+    const float alignedHeld = heldRing[static_cast<std::size_t>(
+        heldSlot > delayBlocks ? heldSlot - delayBlocks - 1 : heldSlot)];
     const float ahead =
         referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
     wetEnvelope += wetCoefficient * (powerWet - wetEnvelope);
@@ -304,16 +386,48 @@ void WetShaper::updateControl(float morph) {
                                 kMinimumCorrection, kMaximumCorrection);
     slowGain += slowGainCoefficient * (slowTarget - slowGain);
 
-    float suppression = 1.0f;
+    // Energy smeared out of a frame lands ahead of a hit and after a sound that stops: the
+    // suppression acts where the reference is about to rise or has just fallen, the latter
+    // measured on the held target, which falls within milliseconds.
+    recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
+    const bool rising = ahead > kRiseRatio * aligned;
+    const bool fallen = recentPeak > kRiseRatio * alignedHeld;
     const float wetLevel = wetEnvelope * slowGain * slowGain;
-    const float allowed = kExcessRatio * aligned;
-    if (ahead > kRiseRatio * aligned && wetLevel > allowed)
-        suppression = std::sqrt(allowed / wetLevel);
+    float allowed = wetLevel;
+    if (rising)
+        allowed = kExcessRatio * aligned;
+    if (fallen)
+        allowed = std::min(allowed, kFallExcessRatio * alignedHeld);
+    const float suppression = wetLevel > allowed ? std::sqrt(allowed / wetLevel) : 1.0f;
     fastGain += (suppression < fastGain ? attackCoefficient : releaseCoefficient) *
                 (suppression - fastGain);
 
     gainFrom = gainTo;
     gainTo = slowGain * fastGain;
+}
+
+WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float morph) const {
+    const float envelopeMix = loudness::energyMix(envelopeA, envelopeB, morph);
+    const float blockMix = loudness::energyMix(powerA, powerB, morph);
+    if (level.travel == 1.0f)
+        return {envelopeMix, blockMix};
+    // The loudness law's powers for the envelopes and this block, four lanes at once.
+    constexpr auto exponent = static_cast<float>(loudness::kLoudnessExponent);
+    alignas(16) float loudness[4];
+    _mm_store_ps(loudness, power(_mm_setr_ps(envelopeA, envelopeB, powerA, powerB), exponent));
+    alignas(16) float perceived[4];
+    _mm_store_ps(perceived, power(_mm_setr_ps(loudness::energyMix(loudness[0], loudness[1], morph),
+                                              loudness::energyMix(loudness[2], loudness[3], morph),
+                                              0.0f, 0.0f),
+                                  1.0f / exponent));
+    return {loudness::target(envelopeMix, perceived[0], level.travel),
+            loudness::target(blockMix, perceived[1], level.travel)};
+}
+
+float WetShaper::holdTarget(float target) {
+    recentTargets[static_cast<std::size_t>(recentIndex)] = target;
+    recentIndex = recentIndex + 1 == static_cast<int>(recentTargets.size()) ? 0 : recentIndex + 1;
+    return *std::max_element(recentTargets.begin(), recentTargets.end());
 }
 
 void WetShaper::pushReference(float reference) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/LoudnessLaw.h"
+
 #include <vector>
 
 namespace tav {
@@ -48,6 +50,12 @@ private:
     void applyGain(float* const* wet, const float* share, int offset, int count);
     void updateControl(float morph);
     void pushReference(float reference);
+    float holdTarget(float target);
+    // The loudness target of the inputs' envelopes and of this block's powers.
+    struct Targets {
+        float envelope, block;
+    };
+    Targets inputTargets(float powerA, float powerB, float morph) const;
 
     int channels = 0;
     int controlLength = 1; // K: samples per control block, a power of two dividing N
@@ -63,6 +71,7 @@ private:
     float wetCoefficient = 0.0f;
     float averageCoefficient = 0.0f;
     float inputAverageCoefficient = 0.0f;
+    float peakDecay = 1.0f;
     float slowGainCoefficient = 0.0f;
     float attackCoefficient = 0.0f;
     float releaseCoefficient = 0.0f;
@@ -73,10 +82,12 @@ private:
     // Running state.
     int blockPosition = 0;
     float previousMorph = 0.0f;
-    float referenceEnvelope = 0.0f; // the reference's envelope at input time
-    float wetEnvelope = 0.0f;       // the wet signal's short-term power
+    float wetEnvelope = 0.0f; // the wet signal's short-term power
     double slowReference = 0.0, slowWet = 0.0;
-    double slowPowerA = 0.0, slowPowerB = 0.0; // the inputs' powers, for the loudness law
+    float envelopeA = 0.0f, envelopeB = 0.0f; // the inputs' powers at input time
+    loudness::SlowLevel<float> level;         // the loudness law's slow averages
+    int blocksToTravel = 0;                   // control blocks until its travel is worked out again
+    float recentPeak = 0.0f; // the aligned held target's peak, falling by kRiseRatio per frame
     float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
     float gainFrom = 1.0f, gainTo = 1.0f; // the ramp across the current control block
 
@@ -84,6 +95,12 @@ private:
     std::vector<float> referenceRing;
     std::vector<int> maximumQueue; // ring slots
     int ringIndex = 0;             // the slot written next
+    // The inputs' target per control block, held over the last few milliseconds, delayed like
+    // the reference; and the last few blocks' targets it is held over.
+    std::vector<float> heldRing;
+    std::vector<float> recentTargets;
+    int recentIndex = 0;
+    int heldLead = 0; // blocks by which the held target is read ahead of the wet signal
     int queueHead = 0, queueSize = 0;
 };
 

@@ -24,8 +24,9 @@ inline constexpr double kPauseAboveT1Db = 1.0;
 // Before drum hits: at most 3 dB more energy ahead than the crossfade, no duck deeper than 3 dB.
 inline constexpr double kPreEchoDb = 3.0;
 inline constexpr double kDuckingDb = -3.0;
-// Stop cases: no window over +3 dB around the stop and the restart.
-inline constexpr double kStopSwellDb = 3.0;
+// Stop cases: an input that stops or starts may not swell the output more than the morph itself
+// may, so no window around the stop and the restart stands over the swell goal's worst.
+inline constexpr double kStopSwellDb = kWorstSwellDb;
 // The loudness goals hold over this Morph range; the median holds at the edge points too, those
 // outside the range checked as a goal of their own.
 inline constexpr double kInnerMorphLow = 0.05;

@@ -47,7 +47,7 @@ constexpr const char* kStopLegend =
     "\n\nStop cases: the piano stops in one input, fading onto a noise floor (peak dBFS) that\n"
     "gives way to exact zeros, then plays again; the pad plays on in the other input. Per\n"
     "Morph the worst 50 ms swell over the louder input from 0.25 s before the stop on (goal:\n"
-    "none over +3 dB); the worst of the row and where; switch: the output's highest peak, dBFS,\n"
+    "none over +6 dB); the worst of the row and where; switch: the output's highest peak, dBFS,\n"
     "in the 100 ms after the floor gives way to zeros; ceil: samples at or over 0.99 in the row.\n"
     "The burst is the reported case: the pad at -9 dBFS in A, noise at -66 dBFS in B for 2 s,\n"
     "then exact zeros, at Morph 0.9.\n";

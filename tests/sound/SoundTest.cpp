@@ -88,7 +88,7 @@ TEST(SoundLab, CoarseGridMeetsTheListeningGoals) {
     expectGoalsMet(results);
 }
 
-TEST(SoundLab, StopsAndRestartsSwellNoMoreThanThreeDecibels) {
+TEST(SoundLab, InputsStoppingAndStartingSwellNoMoreThanTheMorphMay) {
     const std::vector<Case> cases = stopCases();
     const std::vector<Result> results = runJobs(standardJobs(cases, kStopMorphs));
     printStopTable(stdout, results);

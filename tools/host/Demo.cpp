@@ -24,6 +24,23 @@ std::string loudnessText(const AudioBuffer& buffer) {
     return text;
 }
 
+// The loudness of each quarter of the Morph ramp: Morph travels evenly in heard loudness, so
+// the steps between quarters are even where the inputs are steady.
+std::string loudnessAlongRamp(const AudioBuffer& buffer) {
+    constexpr int kParts = 4;
+    std::string text = "loudness by quarter of the ramp:";
+    const int64_t part = buffer.frames() / kParts;
+    for (int q = 0; q < kParts; ++q) {
+        AudioBuffer slice;
+        slice.sampleRate = buffer.sampleRate;
+        for (const auto& channel : buffer.channels)
+            slice.channels.emplace_back(channel.begin() + q * part,
+                                        channel.begin() + (q + 1) * part);
+        text += " " + loudnessText(slice);
+    }
+    return text;
+}
+
 void writePicture([[maybe_unused]] const std::filesystem::path& path,
                   [[maybe_unused]] const AudioBuffer& audio,
                   [[maybe_unused]] const std::string& title,
@@ -69,7 +86,8 @@ void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
         const std::filesystem::path wav = folder / (name + ".wav");
         audio_file::write(wav, result.output);
         report << name << ": " << wav.string() << " (" << loudnessText(result.output)
-               << ", latency " << result.latencySamples << " samples)\n";
+               << ", latency " << result.latencySamples << " samples)\n  "
+               << loudnessAlongRamp(result.output) << "\n";
         writePicture(folder / (name + ".png"), result.output,
                      std::string(titles[size_t(algorithm)]) + ": Morph 0 -> 1 over " +
                          std::to_string(static_cast<int>(kSeconds)) + " s",
