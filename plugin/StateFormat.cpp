@@ -45,7 +45,9 @@ private:
     size_t used = 0;
 };
 
-constexpr size_t kProcessorStateBytes = 4 + 8 * kParamCount;
+// Every stored parameter as a double after the version; version 1 came before Quality.
+constexpr size_t kProcessorStateBytes = 4 + 8 * model::kStoredParamCount;
+constexpr int kVersion1ParamCount = model::kStoredParamCount - 1;
 constexpr size_t kControllerStateBytes = 8;
 
 } // namespace
@@ -58,7 +60,7 @@ bool readProcessorState(IBStream* stream, ParameterValues& values) {
     if (!readFormatVersion(in, version))
         return false;
     ParameterValues read{};
-    const int count = version >= 2 ? kParamCount : kParamCount - 1;
+    const int count = version >= 2 ? model::kStoredParamCount : kVersion1ParamCount;
     for (int i = 0; i < count; ++i) {
         double& value = read[static_cast<size_t>(i)];
         // A NaN or infinity would be handed out to hosts and written back into projects.

@@ -20,19 +20,51 @@ using namespace Steinberg::Vst;
 
 namespace {
 
-constexpr const char* kAlgorithmNames[] = {"Transport", "Partials", "Imprint", "Diffuse"};
-constexpr const char* kQualityNames[] = {"Standard", "High"};
+// The table's texts are ASCII; widened one character at a time.
+void widen(const char* text, String128 out) {
+    size_t i = 0;
+    for (; i + 1 < 128 && text[i] != 0; ++i)
+        out[i] = static_cast<TChar>(static_cast<unsigned char>(text[i]));
+    out[i] = 0;
+}
 
-// List entries are ASCII; widened one character at a time.
-void appendEntry(StringListParameter& parameter, const char* text) {
-    String128 entry{};
-    for (size_t i = 0; i + 1 < 128 && text[i] != 0; ++i)
-        entry[i] = static_cast<TChar>(static_cast<unsigned char>(text[i]));
-    parameter.appendString(entry);
+int32 flagsOf(const model::ParamSpec& spec) {
+    int32 flags = spec.automatable ? ParameterInfo::kCanAutomate : 0;
+    if (spec.kind == model::ParamKind::List)
+        flags |= ParameterInfo::kIsList;
+    if (spec.kind == model::ParamKind::Bypass)
+        flags |= ParameterInfo::kIsBypass;
+    return flags;
+}
+
+// The host-side parameter object for one entry of the table.
+Parameter* makeParameter(const model::ParamSpec& spec) {
+    String128 name{}, units{};
+    widen(spec.name, name);
+    widen(spec.units, units);
+    const TChar* unitsOrNone = spec.units[0] != 0 ? units : nullptr;
+    switch (spec.kind) {
+    case model::ParamKind::Range:
+        return new RangeParameter(name, spec.id, unitsOrNone, spec.minimum, spec.maximum,
+                                  spec.defaultPlain, spec.stepCount, flagsOf(spec));
+    case model::ParamKind::List: {
+        auto* list = new StringListParameter(name, spec.id, unitsOrNone, flagsOf(spec));
+        for (const char* entry : spec.entries) {
+            String128 text{};
+            widen(entry, text);
+            list->appendString(text);
+        }
+        return list;
+    }
+    case model::ParamKind::Bypass:
+        break;
+    }
+    return new Parameter(name, spec.id, unitsOrNone, spec.defaultNormalized(), spec.stepCount,
+                         flagsOf(spec));
 }
 
 bool isHigh(ParamValue value) {
-    return value >= 0.5;
+    return model::isOn(value);
 }
 
 } // namespace
@@ -52,27 +84,8 @@ tresult PLUGIN_API TavimoController::initialize(FUnknown* context) {
     if (result != kResultOk)
         return result;
 
-    parameters.addParameter(new RangeParameter(STR16("Morph"), kMorphId, nullptr, 0.0, 1.0, 0.5, 0,
-                                               ParameterInfo::kCanAutomate));
-
-    auto* algorithm = new StringListParameter(STR16("Algorithm"), kAlgorithmId, nullptr,
-                                              ParameterInfo::kCanAutomate | ParameterInfo::kIsList);
-    for (const char* name : kAlgorithmNames)
-        appendEntry(*algorithm, name);
-    parameters.addParameter(algorithm);
-
-    parameters.addParameter(new RangeParameter(STR16("Mix"), kMixId, STR16("%"), 0.0, 100.0, 100.0,
-                                               0, ParameterInfo::kCanAutomate));
-    parameters.addParameter(new RangeParameter(STR16("Output"), kOutputId, STR16("dB"), -24.0, 12.0,
-                                               0.0, 0, ParameterInfo::kCanAutomate));
-    parameters.addParameter(new Parameter(STR16("Bypass"), kBypassId, nullptr, 0.0, 1,
-                                          ParameterInfo::kCanAutomate | ParameterInfo::kIsBypass));
-
-    auto* quality =
-        new StringListParameter(STR16("Quality"), kQualityId, nullptr, ParameterInfo::kIsList);
-    for (const char* name : kQualityNames)
-        appendEntry(*quality, name);
-    parameters.addParameter(quality);
+    for (const model::ParamSpec& spec : model::kParams)
+        parameters.addParameter(makeParameter(spec));
     return kResultOk;
 }
 

@@ -83,13 +83,13 @@ std::optional<ui::Key> viewKeyOf(int16 keyCode) {
     }
 }
 
-// The view's plain value as the controller's normalized one.
+// The view's plain value as the controller's normalized one. The view keeps Morph and Mix
+// normalized; Algorithm and Output in the table's plain units.
 ParamValue normalizedOf(int32_t index, float value) {
     switch (index) {
     case kAlgorithmId:
-        return value / 3.0;
     case kOutputId:
-        return (value + 24.0) / 36.0;
+        return model::param(static_cast<ParamId>(index)).toNormalized(value);
     default:
         return value;
     }
@@ -281,11 +281,10 @@ void TavimoEditor::pullParameterValues() {
     if (tavimo == nullptr)
         return;
     const auto value = [this](ParamID id) { return tavimo->getParamNormalized(id); };
-    const auto algorithm =
-        static_cast<int32_t>(std::clamp(std::lround(3.0 * value(kAlgorithmId)), 0L, 3L));
-    window.setParameterValues(clamped01(value(kMorphId)), algorithm, clamped01(value(kMixId)),
-                              static_cast<float>(36.0 * value(kOutputId) - 24.0),
-                              value(kBypassId) >= 0.5, value(kQualityId) >= 0.5);
+    window.setParameterValues(clamped01(value(kMorphId)), model::algorithmOf(value(kAlgorithmId)),
+                              clamped01(value(kMixId)),
+                              static_cast<float>(model::param(kOutputId).toPlain(value(kOutputId))),
+                              model::isOn(value(kBypassId)), model::isOn(value(kQualityId)));
 }
 
 } // namespace tav::plugin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Parameters.h"
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/vst/vsttypes.h"
 
@@ -20,19 +21,16 @@ inline constexpr const char* kProcessorName = "Tavimo";
 inline constexpr const char* kControllerName = "Tavimo Controller";
 inline constexpr const char* kSubCategories = "Fx";
 
-// Parameter ids; every value travels normalized 0..1.
-enum ParamId : Steinberg::Vst::ParamID {
-    kMorphId = 0,
-    kAlgorithmId = 1,
-    kMixId = 2,
-    kOutputId = 3,
-    kBypassId = 4,
-    kQualityId = 5,
-};
-inline constexpr int kParamCount = 6;
-
-// Normalized defaults in id order; Output 2/3 is 0 dB.
-inline constexpr double kDefaultValues[kParamCount] = {0.5, 0.0, 1.0, 2.0 / 3.0, 0.0, 0.0};
+// The parameter table's ids, under the names the shell uses; every value travels normalized.
+using model::kAlgorithmId;
+using model::kBypassId;
+using model::kDefaultValues;
+using model::kMixId;
+using model::kMorphId;
+using model::kOutputId;
+using model::kParamCount;
+using model::kQualityId;
+using model::ParamId;
 
 // The controller-to-processor message telling of a Quality switch.
 inline constexpr const char* kQualityMessageId = "TavimoQuality";

@@ -219,7 +219,7 @@ tresult PLUGIN_API TavimoProcessor::setState(IBStream* state) {
         return kResultFalse;
     for (int i = 0; i < kParamCount; ++i)
         values[i].store(read[static_cast<size_t>(i)], std::memory_order_relaxed);
-    setHighQuality(read[kQualityId] >= 0.5);
+    setHighQuality(model::isOn(read[kQualityId]));
     return kResultOk;
 }
 
@@ -298,8 +298,8 @@ tresult PLUGIN_API TavimoProcessor::process(ProcessData& data) {
     }
 
     const EngineParams params = engineParams();
-    engine.process(main.channelBuffers32, side, sideChannels, out.channelBuffers32,
-                   data.numSamples, params);
+    engine.process(main.channelBuffers32, side, sideChannels, out.channelBuffers32, data.numSamples,
+                   params);
     // Channels beyond the engine's are not written: they are silence.
     zeroChannels(out.channelBuffers32 + channels, out.numChannels - channels, data.numSamples);
     out.silenceFlags = silentChannels(out, channels, data.numSamples) |
@@ -339,7 +339,7 @@ void TavimoProcessor::storeParameter(ParamID id, double value) {
         return;
     values[id].store(value, std::memory_order_relaxed);
     if (id == kQualityId)
-        setHighQuality(value >= 0.5);
+        setHighQuality(model::isOn(value));
 }
 
 EngineParams TavimoProcessor::engineParams() const {
@@ -351,10 +351,9 @@ EngineParams TavimoProcessor::engineParams() const {
                        ? static_cast<float>(value(kMorphId))
                        : 0.0f;
     params.mix = static_cast<float>(value(kMixId));
-    params.outputGain = static_cast<float>(std::pow(10.0, 1.8 * value(kOutputId) - 1.2));
-    params.bypass = value(kBypassId) >= 0.5;
-    params.algorithm =
-        static_cast<int32>(std::clamp(std::lround(3.0 * value(kAlgorithmId)), 0L, 3L));
+    params.outputGain = static_cast<float>(model::outputGainOf(value(kOutputId)));
+    params.bypass = model::isOn(value(kBypassId));
+    params.algorithm = model::algorithmOf(value(kAlgorithmId));
     return params;
 }
 
