@@ -3,6 +3,7 @@
 #include "dsp/DenormalGuard.h"
 #include "dsp/FrameGeometry.h"
 #include "dsp/RingCopy.h"
+#include "dsp/VectorMath.h"
 
 #include <emmintrin.h>
 
@@ -25,8 +26,7 @@ constexpr float kLargestInput = 1e30f;
 
 // All-ones in the lanes whose value is finite: |x| <= FLT_MAX fails for inf and NaN.
 __m128 finiteLanes(__m128 x) {
-    const __m128 magnitude = _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    return _mm_cmple_ps(magnitude, _mm_set1_ps(FLT_MAX));
+    return _mm_cmple_ps(vecmath::absolute(x), _mm_set1_ps(FLT_MAX));
 }
 
 // out[i] = in[i] where finite (clamped to +-kLargestInput), 0 elsewhere.
@@ -59,11 +59,10 @@ bool allFinite(const float* x, int count) {
 // The largest of max(|a[i]|, |b[i]|) * weight[i], four lanes at a time.
 __m128 raiseToWeightedMagnitudes(__m128 largest, const float* a, const float* b,
                                  const float* weight, int count) {
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     int i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m128 louder = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(a + i), absMask),
-                                         _mm_and_ps(_mm_loadu_ps(b + i), absMask));
+        const __m128 louder = _mm_max_ps(vecmath::absolute(_mm_loadu_ps(a + i)),
+                                         vecmath::absolute(_mm_loadu_ps(b + i)));
         largest = _mm_max_ps(largest, _mm_mul_ps(louder, _mm_loadu_ps(weight + i)));
     }
     for (; i < count; ++i) {
@@ -71,11 +70,6 @@ __m128 raiseToWeightedMagnitudes(__m128 largest, const float* a, const float* b,
         largest = _mm_max_ps(largest, _mm_set1_ps(louder));
     }
     return largest;
-}
-
-float largestLane(__m128 x) {
-    x = _mm_max_ps(x, _mm_movehl_ps(x, x));
-    return _mm_cvtss_f32(_mm_max_ss(x, _mm_shuffle_ps(x, x, 1)));
 }
 
 // ramp[i] = from + t * (to - from) with t = (i + 1) / count: the value reaches `to` exactly
@@ -114,6 +108,7 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     channels = std::max(1, channelCount);
     maxBlockSize = std::max(1, maxBlock);
     quality = qualityIndex == kQualityHigh ? kQualityHigh : kQualityStandard;
+    rate = sampleRate;
 
     const int frameSize = fftSizeFor(sampleRate, quality);
     stft.prepare(sampleRate, channels, frameSize);
@@ -260,7 +255,7 @@ void MorphEngine::followInputPeak(int count) {
     for (const ChannelState& state : channelStates)
         peak = raiseToWeightedMagnitudes(peak, state.scratchA.data(), state.scratchB.data(),
                                          decay + 1, count);
-    inputPeak = largestLane(peak);
+    inputPeak = vecmath::largestLane(peak);
 }
 
 bool MorphEngine::wetIsFinite(int count) const {
@@ -342,7 +337,7 @@ const MeterBlock& MorphEngine::meters() const {
 }
 
 int MorphEngine::currentLatency() const {
-    return stft.fftSize() + limiter.lookahead();
+    return channelStates.empty() ? 0 : latencySamples(rate, quality);
 }
 
 int MorphEngine::channelCount() const {

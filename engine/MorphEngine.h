@@ -76,6 +76,7 @@ private:
     int channels = 0;
     int maxBlockSize = 0;
     int quality = 0;
+    double rate = 0.0;
     StftEngine stft;
     LookaheadLimiter limiter;
     WetShaper shaper;

@@ -2,7 +2,6 @@
 
 #include "dsp/FrameGeometry.h"
 #include "dsp/SpanSums.h"
-#include "engine/LoudnessLaw.h"
 
 #include <emmintrin.h>
 
@@ -22,23 +21,30 @@ constexpr double kSilentTarget = 1e-15;
 constexpr double kSilentOutput = 1e-30;
 // Without an onset a rising gain moves halfway to its new value per frame.
 constexpr float kGainSmoothing = 0.5f;
-// Near either end of the Morph range the output blends toward the analysed input.
+// Near either end of the Morph range the output blends toward the analysed input, fully at
+// the very end and not at all kEdgeWidth away from it.
 constexpr float kEdgeWidth = 0.03f;
-constexpr float kEdgeSlope = 33.333336f;
-constexpr float kCrossfadeStep = 0.16666667f;
+constexpr float kEdgeSlope = 1.0f / kEdgeWidth;
+// A newly selected algorithm fades in by this share per frame.
+constexpr float kCrossfadeStep = 1.0f / static_cast<float>(StftEngine::kCrossfadeFrames);
+
+// Which input a frame blends toward near the ends of the Morph range, and how far.
+struct EdgeBlend {
+    enum Input { None, A, B } input = None;
+    float weight = 0.0f; // 1 at the very end: the frame is that input's own spectrum
+};
+
+EdgeBlend edgeBlendAt(float morph) {
+    if (morph < kEdgeWidth)
+        return {EdgeBlend::A, 1.0f - morph * kEdgeSlope};
+    if (morph > 1.0f - kEdgeWidth)
+        return {EdgeBlend::B, 1.0f - (1.0f - morph) * kEdgeSlope};
+    return {};
+}
 
 // 1 - the edge blend weight of a frame at this Morph: 0 at exactly 0 or 1, 1 in between.
 float unblendedShare(float morph) {
-    float weight = 0.0f;
-    if (morph < kEdgeWidth)
-        weight = 1.0f - morph * kEdgeSlope;
-    else if (morph > 1.0f - kEdgeWidth)
-        weight = 1.0f - (1.0f - morph) * kEdgeSlope;
-    return std::clamp(1.0f - weight, 0.0f, 1.0f);
-}
-
-void clearArray(std::vector<float>& values) {
-    std::fill(values.begin(), values.end(), 0.0f);
+    return std::clamp(1.0f - edgeBlendAt(morph).weight, 0.0f, 1.0f);
 }
 
 // x[i] *= gain for i in [0, count).
@@ -67,47 +73,16 @@ void scaleAndBlend(float* x, const float* source, float gain, float weight, int 
     }
 }
 
-// out[i] = prior[i] + t[i] * w[i] for i in [0, count). out may be prior shifted down by any
-// distance: each step loads before it stores.
-void addProduct(const float* prior, const float* t, const float* w, float* out, int count) {
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const __m128 product = _mm_mul_ps(_mm_loadu_ps(t + i), _mm_loadu_ps(w + i));
-        _mm_storeu_ps(out + i, _mm_add_ps(_mm_loadu_ps(prior + i), product));
-    }
-    for (; i < count; ++i)
-        out[i] = prior[i] + t[i] * w[i];
-}
-
-// out[i] = 0 + t[i] * w[i]: the sum a freshly cleared accumulator would hold.
-void startProduct(const float* t, const float* w, float* out, int count) {
-    const __m128 zero = _mm_setzero_ps();
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const __m128 product = _mm_mul_ps(_mm_loadu_ps(t + i), _mm_loadu_ps(w + i));
-        _mm_storeu_ps(out + i, _mm_add_ps(zero, product));
-    }
-    for (; i < count; ++i)
-        out[i] = 0.0f + t[i] * w[i];
-}
-
-// Hops per frame: a frame is silent once this many hops in a row held only zeros.
-constexpr int kHopsPerFrame = 4;
-
 } // namespace
 
 void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
-    rate = sampleRate;
-    frameSize = fftSize > 0 ? fftSize : fftSizeForRate(sampleRate);
-    hop = frameSize / 4;
-    bins = frameSize / 2 + 1;
+    frames.prepare(sampleRate, channels, fftSize);
+    const int frameSize = frames.fftSize();
+    const int hop = frames.hopSize();
+    const auto binCount = static_cast<std::size_t>(frames.numBins());
+    const int channelTotal = frames.channelCount();
     slowEnergyStep = 1.0 - std::exp(-hop / (loudness::kSlowAverageSeconds * sampleRate));
-    const auto frameLength = static_cast<std::size_t>(frameSize);
-    const auto binCount = static_cast<std::size_t>(bins);
-    const int channelTotal = std::max(1, channels);
 
-    analyzer.prepare(sampleRate, frameSize);
-    timeBuffer.assign(frameLength, 0.0f);
     outRe.assign(binCount, 0.0f);
     outIm.assign(binCount, 0.0f);
     fadeRe.assign(binCount, 0.0f);
@@ -116,11 +91,6 @@ void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
     channelStates.clear();
     channelStates.resize(static_cast<std::size_t>(channelTotal));
     for (StftChannel& channel : channelStates) {
-        channel.fifoA.assign(frameLength, 0.0f);
-        channel.fifoB.assign(frameLength, 0.0f);
-        channel.outputAccumulator.assign(frameLength, 0.0f);
-        channel.analysisA.resize(bins);
-        channel.analysisB.resize(bins);
         for (int index = 0; index < kAlgorithmCount; ++index) {
             channel.algorithms[index] = createAlgorithm(index);
             channel.algorithms[index]->prepare(frameSize, hop, sampleRate);
@@ -130,27 +100,19 @@ void StftEngine::prepare(double sampleRate, int channels, int fftSize) {
     analysesA.resize(static_cast<std::size_t>(channelTotal));
     analysesB.resize(static_cast<std::size_t>(channelTotal));
     for (int c = 0; c < channelTotal; ++c) {
-        analysesA[c] = &channelStates[c].analysisA;
-        analysesB[c] = &channelStates[c].analysisB;
+        analysesA[c] = &frames.channel(c).analysisA;
+        analysesB[c] = &frames.channel(c).analysisB;
     }
-    meterBlock.prepare(channelTotal, frameSize, analyzer.displayBand());
+    meterBlock.prepare(channelTotal, frameSize, frames.analyzer().displayBand());
     reset();
 }
 
 void StftEngine::reset() {
-    hopPosition = 0;
+    frames.reset();
     crossfadeFrames = 0;
     currentAlgorithm = previousAlgorithm = requestedAlgorithm;
     meterBlock.reset();
-    frameShares.fill(0.0f);
-    shareFrom = shareTo = 0.0f;
-    hopSilent = true;
-    silentHops = 0;
-    idle = false;
     for (StftChannel& channel : channelStates) {
-        clearArray(channel.fifoA);
-        clearArray(channel.fifoB);
-        clearArray(channel.outputAccumulator);
         channel.onsetA.reset();
         channel.onsetB.reset();
         channel.outputGain = 1.0f;
@@ -169,7 +131,7 @@ int StftEngine::latencySamples(double sampleRate, int quality) {
 }
 
 void StftEngine::replaceAlgorithm(int channel, int index, std::unique_ptr<Algorithm> algorithm) {
-    algorithm->prepare(frameSize, hop, rate);
+    algorithm->prepare(frames.fftSize(), frames.hopSize(), frames.sampleRate());
     channelStates[channel].algorithms[index] = std::move(algorithm);
 }
 
@@ -177,103 +139,53 @@ void StftEngine::process(const float* const* inA, const float* const* inB, float
                          int numSamples, float morph, float* wetShare) {
     if (channelStates.empty())
         return;
-    const float target = std::clamp(morph, 0.0f, 1.0f);
-    const float step = (target - previousMorph) / static_cast<float>(std::max(numSamples, 1));
-    int done = 0;
-    while (done < numSamples) {
-        // Samples run in stretches that end at the next frame boundary or the block's end.
-        const int count = std::min(hop - hopPosition, numSamples - done);
-        copyBlockRun(inA, inB, out, done, count);
-        if (wetShare != nullptr)
-            fillWetShare(wetShare + done, count);
-        done += count;
-        hopPosition += count;
-        if (hopPosition == hop) {
-            hopPosition = 0;
-            silentHops = hopSilent ? std::min(silentHops + 1, kHopsPerFrame) : 0;
-            hopSilent = true;
-            processFrame(previousMorph + step * static_cast<float>(done));
-        }
-    }
-    previousMorph = target;
+    morphLine.start(morph, numSamples);
+    frames.process(inA, inB, out, numSamples, *this, wetShare);
+    morphLine.finish();
 }
 
-void StftEngine::copyBlockRun(const float* const* inA, const float* const* inB, float* const* out,
-                              int offset, int count) {
-    const int fifoOffset = frameSize - hop + hopPosition;
-    const auto bytes = static_cast<std::size_t>(count) * sizeof(float);
-    for (int c = 0; c < channelCount(); ++c) {
-        StftChannel& channel = channelStates[c];
-        const float* a = inA != nullptr ? inA[c] : nullptr;
-        const float* b = inB != nullptr ? inB[c] : nullptr;
-        float* fifoA = channel.fifoA.data() + fifoOffset;
-        float* fifoB = channel.fifoB.data() + fifoOffset;
-        if (a != nullptr)
-            std::memcpy(fifoA, a + offset, bytes);
-        else
-            std::memset(fifoA, 0, bytes);
-        if (b != nullptr)
-            std::memcpy(fifoB, b + offset, bytes);
-        else
-            std::memset(fifoB, 0, bytes);
-        hopSilent = hopSilent && spans::allZero(fifoA, count) && spans::allZero(fifoB, count);
-        std::memcpy(out[c] + offset, channel.outputAccumulator.data() + hopPosition, bytes);
-    }
-}
-
-void StftEngine::fillWetShare(float* wetShare, int count) const {
-    if (shareFrom == shareTo) {
-        std::fill_n(wetShare, count, shareTo);
-        return;
-    }
-    // A new frame enters with a synthesis window of 0 at the hop's first sample and the oldest
-    // one leaves with a window near 0 at its last, so the share moves between them linearly.
-    const float slope = (shareTo - shareFrom) / static_cast<float>(hop);
-    for (int i = 0; i < count; ++i)
-        wetShare[i] = shareFrom + slope * static_cast<float>(hopPosition + i);
-}
-
-void StftEngine::recordFrameShare(float morph) {
-    frameShares = {unblendedShare(morph), frameShares[0], frameShares[1]};
-    shareFrom = shareTo;
-    // The three newest frames sound at the end of this hop and through the next one.
-    shareTo = std::max({frameShares[0], frameShares[1], frameShares[2]});
-}
-
-void StftEngine::processFrame(float morph) {
+StftFramework::FramePlan StftEngine::beginFrame(int samplesDone) {
+    frameMorph = morphLine.at(samplesDone);
     switchAlgorithmIfRequested();
-    recordFrameShare(morph);
-    if (silentHops == kHopsPerFrame) {
-        processSilentFrame();
-        return;
-    }
-    if (idle)
-        resumeAfterSilence();
+    return {reassignmentWanted(), unblendedShare(frameMorph)};
+}
 
+void StftEngine::processFrame(StftFramework& framework, bool afterSilence) {
+    // The algorithms sat out a silence: they start again as freshly prepared. Nothing of their
+    // history can be heard across it, since every frame of the silence was muted, and the sound
+    // that ends it comes in as a new sound does after any silence (its first frame's loudness
+    // gain starts from the muted frame before it).
+    if (afterSilence) {
+        for (StftChannel& channel : channelStates)
+            for (auto& algorithm : channel.algorithms)
+                algorithm->reset();
+    }
     bool onsetA = false;
     bool onsetB = false;
-    analyseAllChannels(reassignmentWanted(), onsetA, onsetB);
+    detectOnsets(onsetA, onsetB);
 
+    const float morph = frameMorph;
     const float fade =
         crossfadeFrames > 0 ? 1.0f - static_cast<float>(crossfadeFrames) * kCrossfadeStep : 1.0f;
-    for (StftChannel& channel : channelStates) {
-        channel.analysisA.onset = onsetA;
-        channel.analysisB.onset = onsetB;
+    for (int c = 0; c < channelCount(); ++c) {
+        StftChannel& channel = channelStates[static_cast<std::size_t>(c)];
+        StftChannelFrames& analyses = framework.channel(c);
+        analyses.analysisA.onset = onsetA;
+        analyses.analysisB.onset = onsetB;
         MorphContext context;
-        context.a = &channel.analysisA;
-        context.b = &channel.analysisB;
+        context.a = &analyses.analysisA;
+        context.b = &analyses.analysisB;
         context.morph = morph;
-        context.fftSize = frameSize;
-        context.numBins = bins;
-        context.hopSize = hop;
-        context.sampleRate = rate;
+        context.fftSize = framework.fftSize();
+        context.numBins = framework.numBins();
+        context.hopSize = framework.hopSize();
+        context.sampleRate = framework.sampleRate();
         buildOutputSpectrum(channel, context, fade);
-        const double wetEnergy =
-            spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
-        const float gain = matchLoudness(channel, wetEnergy, morph, onsetA || onsetB);
-        applyGainAndEdgeBlend(channel, gain, wetEnergy, morph);
-        overlapAdd(channel);
-        advanceInputs(channel);
+        const double wetEnergy = spans::weightedPowerSum(framework.analyzer().binWeight(),
+                                                         outRe.data(), outIm.data(), numBins());
+        const float gain = matchLoudness(channel, analyses, wetEnergy, morph, onsetA || onsetB);
+        applyGainAndEdgeBlend(analyses, gain, wetEnergy, morph);
+        framework.resynthesise(c, outRe.data(), outIm.data());
     }
     if (crossfadeFrames > 0)
         --crossfadeFrames;
@@ -284,43 +196,17 @@ void StftEngine::processFrame(float morph) {
 // match would mute whatever an algorithm made of them, and the frame would add nothing to the
 // overlap-add. So only what outlives the frame moves on: the onset memories, the meters, the
 // crossfade's count and the output already on its way.
-void StftEngine::processSilentFrame() {
-    const bool entering = !idle;
-    idle = true;
-    const bool reassign = entering && reassignmentWanted();
-    for (StftChannel& channel : channelStates) {
-        // The analysis of a zero frame is the same every time: made once, on entering.
-        if (entering) {
-            analyzer.analyse(channel.fifoA.data(), channel.analysisA, reassign);
-            analyzer.analyse(channel.fifoB.data(), channel.analysisB, reassign);
-        }
-        channel.analysisA.onset = channel.onsetA.detectSilence();
-        channel.analysisB.onset = channel.onsetB.detectSilence();
+void StftEngine::processSilentFrame(StftFramework& framework) {
+    for (int c = 0; c < channelCount(); ++c) {
+        StftChannel& channel = channelStates[static_cast<std::size_t>(c)];
+        StftChannelFrames& analyses = framework.channel(c);
+        analyses.analysisA.onset = channel.onsetA.detectSilence();
+        analyses.analysisB.onset = channel.onsetB.detectSilence();
         channel.outputGain = 0.0f;
-        shiftOutputByAHop(channel);
     }
     if (crossfadeFrames > 0)
         --crossfadeFrames;
     meterBlock.updateSilent();
-}
-
-// The algorithms sat out the silence: they start again as freshly prepared. Nothing of their
-// history can be heard across it, since every frame of the silence was muted, and the sound
-// that ends it comes in as a new sound does after any silence (its first frame's loudness
-// gain starts from the muted frame before it).
-void StftEngine::resumeAfterSilence() {
-    idle = false;
-    for (StftChannel& channel : channelStates) {
-        for (auto& algorithm : channel.algorithms)
-            algorithm->reset();
-    }
-}
-
-void StftEngine::shiftOutputByAHop(StftChannel& channel) {
-    float* accumulator = channel.outputAccumulator.data();
-    const int keep = frameSize - hop;
-    std::memmove(accumulator, accumulator + hop, static_cast<std::size_t>(keep) * sizeof(float));
-    std::fill_n(accumulator + keep, hop, 0.0f);
 }
 
 void StftEngine::switchAlgorithmIfRequested() {
@@ -341,14 +227,14 @@ bool StftEngine::reassignmentWanted() const {
     return crossfadeFrames > 0 && first.algorithms[previousAlgorithm]->needsReassignedFrequencies();
 }
 
-void StftEngine::analyseAllChannels(bool reassign, bool& onsetA, bool& onsetB) {
-    const int* bandMap = analyzer.thirdOctaveBand();
-    for (StftChannel& channel : channelStates) {
-        analyzer.analyse(channel.fifoA.data(), channel.analysisA, reassign);
-        analyzer.analyse(channel.fifoB.data(), channel.analysisB, reassign);
+void StftEngine::detectOnsets(bool& onsetA, bool& onsetB) {
+    const int* bandMap = frames.analyzer().thirdOctaveBand();
+    for (int c = 0; c < channelCount(); ++c) {
+        StftChannel& channel = channelStates[static_cast<std::size_t>(c)];
+        const StftChannelFrames& analyses = frames.channel(c);
         // Both detectors run in every channel so that their memories stay current.
-        const bool firedA = channel.onsetA.detect(channel.analysisA, bins, bandMap);
-        const bool firedB = channel.onsetB.detect(channel.analysisB, bins, bandMap);
+        const bool firedA = channel.onsetA.detect(analyses.analysisA, numBins(), bandMap);
+        const bool firedB = channel.onsetB.detect(analyses.analysisB, numBins(), bandMap);
         onsetA = onsetA || firedA;
         onsetB = onsetB || firedB;
     }
@@ -361,14 +247,15 @@ void StftEngine::buildOutputSpectrum(StftChannel& channel, const MorphContext& c
         return;
     channel.algorithms[previousAlgorithm]->process(context, fadeRe.data(), fadeIm.data());
     const float keep = 1.0f - fade;
-    for (int k = 0; k < bins; ++k) {
+    for (int k = 0; k < numBins(); ++k) {
         outRe[k] = fade * outRe[k] + keep * fadeRe[k];
         outIm[k] = fade * outIm[k] + keep * fadeIm[k];
     }
 }
 
-float StftEngine::matchLoudness(StftChannel& channel, double wetEnergy, float morph, bool onset) {
-    const double targetEnergy = loudnessTarget(channel, morph);
+float StftEngine::matchLoudness(StftChannel& channel, const StftChannelFrames& analyses,
+                                double wetEnergy, float morph, bool onset) {
+    const double targetEnergy = loudnessTarget(channel, analyses, morph);
     const bool targetSilent = !(targetEnergy > kSilentTarget);
     float gain = 0.0f;
     if (!targetSilent && wetEnergy > kSilentOutput)
@@ -384,9 +271,10 @@ float StftEngine::matchLoudness(StftChannel& channel, double wetEnergy, float mo
     return gain;
 }
 
-double StftEngine::loudnessTarget(StftChannel& channel, float morph) const {
-    const double energyA = channel.analysisA.energy;
-    const double energyB = channel.analysisB.energy;
+double StftEngine::loudnessTarget(StftChannel& channel, const StftChannelFrames& analyses,
+                                  float morph) const {
+    const double energyA = analyses.analysisA.energy;
+    const double energyB = analyses.analysisB.energy;
     loudness::SlowLevel<double>& level = channel.level;
     level.observe(energyA, energyB, slowEnergyStep);
     level.update(morph);
@@ -400,17 +288,14 @@ double StftEngine::loudnessTarget(StftChannel& channel, float morph) const {
     return target * level.balance;
 }
 
-void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, double wetEnergy,
-                                       float morph) {
-    const FrameAnalysis* source = nullptr;
-    float weight = 0.0f;
-    if (morph < kEdgeWidth) {
-        source = &channel.analysisA;
-        weight = 1.0f - morph * kEdgeSlope;
-    } else if (morph > 1.0f - kEdgeWidth) {
-        source = &channel.analysisB;
-        weight = 1.0f - (1.0f - morph) * kEdgeSlope;
-    }
+void StftEngine::applyGainAndEdgeBlend(const StftChannelFrames& analyses, float gain,
+                                       double wetEnergy, float morph) {
+    const EdgeBlend blend = edgeBlendAt(morph);
+    const FrameAnalysis* source = blend.input == EdgeBlend::A   ? &analyses.analysisA
+                                  : blend.input == EdgeBlend::B ? &analyses.analysisB
+                                                                : nullptr;
+    const float weight = blend.weight;
+    const int bins = numBins();
     if (source == nullptr || weight <= 0.0f) {
         scale(outRe.data(), gain, bins);
         scale(outIm.data(), gain, bins);
@@ -435,34 +320,14 @@ void StftEngine::applyGainAndEdgeBlend(const StftChannel& channel, float gain, d
 // keeps the level steady across the edge zone wherever the two do agree.
 void StftEngine::keepBlendEnergy(double wetEnergy, double sourceEnergy, float weight) {
     const double wanted = wetEnergy * (1.0 - weight) + sourceEnergy * weight;
+    const int bins = numBins();
     const double blended =
-        spans::weightedPowerSum(analyzer.binWeight(), outRe.data(), outIm.data(), bins);
+        spans::weightedPowerSum(frames.analyzer().binWeight(), outRe.data(), outIm.data(), bins);
     if (!(blended > kSilentOutput) || !(wanted > kSilentOutput))
         return;
     const auto correction = static_cast<float>(std::sqrt(wanted / blended));
     scale(outRe.data(), correction, bins);
     scale(outIm.data(), correction, bins);
-}
-
-void StftEngine::overlapAdd(StftChannel& channel) {
-    analyzer.fft().inverse(outRe.data(), outIm.data(), timeBuffer.data());
-    // One pass shifts the accumulator down by a hop, adds the windowed frame and starts the
-    // newest hop afresh. The frame is rotated back so that its centre sits mid-window.
-    float* accumulator = channel.outputAccumulator.data();
-    const float* window = analyzer.synthesisWindow();
-    const float* time = timeBuffer.data();
-    const int centre = frameSize / 2;
-    const int keep = frameSize - hop;
-    addProduct(accumulator + hop, time + centre, window, accumulator, centre);
-    addProduct(accumulator + centre + hop, time, window + centre, accumulator + centre,
-               keep - centre);
-    startProduct(time + keep - centre, window + keep, accumulator + keep, hop);
-}
-
-void StftEngine::advanceInputs(StftChannel& channel) {
-    const auto keep = static_cast<std::size_t>(frameSize - hop) * sizeof(float);
-    std::memmove(channel.fifoA.data(), channel.fifoA.data() + hop, keep);
-    std::memmove(channel.fifoB.data(), channel.fifoB.data() + hop, keep);
 }
 
 } // namespace tav

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "algorithms/Algorithm.h"
-#include "dsp/FrameAnalyzer.h"
 #include "dsp/FrameMeters.h"
 #include "dsp/OnsetDetector.h"
+#include "dsp/StftFramework.h"
 #include "engine/LoudnessLaw.h"
+#include "engine/MorphLine.h"
 
 #include <array>
 #include <memory>
@@ -12,22 +13,20 @@
 
 namespace tav {
 
-// Everything one channel carries from frame to frame: input history, overlap-add sum,
-// this frame's analyses, the onset memories and the channel's own algorithm objects.
+// What the morph carries per channel from frame to frame: the onset memories, the channel's own
+// algorithm objects, its last loudness gain and the loudness law's slow averages.
 struct StftChannel {
-    std::vector<float> fifoA, fifoB;      // the last N input samples of A and of B
-    std::vector<float> outputAccumulator; // overlap-add sum; its first H samples are next out
-    FrameAnalysis analysisA, analysisB;
     OnsetDetector onsetA, onsetB;
     std::array<std::unique_ptr<Algorithm>, kAlgorithmCount> algorithms;
     float outputGain = 1.0f;           // last loudness-matching gain
     loudness::SlowLevel<double> level; // the loudness law's slow averages
 };
 
-// Short-time Fourier engine: frames A and B every H = N/4 samples, lets the selected
-// algorithm build the output spectrum, matches its loudness and resynthesises it by
-// overlap-add. The output is delayed by exactly N samples.
-class StftEngine {
+// The morph's frame step on the short-time Fourier framework: per frame it lets the selected
+// algorithm build the output spectrum from A's and B's analyses (crossfading a switch over six
+// frames), matches its loudness, blends toward A or B near the ends of the Morph range, and hands
+// it back for overlap-add. The output is delayed by exactly N samples.
+class StftEngine : private StftFramework::FrameStep {
 public:
     // Number of frames over which a newly selected algorithm fades in.
     static constexpr int kCrossfadeFrames = 6;
@@ -54,7 +53,7 @@ public:
 
     // Audio thread. Whether the last frame was skipped because both inputs were exactly zero
     // throughout it (meters and onset memories still moved on).
-    bool idling() const { return idle; }
+    bool idling() const { return frames.idling(); }
 
     // Audio thread. Whether a frame finished since the last call; clears that.
     bool consumeMetersFresh() { return meterBlock.consumeFresh(); }
@@ -65,11 +64,11 @@ public:
     // Any thread. Whole-plug-in latency N + L for a rate and Quality.
     static int latencySamples(double sampleRate, int quality);
 
-    int fftSize() const { return frameSize; }
-    int hopSize() const { return hop; }
-    int numBins() const { return bins; }
+    int fftSize() const { return frames.fftSize(); }
+    int hopSize() const { return frames.hopSize(); }
+    int numBins() const { return frames.numBins(); }
     int channelCount() const { return static_cast<int>(channelStates.size()); }
-    double sampleRate() const { return rate; }
+    double sampleRate() const { return frames.sampleRate(); }
     int activeAlgorithm() const { return currentAlgorithm; }
 
     // Test seam; any thread, serialised with process; allocates. Puts `algorithm` in slot
@@ -77,49 +76,32 @@ public:
     void replaceAlgorithm(int channel, int index, std::unique_ptr<Algorithm> algorithm);
 
 private:
-    void copyBlockRun(const float* const* inA, const float* const* inB, float* const* out,
-                      int offset, int count);
-    void fillWetShare(float* wetShare, int count) const;
-    void recordFrameShare(float morph);
-    void processFrame(float morph);
+    StftFramework::FramePlan beginFrame(int samplesDone) override;
+    void processFrame(StftFramework& framework, bool afterSilence) override;
+    void processSilentFrame(StftFramework& framework) override;
+
     void switchAlgorithmIfRequested();
     bool reassignmentWanted() const;
-    void analyseAllChannels(bool reassign, bool& onsetA, bool& onsetB);
+    void detectOnsets(bool& onsetA, bool& onsetB);
     void buildOutputSpectrum(StftChannel& channel, const MorphContext& context, float fade);
-    float matchLoudness(StftChannel& channel, double wetEnergy, float morph, bool onset);
-    double loudnessTarget(StftChannel& channel, float morph) const;
-    void applyGainAndEdgeBlend(const StftChannel& channel, float gain, double wetEnergy,
+    float matchLoudness(StftChannel& channel, const StftChannelFrames& analyses, double wetEnergy,
+                        float morph, bool onset);
+    double loudnessTarget(StftChannel& channel, const StftChannelFrames& analyses,
+                          float morph) const;
+    void applyGainAndEdgeBlend(const StftChannelFrames& analyses, float gain, double wetEnergy,
                                float morph);
     void keepBlendEnergy(double wetEnergy, double sourceEnergy, float weight);
-    void overlapAdd(StftChannel& channel);
-    void advanceInputs(StftChannel& channel);
-    void processSilentFrame();
-    void resumeAfterSilence();
-    void shiftOutputByAHop(StftChannel& channel);
 
-    double rate = 0.0;
-    int frameSize = 0;
-    int hop = 0;
-    int bins = 0;
-    int hopPosition = 0;
-    float previousMorph = 0.0f;
+    StftFramework frames;
+    MorphLine morphLine;
+    float frameMorph = 0.0f; // Morph of the frame in hand
     int currentAlgorithm = 0;
     int requestedAlgorithm = 0;
     int previousAlgorithm = 0;
     int crossfadeFrames = 0;
-    // Unblended share of the last three frames, newest first, and the ramp of the current hop.
-    std::array<float, 3> frameShares{};
-    float shareFrom = 0.0f;
-    float shareTo = 0.0f;
-    // Per-frame step of the slow energy averages.
+    // Per-frame step of the loudness law's slow averages.
     double slowEnergyStep = 0.0;
-    // Idle frames: both inputs exactly zero on every channel for a whole frame.
-    bool hopSilent = true; // the hop being filled has held only zeros so far
-    int silentHops = 0;    // consecutive hops of nothing but zeros, counted up to a frame
-    bool idle = false;     // the last frame was silent and skipped
 
-    FrameAnalyzer analyzer;
-    std::vector<float> timeBuffer;
     std::vector<float> outRe, outIm;
     std::vector<float> fadeRe, fadeIm;
     std::vector<StftChannel> channelStates;

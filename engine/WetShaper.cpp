@@ -1,6 +1,7 @@
 #include "engine/WetShaper.h"
 
 #include "dsp/SpanSums.h"
+#include "dsp/VectorMath.h"
 #include "engine/LoudnessLaw.h"
 
 #include <emmintrin.h>
@@ -165,12 +166,10 @@ struct FilterLanes {
 
 // The largest magnitude among the channel's filter memories.
 float largestMemory(const WetShaperChannel& state) {
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     __m128 largest = _mm_setzero_ps();
     for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
-        largest = _mm_max_ps(largest, _mm_and_ps(_mm_load_ps(memory), absMask));
-    largest = _mm_max_ps(largest, _mm_movehl_ps(largest, largest));
-    return _mm_cvtss_f32(_mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1)));
+        largest = _mm_max_ps(largest, vecmath::absolute(_mm_load_ps(memory)));
+    return vecmath::largestLane(largest);
 }
 
 // Whether every filter memory of the channel is exactly zero.
@@ -263,9 +262,7 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
                         const float* share, int numSamples, float morph) {
     if (channelStates.empty() || numSamples <= 0)
         return;
-    const float target = std::isfinite(morph) ? std::clamp(morph, 0.0f, 1.0f) : previousMorph;
-    // Morph moves in a straight line across the chunk, like the STFT engine's.
-    const float morphStep = (target - previousMorph) / static_cast<float>(numSamples);
+    morphLine.start(morph, numSamples);
     int done = 0;
     while (done < numSamples) {
         // Runs end at the next control block boundary or the chunk's end.
@@ -276,10 +273,10 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
         blockPosition += count;
         if (blockPosition == controlLength) {
             blockPosition = 0;
-            updateControl(previousMorph + morphStep * static_cast<float>(done));
+            updateControl(morphLine.at(done));
         }
     }
-    previousMorph = target;
+    morphLine.finish();
 }
 
 bool WetShaper::filtersAtRest() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/LoudnessLaw.h"
+#include "engine/MorphLine.h"
 
 #include <vector>
 
@@ -81,7 +82,7 @@ private:
 
     // Running state.
     int blockPosition = 0;
-    float previousMorph = 0.0f;
+    MorphLine morphLine;
     float wetEnvelope = 0.0f; // the wet signal's short-term power
     double slowReference = 0.0, slowWet = 0.0;
     float envelopeA = 0.0f, envelopeB = 0.0f; // the inputs' powers at input time
