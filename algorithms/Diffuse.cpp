@@ -1,5 +1,5 @@
 #include "algorithms/AlgorithmMakers.h"
-#include "algorithms/VectorMath.h"
+#include "dsp/VectorMath.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,6 @@
 namespace tav {
 namespace {
 
-constexpr float kSilentEnergy = 1e-12f;
 constexpr float kMagnitudeFloor = 1e-20f;
 constexpr float kNoPeakLog = -1e9f; // below any logarithm of a float
 constexpr float kDistanceSmoothing = 0.2f;

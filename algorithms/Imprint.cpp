@@ -1,7 +1,7 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/ImprintInternals.h"
-#include "algorithms/VectorMath.h"
 #include "dsp/SafeIndex.h"
+#include "dsp/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,6 @@ namespace tav {
 namespace imprint {
 namespace {
 
-constexpr float kSilentEnergy = 1e-12f;
 constexpr int kPasses = 5;
 constexpr float kPeakFloor = 1e-12f;
 constexpr float kMagnitudeFloor = 1e-20f;

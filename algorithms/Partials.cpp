@@ -2,8 +2,8 @@
 #include "algorithms/PartialsInternals.h"
 
 #include "algorithms/SpectrumScan.h"
-#include "algorithms/VectorMath.h"
 #include "dsp/SafeIndex.h"
+#include "dsp/VectorMath.h"
 
 #include <emmintrin.h>
 
@@ -438,7 +438,6 @@ constexpr int kDiagonalStride = kTableSide + 3; // slack for four-wide stores
 constexpr int kBands = 40;
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kInverseTwoPi = 0.15915494f;
-constexpr float kSilentEnergy = 1e-12f;
 // Cost (octaves) of leaving a partial unpaired in the alignment.
 constexpr float kGapCost = 0.08f;
 constexpr float kLowestFrequency = 0.5f; // bins, floor inside logarithms

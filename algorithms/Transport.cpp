@@ -1,6 +1,6 @@
 #include "algorithms/AlgorithmMakers.h"
 #include "algorithms/SpectrumScan.h"
-#include "algorithms/VectorMath.h"
+#include "dsp/VectorMath.h"
 
 #include <emmintrin.h>
 
@@ -18,7 +18,6 @@ namespace {
 
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kInverseTwoPi = 0.15915494f;
-constexpr float kSilentEnergy = 1e-12f;
 // Regions quieter than this fraction of the frame's loudest bin do not decide the valleys.
 constexpr float kSegmentThreshold = 1e-5f;
 // Claimed spans up to this many spectra in total are settled by a plain scan.

@@ -9,13 +9,11 @@
 namespace tav {
 namespace {
 
-// Below this unweighted frame energy the level reads 0.
-constexpr float kSilentSum = 1e-12f;
 // 1/60: the level scale spans 60 dB below a full-scale sine.
 constexpr float kLevelPerDecibelTenth = 0.16666667f;
 
 float levelFor(float sum, float reference) {
-    if (sum <= kSilentSum)
+    if (sum <= kSilentEnergy)
         return 0.0f;
     return std::min(std::max(1.0f + std::log10(sum / reference) * kLevelPerDecibelTenth, 0.0f),
                     1.0f);

@@ -3,6 +3,7 @@
 #include "dsp/FrameGeometry.h"
 #include "dsp/RingCopy.h"
 #include "dsp/SpanSums.h"
+#include "dsp/VectorMath.h"
 
 #include <emmintrin.h>
 
@@ -98,13 +99,12 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
 void LookaheadLimiter::requiredGains(float* const* signal, int start, int count, float ceiling,
                                      float* gain) const {
     float peak[kSubBlock] = {};
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     for (std::size_t c = 0; c < channelStates.size(); ++c) {
         const float* x = signal[c] + start;
         int i = 0;
         // maxps keeps its second operand when the first is NaN, as std::max(peak, x) does.
         for (; i + 4 <= count; i += 4) {
-            const __m128 magnitude = _mm_and_ps(_mm_loadu_ps(x + i), absMask);
+            const __m128 magnitude = vecmath::absolute(_mm_loadu_ps(x + i));
             _mm_storeu_ps(peak + i, _mm_max_ps(magnitude, _mm_loadu_ps(peak + i)));
         }
         for (; i < count; ++i)

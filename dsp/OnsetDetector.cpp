@@ -18,8 +18,6 @@ constexpr float kFluxPerBand = 0.03125f;
 // Fires when the mean rise beats 2.5 times the mean of the last 8 frames plus 0.5 neper.
 constexpr float kHistoryFactor = 0.3125f;
 constexpr float kFluxMargin = 0.5f;
-// Below this weighted energy the input counts as silent.
-constexpr float kSilentEnergy = 1e-12f;
 
 // Adds each bin's power to its band. Neighbouring bins share a band, so the bins are taken
 // in runs of one band and each run is summed in vector lanes: adding bin by bin into the

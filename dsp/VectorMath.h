@@ -6,11 +6,23 @@
 #include <cstdint>
 #include <limits>
 
-// Four-wide forms of the few elementary functions the algorithms evaluate for every bin, in
-// plain SSE2 so that they run on any x86-64 processor. Rounding follows std::round exactly;
+// Four-wide forms of the few elementary functions the algorithms evaluate for every bin, and the
+// lane helpers the engine's sample loops share, in plain SSE2 so that they run on any x86-64
+// processor. Rounding follows std::round exactly;
 // the transcendental ones are within a couple of float ulps of the library's results, which
 // is all a magnitude or a phase carries.
 namespace tav::vecmath {
+
+// Any thread; never allocates. |x| for each lane (the sign bit cleared; NaN stays NaN).
+inline __m128 absolute(__m128 x) {
+    return _mm_and_ps(x, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+}
+
+// Any thread; never allocates. The largest of the four lanes.
+inline float largestLane(__m128 x) {
+    x = _mm_max_ps(x, _mm_movehl_ps(x, x));
+    return _mm_cvtss_f32(_mm_max_ss(x, _mm_shuffle_ps(x, x, 1)));
+}
 
 // Any thread; never allocates. std::round for each lane (halves away from zero, -0 kept,
 // NaN and values beyond 2^23, already integral, passed through).

@@ -61,7 +61,8 @@ void MorphField::computeProfile(const float* bands, float* profile) {
 
 void MorphField::takeInput(const float* bands, float energy, float dt, float* measured,
                            float* shown, bool& seen, float& silenceTime) {
-    if (!(static_cast<double>(energy) >= kSilentEnergy)) {
+    // The floor itself counts as silence here (and so does NaN).
+    if (!(energy > kSilentEnergy)) {
         silenceTime += dt;
         return;
     }

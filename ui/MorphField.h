@@ -14,8 +14,6 @@ public:
     static constexpr int kBands = kDisplayBands;
     // An input counts as silent once its timer reaches this.
     static constexpr float kSilenceThreshold = 0.3f;
-    // Below this weighted frame energy an input is silent for that frame.
-    static constexpr double kSilentEnergy = 1e-12;
 
     MorphField();
 

@@ -4,6 +4,14 @@
 // offers IDataExchangeHandler on its context carries blocks from the audio thread to the
 // edit controller's IDataExchangeReceiver on its own.
 
+// An SDK that carries them declares them itself; then its declarations are used and these
+// stand aside (their IIDs, too, are then the SDK's to define).
+#if __has_include("pluginterfaces/vst/ivstdataexchange.h")
+#define TAVIMO_SDK_HAS_DATA_EXCHANGE 1
+#include "pluginterfaces/vst/ivstdataexchange.h"
+#else
+#define TAVIMO_SDK_HAS_DATA_EXCHANGE 0
+
 #include "pluginterfaces/base/funknown.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/vsttypes.h"
@@ -59,3 +67,5 @@ public:
 DECLARE_CLASS_IID(IDataExchangeReceiver, 0x45A759DC, 0x84FA4907, 0xABCB6175, 0x2FC786B6)
 
 } // namespace Steinberg::Vst
+
+#endif

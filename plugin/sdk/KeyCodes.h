@@ -3,6 +3,10 @@
 // The virtual key codes and modifier bits that IPlugView::onKeyDown delivers. The installed SDK
 // declares the view interface but not these values; they are the VST3 interface's own numbers.
 
+// An SDK that carries the SDK's own header declares them there; then that one is used.
+#if __has_include("pluginterfaces/base/keycodes.h")
+#include "pluginterfaces/base/keycodes.h"
+#else
 #include "pluginterfaces/base/ftypes.h"
 
 namespace Steinberg {
@@ -37,3 +41,5 @@ enum KeyModifier : int16 {
 };
 
 } // namespace Steinberg
+
+#endif

@@ -1,5 +1,5 @@
 #include "algorithms/Algorithm.h"
-#include "algorithms/VectorMath.h"
+#include "dsp/VectorMath.h"
 #include "support/TestSignals.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "algorithms/VectorMath.h"
+#include "dsp/VectorMath.h"
 
 #include <gtest/gtest.h>
 
