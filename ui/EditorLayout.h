@@ -37,7 +37,7 @@ struct Area {
 struct EditorLayout {
     // --- Top bar -------------------------------------------------------------------------------
 
-    // The wordmark's ink, its baseline on the bottom edge.
+    // The wordmark, its baseline on the bottom edge.
     static constexpr Box kWordmark = {16.0f, 18.0f, 243.41072f, 33.0f};
     static constexpr Box kPresetPill = {456.0f, 14.0f, 606.0f, 40.0f};
     static constexpr Box kSettingsButton = {612.0f, 13.0f, 640.0f, 41.0f};
@@ -48,7 +48,7 @@ struct EditorLayout {
     // The handle moves along the full width: Morph maps linearly onto it.
     static constexpr Box kMorphArea = {68.0f, 52.0f, 692.0f, 396.0f};
     // The field the lines are drawn in, across the same width.
-    static constexpr Box kLineField = {68.0f, 80.0f, 692.0f, 382.0f};
+    static constexpr Box kLineField = {kMorphArea.left, 80.0f, kMorphArea.right, 382.0f};
     // The handle's centre line.
     static constexpr float kHandleY = 66.0f;
 

@@ -1,6 +1,7 @@
 #include "ui/SnapshotScene.h"
 
 #include "dsp/FrameGeometry.h"
+#include "ui/EditorLayout.h"
 
 #include <algorithm>
 #include <cmath>
