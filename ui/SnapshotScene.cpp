@@ -1,6 +1,7 @@
 #include "ui/SnapshotScene.h"
 
 #include "dsp/FrameGeometry.h"
+#include "ui/EditorLayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -82,20 +83,10 @@ float SnapshotScene::clampScale(float scale) {
 }
 
 std::optional<Point> SnapshotScene::centreOf(const Window& window, ElementId element) {
-    float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
-    for (float y = 0.5f; y < Window::kHeight; y += 1.0f) {
-        for (float x = 0.5f; x < Window::kWidth; x += 1.0f) {
-            if (window.hitTest(x, y).element != element)
-                continue;
-            left = std::min(left, x);
-            right = std::max(right, x);
-            top = std::min(top, y);
-            bottom = std::max(bottom, y);
-        }
-    }
-    if (right < left)
+    const std::optional<Box> box = window.hitBox(element);
+    if (!box)
         return std::nullopt;
-    return Point{(left + right) / 2.0f, (top + bottom) / 2.0f};
+    return box->centre();
 }
 
 void SnapshotScene::prepare(Window& window, const SnapshotState& state) {
@@ -121,7 +112,7 @@ void SnapshotScene::prepare(Window& window, const SnapshotState& state) {
     // Pointer last, so that the hover shows over whatever is open.
     std::optional<Point> pointer = state.hoverAt;
     if (!pointer && state.hover == ElementId::MorphArea) {
-        pointer = Point{68.0f + 624.0f * window.morph(), 200.0f};
+        pointer = Point{EditorLayout::morphX(window.morph()), 200.0f};
     } else if (!pointer && state.hover != ElementId::None) {
         pointer = centreOf(window, state.hover);
     }

@@ -43,7 +43,8 @@ public:
     // image is round(760 x scale) x round(500 x scale) pixels.
     static float clampScale(float scale);
 
-    // The centre of the area where hit testing finds the element in the current state.
+    // UI thread. The centre of the box hit testing finds the element in, in the current state;
+    // nothing where it cannot be hit.
     static std::optional<Point> centreOf(const Window& window, ElementId element);
 };
 

@@ -2,19 +2,22 @@
 
 #include "dsp/AnalysisRecord.h"
 #include "ui/Canvas.h"
+#include "ui/EditorLayout.h"
 #include "ui/MorphField.h"
 #include "ui/Theme.h"
 #include "ui/WindowListener.h"
 #include "ui/WindowTypes.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
 namespace tav::ui {
 
 // The editor's view on the 760 x 500 design plane: holds the values it shows, paints the
-// whole editor every frame and turns pointer and key input into parameter gestures.
+// whole editor every frame (WindowPainting.cpp) and turns pointer and key input into parameter
+// gestures (WindowInput.cpp), both reading where things are from EditorLayout.
 // No platform code; every operation runs on the UI thread.
 class Window {
 public:
@@ -69,6 +72,9 @@ public:
 
     // UI thread. What lies under a point in the current state (overlays first).
     Hit hitTest(float x, float y) const;
+    // UI thread. The box hit testing finds the element in, in the current state (for menu rows
+    // and settings items, the span of them all); nothing where it cannot be hit.
+    std::optional<Box> hitBox(ElementId element) const;
 
     // --- State, for the editor host, snapshots and tests ----------------------------------
 
@@ -104,6 +110,11 @@ public:
     float statusBodyHeight() const { return bodyHeight; }
 
 private:
+    // Value ranges, in plain units.
+    static constexpr float kOutputMinDb = -24.0f;
+    static constexpr float kOutputMaxDb = 12.0f;
+    static constexpr int kAlgorithms = 4;
+
     const Color& color(int32_t index) const { return paletteFor(themeIndex)[index]; }
     const Color& valueColor() const;
     float morphX() const;
@@ -114,11 +125,14 @@ private:
     void paintMorphHandle(Canvas& canvas);
     void paintTopBar(Canvas& canvas);
     void paintBottomStrip(Canvas& canvas);
+    void paintValueField(Canvas& canvas, ElementId element, const Box& box, const char* label,
+                         const char* text, bool dragged);
     void paintStatusCard(Canvas& canvas, const StatusMessage& message);
     void paintAlgorithmMenu(Canvas& canvas);
     void paintSettingsPanel(Canvas& canvas);
     void paintAboutCard(Canvas& canvas);
 
+    std::optional<Box> routeButtonBox() const;
     void pressWithoutOverlay(const Hit& hit, float x, float y);
     void keyWithoutOverlay(Key key, bool shift);
     void keyInMenu(Key key);

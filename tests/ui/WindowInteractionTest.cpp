@@ -1,6 +1,7 @@
 #include "RecordingCanvas.h"
 #include "ViewFixtures.h"
 
+#include "ui/SnapshotScene.h"
 #include "ui/Window.h"
 
 #include <gtest/gtest.h>
@@ -52,109 +53,18 @@ protected:
     }
 };
 
-TEST_F(WindowInput, HitAreasIncludeTheirLeftAndTopEdgesOnly) {
-    struct Probe {
-        float x, y;
-        ElementId expected;
-    };
-    const Probe probes[] = {
-        {16.0f, 18.0f, ElementId::Wordmark},
-        {243.41f, 32.99f, ElementId::Wordmark},
-        {243.42f, 25.0f, ElementId::None},
-        {15.99f, 25.0f, ElementId::None},
-        {100.0f, 33.0f, ElementId::None},
-        {456.0f, 14.0f, ElementId::PresetPill},
-        {605.99f, 39.99f, ElementId::PresetPill},
-        {606.0f, 20.0f, ElementId::None},
-        {612.0f, 13.0f, ElementId::SettingsButton},
-        {639.99f, 40.99f, ElementId::SettingsButton},
-        {640.0f, 20.0f, ElementId::None},
-        {648.0f, 14.0f, ElementId::BypassButton},
-        {743.99f, 39.99f, ElementId::BypassButton},
-        {744.0f, 20.0f, ElementId::None},
-        {647.99f, 20.0f, ElementId::None},
-        {68.0f, 52.0f, ElementId::MorphArea},
-        {691.99f, 395.99f, ElementId::MorphArea},
-        {67.99f, 200.0f, ElementId::None},
-        {30.0f, 200.0f, ElementId::None},
-        {692.0f, 200.0f, ElementId::None},
-        {200.0f, 396.0f, ElementId::None},
-        {200.0f, 51.99f, ElementId::None},
-        {346.0f, 420.0f, ElementId::AlgorithmSelector},
-        {495.99f, 479.99f, ElementId::AlgorithmSelector},
-        {345.99f, 450.0f, ElementId::None},
-        {496.0f, 450.0f, ElementId::None},
-        {498.0f, 420.0f, ElementId::MixValue},
-        {569.99f, 479.99f, ElementId::MixValue},
-        {570.0f, 450.0f, ElementId::None},
-        {530.0f, 480.0f, ElementId::None},
-        {664.0f, 420.0f, ElementId::OutputValue},
-        {743.99f, 479.99f, ElementId::OutputValue},
-        {744.0f, 450.0f, ElementId::None},
-        {700.0f, 419.99f, ElementId::None},
-    };
-    test::settleInputs(view, true, true); // no status card
-    for (const Probe& probe : probes)
-        EXPECT_EQ(view.hitTest(probe.x, probe.y).element, probe.expected)
-            << probe.x << ", " << probe.y;
-}
-
-TEST_F(WindowInput, RouteButtonSitsBelowTheMeasuredBody) {
+TEST_F(WindowInput, RouteButtonAsksForTheSetupPage) {
     test::settleInputs(view, true, false);
-    // Before any paint the body counts as 54.6 units tall: the button spans y 239.6..265.6.
-    EXPECT_EQ(view.hitTest(424.0f, 239.6f).element, ElementId::RouteButton);
-    EXPECT_EQ(view.hitTest(543.99f, 265.59f).element, ElementId::RouteButton);
-    EXPECT_EQ(view.hitTest(423.99f, 250.0f).element, ElementId::MorphArea);
-    EXPECT_EQ(view.hitTest(544.0f, 250.0f).element, ElementId::MorphArea);
-    EXPECT_EQ(view.hitTest(450.0f, 265.6f).element, ElementId::MorphArea);
-
-    test::RecordingCanvas canvas;
-    view.paint(canvas);
-    const float b = view.statusBodyHeight();
-    EXPECT_EQ(view.hitTest(430.0f, 139.0f + 46.0f + b).element, ElementId::RouteButton);
-    EXPECT_EQ(view.hitTest(430.0f, 139.0f + 72.0f + b).element, ElementId::MorphArea);
-
-    view.onMouseMove(430.0f, 139.0f + 50.0f + b);
+    const Point route = *SnapshotScene::centreOf(view, ElementId::RouteButton);
+    view.onMouseMove(route.x, route.y);
     EXPECT_EQ(view.cursorKind(), CursorKind::Hand);
-    view.onMouseDown(430.0f, 139.0f + 50.0f + b);
+    view.onMouseDown(route.x, route.y);
     ASSERT_EQ(listener.events.size(), 1u);
     EXPECT_EQ(listener.events[0].kind, Kind::SetupPage);
 
     // Other states have no button.
     test::settleInputs(view, false, false);
-    EXPECT_EQ(view.hitTest(430.0f, 139.0f + 50.0f + b).element, ElementId::MorphArea);
-}
-
-TEST_F(WindowInput, OverlaysHaveTheirOwnHitAreas) {
-    click(626.0f, 27.0f);
-    ASSERT_EQ(view.overlay(), Overlay::SettingsPanel);
-    EXPECT_EQ(view.hitTest(368.0f, 74.0f).index, 0);
-    EXPECT_EQ(view.hitTest(739.99f, 119.99f).index, 0);
-    EXPECT_EQ(view.hitTest(500.0f, 120.0f).index, 1);
-    EXPECT_EQ(view.hitTest(500.0f, 165.99f).index, 1);
-    EXPECT_EQ(view.hitTest(500.0f, 166.0f).element, ElementId::None);
-    EXPECT_EQ(view.hitTest(553.99f, 194.0f).index, 2);
-    EXPECT_EQ(view.hitTest(554.0f, 227.99f).index, 3);
-    EXPECT_EQ(view.hitTest(740.0f, 200.0f).element, ElementId::None);
-    EXPECT_EQ(view.hitTest(650.0f, 27.0f).element, ElementId::None); // bypass is covered
-    EXPECT_EQ(view.hitTest(500.0f, 100.0f).element, ElementId::SettingsItem);
-    click(10.0f, 10.0f);
-
-    click(400.0f, 450.0f);
-    ASSERT_EQ(view.overlay(), Overlay::AlgorithmMenu);
-    EXPECT_EQ(view.hitTest(324.0f, 192.0f).index, 0); // the 4 units above row 0 count as it
-    EXPECT_EQ(view.hitTest(500.0f, 241.99f).index, 0);
-    EXPECT_EQ(view.hitTest(500.0f, 242.0f).index, 1);
-    EXPECT_EQ(view.hitTest(743.99f, 383.99f).index, 3);
-    EXPECT_EQ(view.hitTest(744.0f, 300.0f).element, ElementId::None);
-    EXPECT_EQ(view.hitTest(500.0f, 384.0f).element, ElementId::None);
-    click(10.0f, 10.0f);
-
-    click(100.0f, 25.0f);
-    ASSERT_EQ(view.overlay(), Overlay::AboutCard);
-    EXPECT_EQ(view.hitTest(650.0f, 27.0f).element, ElementId::None);
-    EXPECT_EQ(view.hitTest(300.0f, 200.0f).element, ElementId::None);
-    EXPECT_TRUE(listener.events.empty());
+    EXPECT_EQ(view.hitTest(route.x, route.y).element, ElementId::MorphArea);
 }
 
 TEST_F(WindowInput, PointerShapesFollowTheHoveredElementAndTheDrag) {
