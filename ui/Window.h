@@ -110,10 +110,10 @@ public:
     float statusBodyHeight() const { return bodyHeight; }
 
 private:
-    // Value ranges, in plain units.
-    static constexpr float kOutputMinDb = -24.0f;
-    static constexpr float kOutputMaxDb = 12.0f;
-    static constexpr int kAlgorithms = 4;
+    // Value ranges, in plain units, from the parameter table.
+    static constexpr auto kOutputMinDb = static_cast<float>(model::param(model::kOutputId).minimum);
+    static constexpr auto kOutputMaxDb = static_cast<float>(model::param(model::kOutputId).maximum);
+    static constexpr auto kAlgorithms = static_cast<int>(model::kAlgorithmNames.size());
 
     const Color& color(int32_t index) const { return paletteFor(themeIndex)[index]; }
     const Color& valueColor() const;

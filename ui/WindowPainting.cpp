@@ -35,14 +35,14 @@ constexpr const char* kSettingsIcon =
     "M3 7 H13 M19 7 H21 M3 17 H5 M11 17 H21 M13 4 H19 V10 H13 Z M5 14 H11 V20 H5 Z";
 constexpr const char* kAutomatedCallout = "AUTOMATED IN YOUR DAW";
 
-constexpr const char* kAlgorithmNames[] = {"Transport", "Partials", "Imprint", "Diffuse"};
+using model::kAlgorithmNames;
+using model::kQualityNames;
 constexpr const char* kAlgorithmDescriptions[] = {
     "The harmonics slide from A to B. For tonal and polyphonic sounds.",
     "Single tones pair up and glide. For clean instruments and voices.",
     "B's voice lands on A's notes first. For vocals and talkers.",
     "A soft blur through the middle. For pads, noise and textures.",
 };
-constexpr const char* kQualityNames[2] = {"Standard", "High"};
 constexpr const char* kQualityDescriptions[2] = {
     "Less delay. For playing live, and most sounds.",
     "Separates low notes better. For mixing, not playing live.",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Parameters.h"
+
 #include <cstdint>
 
 namespace tav::ui {
@@ -28,16 +30,16 @@ enum class CursorKind : int32_t {
     ResizeVertical = 3,
 };
 
-// Parameter numbers as the view reports them to its listener, values in plain units:
-// Morph 0..1, Algorithm 0..3 (whole), Mix 0..1, Output dB -24..+12, Bypass 0/1, Quality 0/1.
-enum ParamIndex : int32_t {
-    kParamMorph = 0,
-    kParamAlgorithm = 1,
-    kParamMix = 2,
-    kParamOutput = 3,
-    kParamBypass = 4,
-    kParamQuality = 5,
-};
+// Parameter numbers as the view reports them to its listener: the parameter table's ids. The
+// view's values: Morph and Mix normalized 0..1, Algorithm as its index, Output in dB, Bypass and
+// Quality 0/1.
+using ParamIndex = model::ParamId;
+inline constexpr ParamIndex kParamMorph = model::kMorphId;
+inline constexpr ParamIndex kParamAlgorithm = model::kAlgorithmId;
+inline constexpr ParamIndex kParamMix = model::kMixId;
+inline constexpr ParamIndex kParamOutput = model::kOutputId;
+inline constexpr ParamIndex kParamBypass = model::kBypassId;
+inline constexpr ParamIndex kParamQuality = model::kQualityId;
 
 // The view's interactive elements, as hit testing names them.
 enum class ElementId : int32_t {
