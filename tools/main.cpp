@@ -1,10 +1,10 @@
 // tavimo: renders, demonstrates and describes the Tavimo plug-in by loading its built bundle
 // through the VST3 interfaces, exactly as a DAW does.
-#include "tools/BundleSnapshotsCommand.h"
-#include "tools/EditorCommand.h"
-#include "tools/SnapshotCommand.h"
-#include "tools/host/AudioFile.h"
-#include "tools/host/Demo.h"
+#include "tools/audio/AudioFile.h"
+#include "tools/commands/BundleSnapshotsCommand.h"
+#include "tools/commands/EditorCommand.h"
+#include "tools/commands/SnapshotCommand.h"
+#include "tools/demo/Demo.h"
 #include "tools/host/ModuleInfo.h"
 #include "tools/host/PluginInfo.h"
 #include "tools/host/PluginModule.h"
