@@ -2,8 +2,8 @@
 // refuses with a HostError or returns mono or stereo audio of at least one frame.
 #include "FuzzCheck.h"
 
-#include "tools/host/PluginModule.h"
-#include "tools/host/WavCodec.h"
+#include "tools/HostError.h"
+#include "tools/audio/WavCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {

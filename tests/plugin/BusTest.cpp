@@ -99,7 +99,7 @@ TEST_F(Buses, QualityQueueValueWaitsForTheNextActivation) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(48000.0, 256, kStereo, kStereo, false);
     EXPECT_EQ(plugin.processor->getLatencySamples(), 2120u);
-    ParamChanges changes;
+    ParameterChanges changes;
     changes.add(5, 0, 0.7);
     EXPECT_EQ(plugin.process({}, {}, {}, 0, &changes), kResultOk);
     EXPECT_EQ(plugin.processor->getLatencySamples(), 2120u);

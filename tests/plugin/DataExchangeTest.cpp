@@ -74,16 +74,16 @@ protected:
 
 TEST_F(DataExchange, RecordsReachTheControllerThroughMessagesAndAreTakenOnce) {
     plugin.activate(48000.0, kBlock, SpeakerArr::kStereo, SpeakerArr::kMono, true);
-    EXPECT_EQ(plugin.toController.count(dx::kQueueOpenedMessage), 1);
+    EXPECT_EQ(plugin.toController->delivered(dx::kQueueOpenedMessage), 1);
     AnalysisRecord taken{};
     EXPECT_FALSE(source->takeLatestAnalysis(taken)); // nothing played yet
 
     play(20); // 10240 samples: several 512-sample hops
     // Nothing travels until the controller asks on its own thread.
-    EXPECT_EQ(plugin.toController.count(dx::kBlocksMessage), 0);
+    EXPECT_EQ(plugin.toController->delivered(dx::kBlocksMessage), 0);
     ASSERT_TRUE(source->takeLatestAnalysis(taken));
-    EXPECT_EQ(plugin.toProcessor.count(dx::kPullMessage), 2); // one per take
-    EXPECT_EQ(plugin.toController.count(dx::kBlocksMessage), 1);
+    EXPECT_EQ(plugin.toProcessor->delivered(dx::kPullMessage), 2); // one per take
+    EXPECT_EQ(plugin.toController->delivered(dx::kBlocksMessage), 1);
     EXPECT_EQ(taken.sampleRate, 48000.0);
     EXPECT_EQ(taken.latencySamples, 2120);
     EXPECT_EQ(taken.sidechainActive, 1u);
@@ -101,7 +101,7 @@ TEST_F(DataExchange, RecordsReachTheControllerThroughMessagesAndAreTakenOnce) {
     EXPECT_FALSE(source->takeLatestAnalysis(again));
 
     plugin.deactivate();
-    EXPECT_EQ(plugin.toController.count(dx::kQueueClosedMessage), 1);
+    EXPECT_EQ(plugin.toController->delivered(dx::kQueueClosedMessage), 1);
 }
 
 TEST_F(DataExchange, AFullQueueDropsRecordsUntilTheControllerAsks) {
@@ -177,7 +177,7 @@ TEST(Threads, UiCallsWhileTheAudioThreadProcesses) {
     std::atomic<bool> running{true};
     std::thread audio([&] {
         std::vector<float> a(256, 0.25f), l(256), r(256);
-        ParamChanges changes;
+        ParameterChanges changes;
         changes.add(0, 0, 0.6);
         changes.add(5, 0, 1.0);
         std::vector<const float*> in{a.data(), a.data()};

@@ -48,7 +48,7 @@ TEST(NonFiniteValues, StreamHoldingOneIsRefusedWholeByProcessorAndController) {
     }
     EXPECT_EQ(plugin.processorState(), savedProcessor);
     EXPECT_EQ(controllerValues(plugin), savedController);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 0);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 0);
 }
 
 TEST(NonFiniteValues, HostCallsAndQueuesKeepTheParameterValue) {
@@ -62,7 +62,7 @@ TEST(NonFiniteValues, HostCallsAndQueuesKeepTheParameterValue) {
             EXPECT_EQ(plugin.controller->getParamNormalized(id), before) << "id " << id;
         }
         const auto before = plugin.processorState();
-        ParamChanges changes;
+        ParameterChanges changes;
         for (ParamID id = 0; id < 6; ++id)
             changes.add(id, 0, bad);
         std::vector<float> a(64, 0.0f), out(64, 0.0f);

@@ -98,19 +98,18 @@ TEST_F(Parameters, OutOfRangeValuesDisplayAsTheNearestEnd) {
 TEST_F(Parameters, QualitySwitchSendsOneMessageAndOneLatencyRestart) {
     ASSERT_TRUE(plugin.ok());
     plugin.controller->setParamNormalized(5, 0.2);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 0);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 0);
     plugin.controller->setParamNormalized(5, 0.7);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
-    EXPECT_EQ(plugin.toProcessor.lastQuality, 1);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 1);
     ASSERT_EQ(plugin.handler.restarts.size(), 1u);
     EXPECT_EQ(plugin.handler.restarts[0], kLatencyChanged);
     plugin.controller->setParamNormalized(5, 0.9);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 1);
     EXPECT_EQ(plugin.handler.restarts.size(), 1u);
     // The processor took the message: its latency at 44100 Hz is now the "High" one.
     EXPECT_EQ(plugin.processor->getLatencySamples(), 4096u + 66u);
     plugin.controller->setParamNormalized(5, 0.0);
-    EXPECT_EQ(plugin.toProcessor.lastQuality, 0);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 2);
     EXPECT_EQ(plugin.processor->getLatencySamples(), 2114u);
 }
 

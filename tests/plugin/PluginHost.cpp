@@ -1,7 +1,5 @@
 #include "PluginHost.h"
 
-#include "pluginterfaces/vst/ivstmessage.h"
-
 #include <cstring>
 #include <dlfcn.h>
 
@@ -26,161 +24,36 @@ Module::~Module() {
     dlclose(handle);
 }
 
-tresult PLUGIN_API ParamQueue::getPoint(int32 index, int32& offset, ParamValue& value) {
-    if (index < 0 || index >= getPointCount())
-        return kResultFalse;
-    offset = points[static_cast<size_t>(index)].first;
-    value = points[static_cast<size_t>(index)].second;
-    return kResultTrue;
-}
-
-tresult PLUGIN_API ParamQueue::addPoint(int32 offset, ParamValue value, int32& index) {
-    index = getPointCount();
-    points.emplace_back(offset, value);
-    return kResultTrue;
-}
-
-tresult PLUGIN_API ParamQueue::queryInterface(const TUID iid, void** obj) {
-    QUERY_INTERFACE(iid, obj, FUnknown::iid, IParamValueQueue)
-    QUERY_INTERFACE(iid, obj, IParamValueQueue::iid, IParamValueQueue)
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-void ParamChanges::add(ParamID id, int32 offset, ParamValue value) {
-    int32 index = 0;
-    IParamValueQueue* queue = addParameterData(id, index);
-    queue->addPoint(offset, value, index);
-}
-
-IParamValueQueue* PLUGIN_API ParamChanges::getParameterData(int32 index) {
-    if (index < 0 || index >= getParameterCount())
-        return nullptr;
-    return queues[static_cast<size_t>(index)].get();
-}
-
-IParamValueQueue* PLUGIN_API ParamChanges::addParameterData(const ParamID& id, int32& index) {
-    for (size_t i = 0; i < queues.size(); ++i) {
-        if (queues[i]->id == id) {
-            index = static_cast<int32>(i);
-            return queues[i].get();
-        }
-    }
-    queues.push_back(std::make_unique<ParamQueue>(id));
-    index = static_cast<int32>(queues.size() - 1);
-    return queues.back().get();
-}
-
-tresult PLUGIN_API ParamChanges::queryInterface(const TUID iid, void** obj) {
-    QUERY_INTERFACE(iid, obj, FUnknown::iid, IParameterChanges)
-    QUERY_INTERFACE(iid, obj, IParameterChanges::iid, IParameterChanges)
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-tresult PLUGIN_API ComponentHandlerSpy::restartComponent(int32 flags) {
+tresult PLUGIN_API RestartLoggingHandler::restartComponent(int32 flags) {
     restarts.push_back(flags);
-    return kResultOk;
+    return ComponentHandler::restartComponent(flags);
 }
 
-tresult PLUGIN_API ComponentHandlerSpy::queryInterface(const TUID iid, void** obj) {
-    QUERY_INTERFACE(iid, obj, FUnknown::iid, IComponentHandler)
-    QUERY_INTERFACE(iid, obj, IComponentHandler::iid, IComponentHandler)
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-tresult PLUGIN_API ConnectionSpy::connect(IConnectionPoint* other) {
-    target = other;
-    return kResultOk;
-}
-
-tresult PLUGIN_API ConnectionSpy::disconnect(IConnectionPoint* /*other*/) {
-    target = nullptr;
-    return kResultOk;
-}
-
-tresult PLUGIN_API ConnectionSpy::notify(IMessage* message) {
-    if (message == nullptr || message->getMessageID() == nullptr)
-        return kInvalidArgument;
-    messages[message->getMessageID()]++;
-    if (IAttributeList* attributes = message->getAttributes())
-        attributes->getInt("quality", lastQuality);
-    return target != nullptr ? target->notify(message) : kResultFalse;
-}
-
-tresult PLUGIN_API ConnectionSpy::queryInterface(const TUID iid, void** obj) {
-    QUERY_INTERFACE(iid, obj, FUnknown::iid, IConnectionPoint)
-    QUERY_INTERFACE(iid, obj, IConnectionPoint::iid, IConnectionPoint)
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-int ConnectionSpy::count(const std::string& id) const {
-    const auto it = messages.find(id);
-    return it == messages.end() ? 0 : it->second;
-}
-
-PluginInstance::PluginInstance() : host(std::make_unique<HostApplication>()) {
-    if (!module.loaded() || module.getFactory == nullptr)
+PluginInstance::PluginInstance() {
+    try {
+        module = std::make_unique<host::PluginModule>(TAVIMO_TEST_BUNDLE);
+        instance = std::make_unique<host::PluginInstance>(*module);
+    } catch (const host::HostError& error) {
+        failure = error.what();
         return;
-    factory = owned(module.getFactory());
-    if (!factory)
-        return;
-    PClassInfo processorInfo;
-    if (factory->getClassInfo(0, &processorInfo) != kResultOk)
-        return;
-    void* object = nullptr;
-    if (factory->createInstance(processorInfo.cid, IComponent::iid, &object) != kResultOk)
-        return;
-    component = owned(static_cast<IComponent*>(object));
-    if (component->initialize(host.get()) != kResultOk)
-        return;
-    processor = FUnknownPtr<IAudioProcessor>(component);
-
-    TUID controllerId;
-    if (component->getControllerClassId(controllerId) != kResultOk)
-        return;
-    object = nullptr;
-    if (factory->createInstance(controllerId, IEditController::iid, &object) != kResultOk)
-        return;
-    controller = owned(static_cast<IEditController*>(object));
-    if (controller->initialize(host.get()) != kResultOk)
-        return;
+    }
+    component = instance->component();
+    processor = instance->processor();
+    controller = instance->controller();
+    toProcessor = &instance->toProcessor();
+    toController = &instance->toController();
     controller->setComponentHandler(&handler);
-
-    FUnknownPtr<IConnectionPoint> processorPoint(component);
-    FUnknownPtr<IConnectionPoint> controllerPoint(controller);
-    toProcessor.connect(processorPoint);
-    toController.connect(controllerPoint);
-    processorPoint->connect(&toController);
-    controllerPoint->connect(&toProcessor);
-
-    MemoryStream state;
-    component->getState(&state);
-    state.seek(0, IBStream::kIBSeekSet, nullptr);
-    controller->setComponentState(&state);
 }
 
 PluginInstance::~PluginInstance() {
     if (active)
         deactivate();
-    if (component && controller) {
-        FUnknownPtr<IConnectionPoint> processorPoint(component);
-        FUnknownPtr<IConnectionPoint> controllerPoint(controller);
-        processorPoint->disconnect(&toController);
-        controllerPoint->disconnect(&toProcessor);
-    }
-    if (controller) {
-        controller->setComponentHandler(nullptr);
-        controller->terminate();
-    }
-    if (component)
-        component->terminate();
-    controller = nullptr;
-    processor = nullptr;
-    component = nullptr;
-    factory = nullptr;
+}
+
+testing::AssertionResult PluginInstance::ok() const {
+    if (instance)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << failure;
 }
 
 void PluginInstance::activate(double sampleRate, int32 maxBlock, SpeakerArrangement main,

@@ -1,33 +1,41 @@
 #pragma once
 
-// A small VST3 host for tests: loads the built bundle, creates and connects the two classes
-// as a host does, and offers parameter queues, streams and spies on messages and restarts.
+// The plug-in tests' host: the built bundle loaded, and its two classes created, initialised
+// and connected by the command-line host's own classes (tools/host) as a DAW does. On top, the
+// raw calls the tests make: bus layouts and blocks of their choosing, each restart request as
+// it came, streams and state bytes.
 
 #include "dsp/AnalysisRecord.h"
 
 #include "support/NoRefCount.h"
+#include "tools/host/ComponentHandler.h"
+#include "tools/host/ConnectionProxy.h"
+#include "tools/host/ParameterChanges.h"
+#include "tools/host/PluginInstance.h"
+#include "tools/host/PluginModule.h"
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstmessage.h"
-#include "pluginterfaces/vst/ivstparameterchanges.h"
 #include "public.sdk/source/common/memorystream.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
-#include <map>
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tav::test {
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
+using host::ParameterChanges;
 
-// The bundle's shared object with its three entry points.
+// The bundle's shared object with its three entry points, opened directly for the tests of
+// the entry points and the factory themselves.
 class Module {
 public:
     Module();
@@ -44,90 +52,53 @@ public:
     ExitFunction exit = nullptr;
 };
 
-
-class ParamQueue : public IParamValueQueue {
+// The host's component handler, also keeping every restart request as it came (the host's
+// own merges them into flags).
+class RestartLoggingHandler : public host::ComponentHandler {
 public:
-    explicit ParamQueue(ParamID id) : id(id) {}
-    ParamID PLUGIN_API getParameterId() override { return id; }
-    int32 PLUGIN_API getPointCount() override { return static_cast<int32>(points.size()); }
-    tresult PLUGIN_API getPoint(int32 index, int32& offset, ParamValue& value) override;
-    tresult PLUGIN_API addPoint(int32 offset, ParamValue value, int32& index) override;
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
-    TAVIMO_TEST_NO_REFCOUNT
-
-    ParamID id;
-    std::vector<std::pair<int32, ParamValue>> points;
-};
-
-class ParamChanges : public IParameterChanges {
-public:
-    // Adds a point to the queue of id (created on first use).
-    void add(ParamID id, int32 offset, ParamValue value);
-    int32 PLUGIN_API getParameterCount() override { return static_cast<int32>(queues.size()); }
-    IParamValueQueue* PLUGIN_API getParameterData(int32 index) override;
-    IParamValueQueue* PLUGIN_API addParameterData(const ParamID& id, int32& index) override;
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
-    TAVIMO_TEST_NO_REFCOUNT
-
-    std::vector<std::unique_ptr<ParamQueue>> queues;
-};
-
-// Counts restartComponent flags.
-class ComponentHandlerSpy : public IComponentHandler {
-public:
-    tresult PLUGIN_API beginEdit(ParamID) override { return kResultOk; }
-    tresult PLUGIN_API performEdit(ParamID, ParamValue) override { return kResultOk; }
-    tresult PLUGIN_API endEdit(ParamID) override { return kResultOk; }
+    // Main thread.
     tresult PLUGIN_API restartComponent(int32 flags) override;
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
-    TAVIMO_TEST_NO_REFCOUNT
 
     std::vector<int32> restarts;
 };
 
-// Stands between the two connection points, as a host's proxy does, and counts messages.
-class ConnectionSpy : public IConnectionPoint {
+// One plug-in instance as the host makes it: processor and controller initialised, connected
+// through the host's proxies and given the processor's state.
+class PluginInstance {
 public:
-    tresult PLUGIN_API connect(IConnectionPoint* other) override;
-    tresult PLUGIN_API disconnect(IConnectionPoint* other) override;
-    tresult PLUGIN_API notify(IMessage* message) override;
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override;
-    TAVIMO_TEST_NO_REFCOUNT
-
-    int count(const std::string& id) const;
-
-    IConnectionPoint* target = nullptr;
-    std::map<std::string, int> messages;
-    int64 lastQuality = -1;
-};
-
-// The processor and controller of one plug-in instance, initialised and connected.
-struct PluginInstance {
+    // Main thread; allocates. ok() tells whether the host could make the instance.
     PluginInstance();
     ~PluginInstance();
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
 
-    bool ok() const { return component && processor && controller; }
+    // Success, or what the host said when it could not make the instance.
+    testing::AssertionResult ok() const;
     // Arranges the buses, sets up processing and activates, as a host does before audio.
     void activate(double sampleRate, int32 maxBlock, SpeakerArrangement main,
                   SpeakerArrangement side, bool sidechain);
     void deactivate();
-    // One block through process; parameter changes optional.
+    // One block through process, exactly these channels on each bus; parameter changes optional.
     tresult process(const std::vector<const float*>& a, const std::vector<const float*>& b,
                     const std::vector<float*>& out, int32 numSamples,
                     IParameterChanges* changes = nullptr);
     // The processor's saved state as bytes.
     std::vector<unsigned char> processorState();
 
-    Module module;
-    std::unique_ptr<HostApplication> host; // not reference counted: owned here
-    IPtr<IPluginFactory> factory;
-    IPtr<IComponent> component;
-    IPtr<IAudioProcessor> processor;
-    IPtr<IEditController> controller;
-    ComponentHandlerSpy handler;
-    ConnectionSpy toProcessor;  // controller -> processor
-    ConnectionSpy toController; // processor -> controller
+    // Declared first, so that it outlives the instance that hands it to the controller.
+    RestartLoggingHandler handler;
+    // Borrowed from the host's instance; valid while this lives.
+    IComponent* component = nullptr;
+    IAudioProcessor* processor = nullptr;
+    IEditController* controller = nullptr;
+    const host::ConnectionProxy* toProcessor = nullptr;  // controller -> processor
+    const host::ConnectionProxy* toController = nullptr; // processor -> controller
     bool active = false;
+
+private:
+    std::string failure;
+    std::unique_ptr<host::PluginModule> module;
+    std::unique_ptr<host::PluginInstance> instance;
 };
 
 // A stream holding exactly these bytes (a copy), positioned at the start.

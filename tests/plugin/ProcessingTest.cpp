@@ -74,7 +74,7 @@ protected:
 
 TEST_F(Processing, WithoutSidechainMorphIsZeroAndOutputIsADelayed) {
     ASSERT_TRUE(plugin.ok());
-    ParamChanges morphOne;
+    ParameterChanges morphOne;
     morphOne.add(0, 0, 1.0);
     plugin.activate(kRate, kBlock, SpeakerArr::kMono, SpeakerArr::kMono, false);
     const int latency = static_cast<int>(plugin.processor->getLatencySamples());
@@ -89,7 +89,7 @@ TEST_F(Processing, WithoutSidechainMorphIsZeroAndOutputIsADelayed) {
 TEST_F(Processing, WithSidechainAndMorphOneOutputIsBDelayed) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(kRate, kBlock, SpeakerArr::kMono, SpeakerArr::kMono, true);
-    ParamChanges morphOne;
+    ParameterChanges morphOne;
     morphOne.add(0, 0, 1.0);
     plugin.process({}, {}, {}, 0, &morphOne);
     const int latency = static_cast<int>(plugin.processor->getLatencySamples());
@@ -100,7 +100,7 @@ TEST_F(Processing, WithSidechainAndMorphOneOutputIsBDelayed) {
 TEST_F(Processing, MonoSidechainFeedsBothChannels) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(kRate, kBlock, SpeakerArr::kStereo, SpeakerArr::kMono, true);
-    ParamChanges morphOne;
+    ParameterChanges morphOne;
     morphOne.add(0, 0, 1.0);
     plugin.process({}, {}, {}, 0, &morphOne);
     const int latency = static_cast<int>(plugin.processor->getLatencySamples());
@@ -118,7 +118,7 @@ TEST_F(Processing, MonoSidechainFeedsBothChannels) {
 TEST_F(Processing, MonoTrackHearsTheMeanOfAStereoSidechain) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(kRate, kBlock, SpeakerArr::kMono, SpeakerArr::kStereo, true);
-    ParamChanges morphOne;
+    ParameterChanges morphOne;
     morphOne.add(0, 0, 1.0);
     plugin.process({}, {}, {}, 0, &morphOne);
     const int latency = static_cast<int>(plugin.processor->getLatencySamples());
@@ -139,7 +139,7 @@ TEST_F(Processing, MonoTrackHearsTheMeanOfAStereoSidechain) {
 TEST_F(Processing, LastPointOfAQueueWinsAndEmptyBlocksStillTakeChanges) {
     ASSERT_TRUE(plugin.ok());
     plugin.activate(kRate, kBlock, SpeakerArr::kStereo, SpeakerArr::kStereo, false);
-    ParamChanges changes;
+    ParameterChanges changes;
     changes.add(0, 0, 0.1);
     changes.add(0, 100, 0.9);
     changes.add(0, 200, 0.3);
@@ -153,7 +153,7 @@ TEST_F(Processing, LastPointOfAQueueWinsAndEmptyBlocksStillTakeChanges) {
 
     // Also without activation, buses or audio.
     plugin.deactivate();
-    ParamChanges later;
+    ParameterChanges later;
     later.add(2, 0, 0.25);
     EXPECT_EQ(plugin.process({}, {}, {}, 0, &later), kResultOk);
     EXPECT_EQ(valueInState(plugin.processorState(), 2), 0.25);
@@ -187,7 +187,7 @@ TEST_F(Processing, ProcessDoesNotAllocateAndOutputStaysFinite) {
     for (int n = 0; n < kBlock; ++n)
         wild[static_cast<size_t>(n)] = n % 3 == 0 ? NAN : (n % 3 == 1 ? INFINITY : 1e30f);
     std::vector<float> l(kBlock), r(kBlock);
-    ParamChanges changes;
+    ParameterChanges changes;
     changes.add(0, 0, 0.7);
     changes.add(1, 0, 1.0);
     std::vector<const float*> in{wild.data(), a.data()};

@@ -43,7 +43,7 @@ TEST(SampleRates, EveryAcceptedRateActivatesAndProcessesFullFrames) {
         for (double quality : {0.0, 1.0}) {
             PluginInstance plugin;
             ASSERT_TRUE(plugin.ok());
-            ParamChanges changes;
+            ParameterChanges changes;
             changes.add(5, 0, quality);
             changes.add(0, 0, 0.6);
             std::vector<float> none;

@@ -266,15 +266,17 @@ TEST(DataExchangeHandler, AudioThreadAndUiThreadNeverShareABlock) {
 
 TEST(DataExchangeReceiverHandler, AsksForBlocksOnlyWhileAMessageQueueIsOpen) {
     HostApplication host;
-    ConnectionSpy processorEnd;
     auto owner = owned(new ComponentBase());
     ASSERT_EQ(owner->initialize(&host), kResultOk);
-    ASSERT_EQ(owner->connect(&processorEnd), kResultOk);
+    // The processor's end, reached through a host's proxy that counts what passes.
+    auto processorEnd = owned(new ComponentBase());
+    auto toProcessor = owned(new tav::host::ConnectionProxy(owner));
+    ASSERT_EQ(toProcessor->connect(processorEnd), kResultOk);
 
     Receiver receiver;
     sdk::DataExchangeReceiverHandler handler(&receiver);
     EXPECT_FALSE(handler.requestPendingBlocks(*owner));
-    EXPECT_EQ(processorEnd.count(dx::kPullMessage), 0);
+    EXPECT_EQ(toProcessor->delivered(dx::kPullMessage), 0);
 
     auto opened = owned(new HostMessage());
     opened->setMessageID(dx::kQueueOpenedMessage);
@@ -284,19 +286,19 @@ TEST(DataExchangeReceiverHandler, AsksForBlocksOnlyWhileAMessageQueueIsOpen) {
     EXPECT_EQ(receiver.openedContext, 3u);
     EXPECT_EQ(receiver.openedBlockSize, 1088u);
     handler.requestPendingBlocks(*owner);
-    EXPECT_EQ(processorEnd.count(dx::kPullMessage), 1);
+    EXPECT_EQ(toProcessor->delivered(dx::kPullMessage), 1);
 
     auto closed = owned(new HostMessage());
     closed->setMessageID(dx::kQueueClosedMessage);
     ASSERT_TRUE(handler.onMessage(closed));
     EXPECT_EQ(receiver.closed, 1);
     EXPECT_FALSE(handler.requestPendingBlocks(*owner));
-    EXPECT_EQ(processorEnd.count(dx::kPullMessage), 1);
+    EXPECT_EQ(toProcessor->delivered(dx::kPullMessage), 1);
 
     auto other = owned(new HostMessage());
     other->setMessageID("TavimoQuality");
     EXPECT_FALSE(handler.onMessage(other));
-    owner->disconnect(&processorEnd);
+    toProcessor->disconnectAll();
     owner->terminate();
 }
 

@@ -101,7 +101,7 @@ TEST_F(States, ControllerTakesOverTheProcessorStateAllOrNothing) {
     EXPECT_EQ(plugin.controller->setComponentState(nullptr), kResultFalse);
     EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(0), 0.25);
     EXPECT_DOUBLE_EQ(plugin.controller->getParamNormalized(5), 0.0);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 0);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 0);
     EXPECT_TRUE(plugin.handler.restarts.empty());
 }
 
@@ -109,13 +109,14 @@ TEST_F(States, QualityChangeThroughComponentStateSendsOneMessageAndOneRestart) {
     ASSERT_TRUE(plugin.ok());
     const auto high = processorStream(2, {0.5, 0.0, 1.0, 2.0 / 3.0, 0.0, 1.0});
     ASSERT_EQ(restoreController(high), kResultOk);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
-    EXPECT_EQ(plugin.toProcessor.lastQuality, 1);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 1);
+    // Only the message can have told the processor: its latency at 44100 Hz is the "High" one.
+    EXPECT_EQ(plugin.processor->getLatencySamples(), 4162u);
     ASSERT_EQ(plugin.handler.restarts.size(), 1u);
     EXPECT_EQ(plugin.handler.restarts[0], kLatencyChanged);
     // The same project again: nothing to tell.
     ASSERT_EQ(restoreController(high), kResultOk);
-    EXPECT_EQ(plugin.toProcessor.count("TavimoQuality"), 1);
+    EXPECT_EQ(plugin.toProcessor->delivered("TavimoQuality"), 1);
     EXPECT_EQ(plugin.handler.restarts.size(), 1u);
 }
 

@@ -45,7 +45,7 @@ TEST(Threads, UiCallsWhileTheAudioThreadProcesses) {
                 a[static_cast<size_t>(n)] = static_cast<float>(0.4 * std::sin(2 * M_PI * 330 * t));
                 b[static_cast<size_t>(n)] = static_cast<float>(0.4 * std::sin(2 * M_PI * 97 * t));
             }
-            ParamChanges changes;
+            ParameterChanges changes;
             changes.add(static_cast<ParamID>(block % 5), 0, (block % 17) / 16.0);
             plugin.process({a.data(), a.data()}, {b.data(), b.data()}, {l.data(), r.data()}, kBlock,
                            &changes);

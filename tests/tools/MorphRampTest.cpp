@@ -1,5 +1,5 @@
-#include "tools/host/MorphRamp.h"
-#include "tools/host/PluginModule.h"
+#include "tools/audio/MorphRamp.h"
+#include "tools/HostError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The WAV reader and writer of the Windows tavimo.exe, run on bytes in memory.
 #include "ToolRunner.h"
 
-#include "tools/host/PluginModule.h"
-#include "tools/host/WavCodec.h"
+#include "tools/HostError.h"
+#include "tools/audio/WavCodec.h"
 
 #include <gtest/gtest.h>
 

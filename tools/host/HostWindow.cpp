@@ -1,6 +1,6 @@
 #include "tools/host/HostWindow.h"
 
-#include "tools/host/PluginModule.h"
+#include "tools/HostError.h"
 
 #include <cairo.h>
 #include <xcb/xcb.h>

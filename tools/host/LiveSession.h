@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/host/AudioFile.h"
+#include "tools/audio/AudioFile.h"
 #include "tools/host/ComponentHandler.h"
 #include "tools/host/ParameterChanges.h"
 #include "tools/host/PluginInstance.h"

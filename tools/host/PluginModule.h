@@ -1,19 +1,14 @@
 #pragma once
 
+#include "tools/HostError.h"
+
 #include "pluginterfaces/base/ipluginbase.h"
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tav::host {
-
-// A failure a user can act on: one line of text, shown as the command's error.
-class HostError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // One class the module's factory offers.
 struct PluginClass {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/host/AudioFile.h"
-#include "tools/host/MorphRamp.h"
+#include "tools/audio/AudioFile.h"
+#include "tools/audio/MorphRamp.h"
 #include "tools/host/PluginModule.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "tools/host/Spectrogram.h"
+#include "tools/audio/Spectrogram.h"
 
-#include "tools/host/PluginModule.h"
+#include "tools/HostError.h"
 
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>

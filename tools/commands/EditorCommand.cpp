@@ -1,6 +1,6 @@
-#include "tools/EditorCommand.h"
+#include "tools/commands/EditorCommand.h"
 
-#include "tools/host/DemoSignals.h"
+#include "tools/demo/DemoSignals.h"
 #include "tools/host/EditorFrame.h"
 #include "tools/host/HostWindow.h"
 #include "tools/host/LiveSession.h"

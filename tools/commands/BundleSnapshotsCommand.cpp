@@ -1,4 +1,4 @@
-#include "tools/BundleSnapshotsCommand.h"
+#include "tools/commands/BundleSnapshotsCommand.h"
 
 #include "tools/host/PluginModule.h"
 #include "ui/Window.h"

@@ -1,9 +1,9 @@
-#include "tools/host/Demo.h"
+#include "tools/demo/Demo.h"
 
-#include "tools/host/DemoSignals.h"
+#include "tools/demo/DemoSignals.h"
 #include "tools/host/Renderer.h"
 #ifdef TAVIMO_HAVE_CAIRO
-#include "tools/host/Spectrogram.h"
+#include "tools/audio/Spectrogram.h"
 #endif
 
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/host/AudioFile.h"
+#include "tools/audio/AudioFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tools/SnapshotCommand.h"
+#include "tools/commands/SnapshotCommand.h"
 
 #include "ui/NativeWindowCommon.h"
 #include "ui/SnapshotScene.h"

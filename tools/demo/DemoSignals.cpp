@@ -1,4 +1,4 @@
-#include "tools/host/DemoSignals.h"
+#include "tools/demo/DemoSignals.h"
 
 #include <algorithm>
 #include <array>

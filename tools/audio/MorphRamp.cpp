@@ -1,6 +1,6 @@
-#include "tools/host/MorphRamp.h"
+#include "tools/audio/MorphRamp.h"
 
-#include "tools/host/PluginModule.h"
+#include "tools/HostError.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "tools/host/AudioFile.h"
+#include "tools/audio/AudioFile.h"
 
-#include "tools/host/PluginModule.h"
-#include "tools/host/WavCodec.h"
+#include "tools/HostError.h"
+#include "tools/audio/WavCodec.h"
 
 #include <algorithm>
 #include <cmath>

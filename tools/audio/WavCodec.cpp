@@ -1,6 +1,6 @@
-#include "tools/host/WavCodec.h"
+#include "tools/audio/WavCodec.h"
 
-#include "tools/host/PluginModule.h"
+#include "tools/HostError.h"
 
 #include <algorithm>
 #include <cmath>
