@@ -1,5 +1,7 @@
 #include "tools/commands/RenderCommand.h"
 
+#include "tools/host/ParameterOptions.h"
+
 #include "tools/audio/AudioFile.h"
 #include "tools/commands/PluginPath.h"
 #include "tools/host/PluginModule.h"
@@ -35,8 +37,6 @@ struct RenderOptions {
     int quality = 0;
     int block = 512;
 };
-
-const char* const kAlgorithmNames[] = {"Transport", "Partials", "Imprint", "Diffuse"};
 
 std::string loudness(const AudioBuffer& buffer) {
     const auto lufs = audio_file::integratedLoudness(buffer);
@@ -139,8 +139,9 @@ int runRender(const RenderOptions& options, const std::atomic<bool>& interrupted
     std::printf("  latency %d samples (%.2f ms), compensated\n", result.latencySamples,
                 result.latencySamples * 1000.0 / a.sampleRate);
     std::printf("  %s, morph %s, mix %.0f %%, output %.1f dB, quality %s, block %d\n",
-                kAlgorithmNames[options.algorithm], options.morph.c_str(), options.mix,
-                options.outputDb, options.quality ? "High" : "Standard", options.block);
+                model::kAlgorithmNames[static_cast<std::size_t>(options.algorithm)],
+                options.morph.c_str(), options.mix, options.outputDb,
+                model::kQualityNames[options.quality ? 1 : 0], options.block);
     std::printf("  rendered in %.2f s (%.1fx real time), %d analysis messages to the controller\n",
                 elapsed, elapsed > 0.0 ? seconds / elapsed : 0.0, result.analysisMessages);
     return 0;
@@ -160,15 +161,14 @@ void addRenderCommand(CLI::App& app, std::function<int()>& action,
         ->add_option("--morph", options->morph,
                      "Morph 0..1, or a ramp of seconds:value points, e.g. \"0:0,8:1\"")
         ->capture_default_str();
-    const std::map<std::string, int> algorithms{
-        {"transport", 0}, {"partials", 1}, {"imprint", 2}, {"diffuse", 3}};
+    const std::map<std::string, int> algorithms = listChoices(model::kAlgorithmId);
     render->add_option("--algorithm", options->algorithm, "transport|partials|imprint|diffuse")
         ->transform(CLI::CheckedTransformer(algorithms, CLI::ignore_case));
     render->add_option("--mix", options->mix, "Wet/dry mix in percent (0..100)")
         ->capture_default_str();
     render->add_option("--output", options->outputDb, "Output gain in dB (-24..12)")
         ->capture_default_str();
-    const std::map<std::string, int> qualities{{"standard", 0}, {"high", 1}};
+    const std::map<std::string, int> qualities = listChoices(model::kQualityId);
     render->add_option("--quality", options->quality, "standard|high")
         ->transform(CLI::CheckedTransformer(qualities, CLI::ignore_case));
     render->add_option("--block", options->block, "Host block size in samples")

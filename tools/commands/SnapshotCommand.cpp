@@ -1,5 +1,7 @@
 #include "tools/commands/SnapshotCommand.h"
 
+#include "tools/host/ParameterOptions.h"
+
 #include "ui/NativeWindowCommon.h"
 #include "ui/SnapshotScene.h"
 #include "ui/Window.h"
@@ -164,20 +166,19 @@ void addSnapshotCommand(CLI::App& app) {
         ->check(CLI::Range(0.0f, 1.0f))
         ->capture_default_str();
     command->add_option("--algorithm", o.algorithm, "transport|partials|imprint|diffuse")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, int>{
-                {"transport", 0}, {"partials", 1}, {"imprint", 2}, {"diffuse", 3}},
-            CLI::ignore_case));
+        ->transform(
+            CLI::CheckedTransformer(host::listChoices(model::kAlgorithmId), CLI::ignore_case));
     command->add_option("--mix", o.mixPercent, "Mix in percent (0..100)")
         ->check(CLI::Range(0.0f, 100.0f))
         ->capture_default_str();
     command->add_option("--output", o.outputDb, "Output gain in dB (-24..12)")
-        ->check(CLI::Range(-24.0f, 12.0f))
+        ->check(CLI::Range(static_cast<float>(model::param(model::kOutputId).minimum),
+                           static_cast<float>(model::param(model::kOutputId).maximum)))
         ->capture_default_str();
     command->add_flag("--bypass", o.bypass, "Bypass on");
     command->add_option("--quality", o.quality, "standard|high")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, int>{{"standard", 0}, {"high", 1}}, CLI::ignore_case));
+        ->transform(
+            CLI::CheckedTransformer(host::listChoices(model::kQualityId), CLI::ignore_case));
     command->add_flag("--automated", o.automated, "The host automates Morph");
     command
         ->add_option("--inputs", o.inputs,

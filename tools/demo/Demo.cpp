@@ -1,6 +1,7 @@
 #include "tools/demo/Demo.h"
 
 #include "tools/demo/DemoSignals.h"
+#include "tools/host/ParameterOptions.h"
 #include "tools/host/Renderer.h"
 #ifdef TAVIMO_HAVE_CAIRO
 #include "tools/audio/Spectrogram.h"
@@ -75,21 +76,21 @@ void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
     writeInput(folder, "A-chords", "A: chord progression with drums (input)", a, report);
     writeInput(folder, "B-voice", "B: voice-like texture (sidechain)", b, report);
 
-    const std::array<const char*, 4> names{"transport", "partials", "imprint", "diffuse"};
-    const std::array<const char*, 4> titles{"Transport", "Partials", "Imprint", "Diffuse"};
     RenderSettings settings;
     settings.morph = MorphRamp::parse("0:0," + std::to_string(kSeconds) + ":1");
-    for (int algorithm = 0; algorithm < 4; ++algorithm) {
+    for (int algorithm = 0; algorithm < static_cast<int>(model::kAlgorithmNames.size());
+         ++algorithm) {
         settings.algorithm = algorithm;
         const RenderResult result = Renderer::render(module, a, b, settings, {}, cancel);
-        const std::string name = std::string("morph-") + names[size_t(algorithm)];
+        const char* title = model::kAlgorithmNames[static_cast<std::size_t>(algorithm)];
+        const std::string name = "morph-" + lowerCase(title);
         const std::filesystem::path wav = folder / (name + ".wav");
         audio_file::write(wav, result.output);
         report << name << ": " << wav.string() << " (" << loudnessText(result.output)
                << ", latency " << result.latencySamples << " samples)\n  "
                << loudnessAlongRamp(result.output) << "\n";
         writePicture(folder / (name + ".png"), result.output,
-                     std::string(titles[size_t(algorithm)]) + ": Morph 0 -> 1 over " +
+                     std::string(title) + ": Morph 0 -> 1 over " +
                          std::to_string(static_cast<int>(kSeconds)) + " s",
                      settings.morph, report);
     }

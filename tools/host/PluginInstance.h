@@ -6,6 +6,7 @@
 #include "tools/host/ParameterChanges.h"
 #include "tools/host/PluginModule.h"
 
+#include "model/Parameters.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -15,19 +16,24 @@
 
 namespace tav::host {
 
-// The plug-in's six parameters as normalized values, in id order.
+// The plug-in's parameters as normalized values, in the table's id order, at its defaults.
 struct ParameterSet {
-    static constexpr Steinberg::Vst::ParamID kMorph = 0, kAlgorithm = 1, kMix = 2, kOutput = 3,
-                                             kBypass = 4, kQuality = 5;
-    double morph = 0.5;
-    double algorithm = 0.0;
-    double mix = 1.0;
-    double output = 2.0 / 3.0;
-    double bypass = 0.0;
-    double quality = 0.0;
+    double morph = model::kDefaultValues[model::kMorphId];
+    double algorithm = model::kDefaultValues[model::kAlgorithmId];
+    double mix = model::kDefaultValues[model::kMixId];
+    double output = model::kDefaultValues[model::kOutputId];
+    double bypass = model::kDefaultValues[model::kBypassId];
+    double quality = model::kDefaultValues[model::kQualityId];
 
-    static double algorithmNormalized(int index) { return index / 3.0; }
-    static double outputNormalized(double dB) { return (dB + 24.0) / 36.0; }
+    static double algorithmNormalized(int index) {
+        return model::param(model::kAlgorithmId).toNormalized(index);
+    }
+    static double mixNormalized(double percent) {
+        return model::param(model::kMixId).toNormalized(percent);
+    }
+    static double outputNormalized(double dB) {
+        return model::param(model::kOutputId).toNormalized(dB);
+    }
 };
 
 // What the audio runs at: rates, channel counts and block size of one session.

@@ -46,11 +46,14 @@ std::vector<float*> pointersTo(std::vector<std::vector<float>>& chunk) {
 } // namespace
 
 void Renderer::validate(const RenderSettings& settings) {
-    if (settings.algorithm < 0 || settings.algorithm > 3)
+    const model::ParamSpec& algorithm = model::param(model::kAlgorithmId);
+    const model::ParamSpec& mix = model::param(model::kMixId);
+    const model::ParamSpec& output = model::param(model::kOutputId);
+    if (settings.algorithm < algorithm.minimum || settings.algorithm > algorithm.maximum)
         throw HostError("--algorithm must be transport, partials, imprint or diffuse");
-    if (!(settings.mixPercent >= 0.0 && settings.mixPercent <= 100.0))
+    if (!(settings.mixPercent >= mix.minimum && settings.mixPercent <= mix.maximum))
         throw HostError("--mix must lie between 0 and 100 (percent)");
-    if (!(settings.outputDb >= -24.0 && settings.outputDb <= 12.0))
+    if (!(settings.outputDb >= output.minimum && settings.outputDb <= output.maximum))
         throw HostError("--output must lie between -24 and 12 (dB)");
     if (settings.blockSize < 1 || settings.blockSize > kMaxBlockSize)
         throw HostError("--block must lie between 1 and " + std::to_string(kMaxBlockSize));
@@ -66,7 +69,7 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     ParameterSet values;
     values.morph = settings.morph.valueAt(0.0);
     values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
-    values.mix = settings.mixPercent / 100.0;
+    values.mix = ParameterSet::mixNormalized(settings.mixPercent);
     values.output = ParameterSet::outputNormalized(settings.outputDb);
     values.quality = settings.quality != 0 ? 1.0 : 0.0;
     instance.restoreParameters(values);
@@ -95,11 +98,11 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     auto changes = Steinberg::owned(new ParameterChanges);
     // A host that was already running would have settled the plug-in's ramps long before:
     // silence with every requested value goes first, and its output is not kept.
-    changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(0.0));
-    changes->add(ParameterSet::kAlgorithm, 0, values.algorithm);
-    changes->add(ParameterSet::kMix, 0, values.mix);
-    changes->add(ParameterSet::kOutput, 0, values.output);
-    changes->add(ParameterSet::kBypass, 0, values.bypass);
+    changes->add(model::kMorphId, 0, settings.morph.valueAt(0.0));
+    changes->add(model::kAlgorithmId, 0, values.algorithm);
+    changes->add(model::kMixId, 0, values.mix);
+    changes->add(model::kOutputId, 0, values.output);
+    changes->add(model::kBypassId, 0, values.bypass);
     fillChunk(a, a.frames(), block, chunkA);
     fillChunk(b, b.frames(), block, chunkB);
     for (int64_t done = 0; done < leadInSamples(rate, block); done += block) {
@@ -121,7 +124,7 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
         changes->clear();
         if (!settings.morph.isConstant()) {
             const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
-            changes->add(ParameterSet::kMorph, 0, settings.morph.valueAt(middle));
+            changes->add(model::kMorphId, 0, settings.morph.valueAt(middle));
         }
         instance.process(inA.data(), inB.data(), out.data(), n, changes);
 
