@@ -80,6 +80,8 @@ tresult PLUGIN_API ParamChanges::queryInterface(const TUID iid, void** obj) {
 
 tresult PLUGIN_API ComponentHandlerSpy::restartComponent(int32 flags) {
     restarts.push_back(flags);
+    if (onRestart)
+        onRestart(flags);
     return kResultOk;
 }
 

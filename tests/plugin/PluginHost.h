@@ -16,6 +16,7 @@
 #include "public.sdk/source/common/memorystream.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,7 +44,6 @@ public:
     EntryFunction entry = nullptr;
     ExitFunction exit = nullptr;
 };
-
 
 class ParamQueue : public IParamValueQueue {
 public:
@@ -83,6 +83,8 @@ public:
     TAVIMO_TEST_NO_REFCOUNT
 
     std::vector<int32> restarts;
+    // Called inside restartComponent, as hosts that read the latency there do.
+    std::function<void(int32 flags)> onRestart;
 };
 
 // Stands between the two connection points, as a host's proxy does, and counts messages.
