@@ -154,6 +154,7 @@ void MorphEngine::reset() {
         std::fill(state.dryDelay.begin(), state.dryDelay.end(), 0.0f);
     dryIndex = 0;
     inputPeak = 0.0f;
+    freshStart = true;
 }
 
 void MorphEngine::process(const float* const* inA, const float* const* inB, float* const* out,
@@ -171,10 +172,24 @@ void MorphEngine::process(const float* const* inA, const float* const* inB, int 
     safe.morph = limitedOr(params.morph, 0.0f, 1.0f, 0.0f);
     safe.mix = limitedOr(params.mix, 0.0f, 1.0f, previousMix);
     safe.outputGain = limitedOr(params.outputGain, 0.0f, kMaximumOutputGain, previousGain);
+    if (freshStart)
+        startAt(safe);
     for (int offset = 0; offset < numSamples; offset += maxBlockSize) {
         const int count = std::min(maxBlockSize, numSamples - offset);
         processChunk(inA, inB, sideChannels, out, offset, count, safe);
     }
+}
+
+// A host that sets its parameters and then starts must hear them from the first sample: a
+// glide from the values before the reset would make the first render of an unchanged project
+// differ from the second.
+void MorphEngine::startAt(const EngineParams& params) {
+    freshStart = false;
+    previousMix = params.mix;
+    previousGain = params.outputGain;
+    bypassAmount = params.bypass ? 1.0f : 0.0f;
+    stft.startAt(params.morph, params.algorithm);
+    shaper.startAt(params.morph);
 }
 
 void MorphEngine::processChunk(const float* const* inA, const float* const* inB, int sideChannels,

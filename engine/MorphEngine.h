@@ -18,8 +18,9 @@ public:
     // Any thread, serialised with process; allocates. Ends in reset.
     void prepare(double sampleRate, int channels, int maxBlockSize, int quality);
 
-    // Any thread, serialised with process; never allocates. Clears the signal memory;
-    // the Mix, gain and Bypass ramps stay where they are.
+    // Any thread, serialised with process; never allocates. Clears the signal memory. The
+    // first block after it starts at its own parameters: Morph, Mix, Output gain and Bypass
+    // do not glide from where they were, and the requested algorithm is in use at once.
     void reset();
 
     // Audio thread; never allocates, locks or throws. inA and out hold `channels` valid
@@ -59,6 +60,7 @@ private:
         std::vector<float> dryDelay;                       // N + L + 1 samples of dry A
     };
 
+    void startAt(const EngineParams& params);
     void processChunk(const float* const* inA, const float* const* inB, int sideChannels,
                       float* const* out, int offset, int count, const EngineParams& params);
     void cleanInputs(const float* const* inA, const float* const* inB, int sideChannels, int offset,
@@ -93,6 +95,7 @@ private:
     float previousMix = 1.0f;
     float previousGain = 1.0f;
     float bypassAmount = 0.0f;
+    bool freshStart = true; // the next block is the first after a reset
     float bypassStep = 0.0f;
     float inputPeak = 0.0f;
     std::vector<float> decayPowers; // the peak's decay over maxBlockSize - j samples at j

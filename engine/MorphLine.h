@@ -21,6 +21,14 @@ public:
     // The value samplesDone samples into the chunk.
     float at(int samplesDone) const { return previous + step * static_cast<float>(samplesDone); }
 
+    // Puts the line at morph (clamped; a non-finite value leaves it where it is), so that the
+    // next chunk starts there instead of gliding from the last one's target.
+    void jumpTo(float morph) {
+        if (std::isfinite(morph))
+            previous = target = std::clamp(morph, 0.0f, 1.0f);
+        step = 0.0f;
+    }
+
     // Ends the chunk: the next one starts from this one's target.
     void finish() { previous = target; }
 

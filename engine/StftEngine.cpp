@@ -126,6 +126,17 @@ void StftEngine::requestAlgorithm(int index) {
     requestedAlgorithm = std::clamp(index, 0, kAlgorithmCount - 1);
 }
 
+void StftEngine::startAt(float morph, int algorithm) {
+    morphLine.jumpTo(morph);
+    requestAlgorithm(algorithm);
+    if (currentAlgorithm != requestedAlgorithm) {
+        currentAlgorithm = previousAlgorithm = requestedAlgorithm;
+        crossfadeFrames = 0;
+        for (StftChannel& channel : channelStates)
+            channel.algorithms[currentAlgorithm]->reset();
+    }
+}
+
 int StftEngine::latencySamples(double sampleRate, int quality) {
     return tav::latencySamples(sampleRate, quality);
 }

@@ -37,11 +37,15 @@ public:
 
     // Any thread, serialised with process; never allocates. Clears FIFOs, overlap-add,
     // onset memories, loudness gains and algorithm histories; the requested algorithm is in
-    // use at once. The Morph line keeps its last value.
+    // use at once. The Morph line keeps its last value until startAt.
     void reset();
 
     // Audio thread; never allocates. The switch happens at the next frame.
     void requestAlgorithm(int index);
+
+    // Audio thread; never allocates. The first block after a reset starts where its parameters
+    // are: the Morph line at morph, the algorithm in use at once, with no crossfade.
+    void startAt(float morph, int algorithm);
 
     // Audio thread; never allocates, locks or throws. inA/inB (or any entry) may be null:
     // silence. out holds `channels` valid pointers and may alias neither input. wetShare, if

@@ -34,6 +34,9 @@ public:
     // the delayed powers; the gain returns to unity. The Morph line keeps its last value.
     void reset();
 
+    // Audio thread; never allocates. The next chunk's Morph line starts at morph.
+    void startAt(float morph) { morphLine.jumpTo(morph); }
+
     // Audio thread; never allocates, locks or throws. inA, inB: the cleaned, undelayed inputs
     // of this chunk (`channels` valid pointers each); wet: the STFT engine's output for the
     // same samples, shaped in place; share: the engine's wet share per sample (0..1); morph:

@@ -119,6 +119,8 @@ tresult PLUGIN_API TavimoController::setParamNormalized(ParamID tag, ParamValue 
     if (tag != kQualityId || isHigh(getParamNormalized(kQualityId)) == isHigh(value))
         return EditController::setParamNormalized(tag, value);
     const tresult result = EditController::setParamNormalized(tag, value);
+    // The processor hears of the new Quality first: hosts read the latency as soon as they are
+    // asked to restart, and the processor answers for the Quality it has been told of.
     sendQualityMessage(isHigh(value));
     if (componentHandler)
         componentHandler->restartComponent(kLatencyChanged);

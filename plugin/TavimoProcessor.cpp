@@ -240,9 +240,10 @@ tresult PLUGIN_API TavimoProcessor::canProcessSampleSize(int32 symbolicSampleSiz
     return symbolicSampleSize == kSample32 ? kResultTrue : kResultFalse;
 }
 
+// The latency of the Quality asked for, whether or not the engine has taken it yet: hosts that
+// read it inside restartComponent keep what they read, and the engine takes the new frame
+// length at the next activation, which hosts that follow the interface do at once.
 uint32 PLUGIN_API TavimoProcessor::getLatencySamples() {
-    if (active.load(std::memory_order_relaxed) && prepared.load(std::memory_order_acquire))
-        return static_cast<uint32>(engine.currentLatency());
     const double rate =
         isUsableRate(processSetup.sampleRate) ? processSetup.sampleRate : kFallbackSampleRate;
     return static_cast<uint32>(latencySamples(rate, highQuality.load()));
@@ -369,7 +370,8 @@ void TavimoProcessor::publishAnalysis() {
     }
     auto* bytes = static_cast<unsigned char*>(block.data);
     const MeterBlock& meters = engine.meters();
-    const int32_t latency = static_cast<int32_t>(getLatencySamples());
+    // The editor shows the latency of the audio being heard.
+    const int32_t latency = static_cast<int32_t>(engine.currentLatency());
     const double sampleRate = processSetup.sampleRate;
     const uint32_t sidechain = sidechainActive.load(std::memory_order_relaxed) ? 1u : 0u;
     std::memcpy(bytes + offsetof(AnalysisRecord, meters), &meters, sizeof(MeterBlock));

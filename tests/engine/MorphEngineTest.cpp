@@ -240,16 +240,23 @@ TEST(MorphEngine, MixRampsFromThePreviousChunksValue) {
         EXPECT_EQ(out[i], 0.0f) << i;
 }
 
-TEST(MorphEngine, FirstBlockAfterConstructionRampsFromUnityMixAndGain) {
-    // At Morph 0 wet and dry are both A delayed, so the output shows the gain ramp alone.
+TEST(MorphEngine, FirstBlockAfterResetStartsAtItsParametersAndLaterChangesGlide) {
+    // At Morph 0 wet and dry are both A delayed, so the output shows the gain alone.
     MorphEngine engine;
     engine.prepare(48000.0, 1, 4096, kQualityStandard);
     const int latency = engine.currentLatency();
     const int n = latency + 10;
     const Signal one(n, 1.0f);
-    const auto out = runEngine(engine, {one}, nullptr, paramsWith(0.0f, 0.0f, 0.25f), n)[0];
+    const auto first = runEngine(engine, {one}, nullptr, paramsWith(0.0f, 0.0f, 0.25f), n)[0];
     for (int i = latency; i < n; ++i)
-        EXPECT_NEAR(out[i], 1.0f - 0.75f * (i + 1) / n, 1e-5f) << i;
+        ASSERT_EQ(first[i], 0.25f) << i;
+    const auto gliding = runEngine(engine, {one}, nullptr, paramsWith(0.0f, 0.0f, 1.0f), n)[0];
+    for (int i = 0; i < n; ++i)
+        ASSERT_NEAR(gliding[i], 0.25f + 0.75f * (i + 1) / n, 1e-5f) << i;
+    engine.reset();
+    const auto afterReset = runEngine(engine, {one}, nullptr, paramsWith(0.0f, 0.0f, 0.5f), n)[0];
+    for (int i = latency; i < n; ++i)
+        ASSERT_EQ(afterReset[i], 0.5f) << i;
 }
 
 TEST(MorphEngine, OutputDoesNotDependOnHowTheInputIsCutIntoBlocks) {

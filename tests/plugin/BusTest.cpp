@@ -95,14 +95,15 @@ TEST_F(Buses, LatencyFollowsRateAndQualityBeforeActivation) {
     }
 }
 
-TEST_F(Buses, QualityQueueValueWaitsForTheNextActivation) {
+TEST_F(Buses, QualityQueueValueReportsTheComingLatencyAtOnce) {
+    // The engine takes the new frame length at the next activation; the report runs ahead.
     ASSERT_TRUE(plugin.ok());
     plugin.activate(48000.0, 256, kStereo, kStereo, false);
     EXPECT_EQ(plugin.processor->getLatencySamples(), 2120u);
     ParameterChanges changes;
     changes.add(5, 0, 0.7);
     EXPECT_EQ(plugin.process({}, {}, {}, 0, &changes), kResultOk);
-    EXPECT_EQ(plugin.processor->getLatencySamples(), 2120u);
+    EXPECT_EQ(plugin.processor->getLatencySamples(), 4168u);
     plugin.deactivate();
     EXPECT_EQ(plugin.processor->getLatencySamples(), 4168u);
     plugin.component->setActive(true);

@@ -26,6 +26,8 @@ Module::~Module() {
 
 tresult PLUGIN_API RestartLoggingHandler::restartComponent(int32 flags) {
     restarts.push_back(flags);
+    if (onRestart)
+        onRestart(flags);
     return ComponentHandler::restartComponent(flags);
 }
 

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,8 @@ public:
     tresult PLUGIN_API restartComponent(int32 flags) override;
 
     std::vector<int32> restarts;
+    // Called inside restartComponent, as hosts that read the latency there do.
+    std::function<void(int32 flags)> onRestart;
 };
 
 // One plug-in instance as the host makes it: processor and controller initialised, connected
