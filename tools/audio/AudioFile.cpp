@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -80,7 +81,22 @@ std::string quoted(const std::filesystem::path& path) {
     return interleaved;
 }
 
+void warnTruncated(const std::filesystem::path& path, const AudioBuffer& buffer) {
+    std::fprintf(stderr,
+                 "tavimo: warning: %s ends before its header says it does; reading the %.2f s it "
+                 "holds\n",
+                 quoted(path).c_str(), static_cast<double>(buffer.frames()) / buffer.sampleRate);
+}
+
 #ifdef TAVIMO_HAVE_SNDFILE
+
+// Whether the library found the file's data chunk longer than the file (its log says so).
+bool endsEarly(SNDFILE* file) {
+    std::string log(8192, '\0');
+    sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+    const std::size_t data = log.find("\ndata :");
+    return data != std::string::npos && log.find("should be", data) < log.find('\n', data + 1);
+}
 
 AudioBuffer readFile(const std::filesystem::path& path) {
     SF_INFO info{};
@@ -91,26 +107,70 @@ AudioBuffer readFile(const std::filesystem::path& path) {
         sf_close(file);
         checkShape(path, info.channels, info.frames);
     }
+    const bool truncated = endsEarly(file);
     std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
     const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
     sf_close(file);
     interleaved.resize(static_cast<size_t>(std::max<sf_count_t>(got, 0) * info.channels));
     checkShape(path, info.channels, got);
-    return deinterleave(interleaved, info.channels, info.samplerate);
+    AudioBuffer buffer = deinterleave(interleaved, info.channels, info.samplerate);
+    if (truncated)
+        warnTruncated(path, buffer);
+    return buffer;
 }
 
-void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, bool flac) {
+int sndfileFormat(const OutputFormat& format) {
+    using Container = OutputFormat::Container;
+    int major = SF_FORMAT_WAV;
+    switch (format.container) {
+    case Container::Wav:
+        break;
+    case Container::Aiff:
+        major = SF_FORMAT_AIFF;
+        break;
+    case Container::Flac:
+        major = SF_FORMAT_FLAC;
+        break;
+    case Container::OggVorbis:
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case Container::Mp3:
+        return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    }
+    switch (format.depth.value_or(SampleDepth::Float32)) {
+    case SampleDepth::Pcm16:
+        return major | SF_FORMAT_PCM_16;
+    case SampleDepth::Pcm24:
+        return major | SF_FORMAT_PCM_24;
+    case SampleDepth::Float32:
+        break;
+    }
+    return major | SF_FORMAT_FLOAT;
+}
+
+void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer,
+               const OutputFormat& format, uint32_t ditherSeed) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(std::lround(buffer.sampleRate));
     info.channels = buffer.channelCount();
-    info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    info.format = sndfileFormat(format);
     SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
     if (file == nullptr)
-        throw HostError("cannot write " + quoted(path) + ": " + sf_strerror(nullptr));
-    // Integer formats clip rather than wrap a sample beyond full scale.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const std::vector<float> interleaved = interleave(buffer);
-    const sf_count_t written = sf_writef_float(file, interleaved.data(), buffer.frames());
+        throw HostError("cannot write " + quoted(path) + " as " + format.name() + ": " +
+                        sf_strerror(nullptr));
+    sf_count_t written = 0;
+    const int bits = format.depth == SampleDepth::Pcm16   ? 16
+                     : format.depth == SampleDepth::Pcm24 ? 24
+                                                          : 0;
+    if (bits != 0) {
+        // Integers are rounded here, with dither, rather than truncated by the library.
+        const std::vector<int32_t> samples = ditheredInterleaved(buffer.channels, bits, ditherSeed);
+        written = sf_writef_int(file, samples.data(), buffer.frames());
+    } else {
+        // Lossy encoders clip rather than wrap a sample beyond full scale.
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        const std::vector<float> interleaved = interleave(buffer);
+        written = sf_writef_float(file, interleaved.data(), buffer.frames());
+    }
     const int closeError = sf_close(file);
     if (written != buffer.frames() || closeError != 0)
         throw HostError("cannot write " + quoted(path) + ": disk full or not writable");
@@ -124,11 +184,17 @@ AudioBuffer readFile(const std::filesystem::path& path) {
         throw HostError("cannot read " + quoted(path));
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                            std::istreambuf_iterator<char>());
-    return wav::parse(bytes.data(), bytes.size(), path.string());
+    bool truncated = false;
+    AudioBuffer buffer = wav::parse(bytes.data(), bytes.size(), path.string(), &truncated);
+    if (truncated)
+        warnTruncated(path, buffer);
+    return buffer;
 }
 
-void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, bool) {
-    const std::vector<unsigned char> out = wav::encode(buffer, path.string());
+void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer,
+               const OutputFormat& format, uint32_t ditherSeed) {
+    const std::vector<unsigned char> out =
+        wav::encode(buffer, path.string(), format.depth.value_or(SampleDepth::Float32), ditherSeed);
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
     file.close();
@@ -137,13 +203,6 @@ void writeFile(const std::filesystem::path& path, const AudioBuffer& buffer, boo
 }
 
 #endif
-
-bool endsWith(std::string text, const std::string& suffix) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 } // namespace
 
@@ -161,14 +220,14 @@ AudioBuffer read(const std::filesystem::path& path) {
     return buffer;
 }
 
-void write(const std::filesystem::path& path, const AudioBuffer& buffer) {
-    const bool flac = endsWith(path.string(), ".flac");
-    if (!flac)
+void write(const std::filesystem::path& path, const AudioBuffer& buffer, const OutputFormat& format,
+           uint32_t ditherSeed) {
+    if (format.container == OutputFormat::Container::Wav)
         wav::checkFits(buffer.frames(), buffer.channelCount(), path.string());
     std::filesystem::path temporary = path;
     temporary += ".partial-" + std::to_string(TAVIMO_GETPID());
     try {
-        writeFile(temporary, buffer, flac);
+        writeFile(temporary, buffer, format, ditherSeed);
         std::filesystem::rename(temporary, path);
     } catch (const std::filesystem::filesystem_error& error) {
         std::error_code ignored;
@@ -179,6 +238,10 @@ void write(const std::filesystem::path& path, const AudioBuffer& buffer) {
         std::filesystem::remove(temporary, ignored);
         throw;
     }
+}
+
+void write(const std::filesystem::path& path, const AudioBuffer& buffer) {
+    write(path, buffer, outputFormatFor(path, std::nullopt, buffer.sampleRate));
 }
 
 AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/audio/OutputFormat.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -24,11 +26,18 @@ struct AudioBuffer {
 namespace audio_file {
 
 // Main thread; allocates. Reads a mono or stereo file. Throws HostError, naming the file, when
-// it is missing, unreadable, in a format that cannot be read, wider than stereo or empty.
+// it is missing, unreadable, in a format that cannot be read, wider than stereo or empty. A
+// file that ends before its header says it does is read as far as it goes, with one warning
+// line on standard error.
 AudioBuffer read(const std::filesystem::path& path);
 
-// Main thread; allocates. Writes the buffer (WAV 32-bit float; FLAC 24-bit for ".flac") to a
-// temporary file beside path and renames it into place only once complete. Throws HostError.
+// Main thread; allocates. Writes the buffer in format (integer depths with seeded TPDF dither)
+// to a temporary file beside path and renames it into place only once complete. Throws
+// HostError.
+void write(const std::filesystem::path& path, const AudioBuffer& buffer, const OutputFormat& format,
+           uint32_t ditherSeed = kDitherSeed);
+
+// Main thread; allocates. The same in the format path's extension names, at its own depth.
 void write(const std::filesystem::path& path, const AudioBuffer& buffer);
 
 // Main thread; allocates. The buffer at rate (band-limited conversion), cut or zero-padded to

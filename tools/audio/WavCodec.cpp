@@ -66,7 +66,8 @@ std::string quoted(const std::string& name) {
 
 } // namespace
 
-AudioBuffer parse(const unsigned char* bytes, std::size_t size, const std::string& name) {
+AudioBuffer parse(const unsigned char* bytes, std::size_t size, const std::string& name,
+                  bool* truncated) {
     if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0)
         throw HostError("cannot read " + quoted(name) + ": not a WAV file");
     int channels = 0, bits = 0;
@@ -91,6 +92,8 @@ AudioBuffer parse(const unsigned char* bytes, std::size_t size, const std::strin
         } else if (std::memcmp(bytes + pos, "data", 4) == 0) {
             data = chunk;
             dataSize = available;
+            if (truncated != nullptr)
+                *truncated = available < chunkSize;
         }
         const uint64_t next = body + chunkSize + (chunkSize & 1u);
         if (next > size)
@@ -127,10 +130,14 @@ void checkFits(int64_t frames, int channels, const std::string& name) {
                         ": the audio exceeds the WAV format's 4 GiB limit");
 }
 
-std::vector<unsigned char> encode(const AudioBuffer& buffer, const std::string& name) {
+std::vector<unsigned char> encode(const AudioBuffer& buffer, const std::string& name,
+                                  SampleDepth depth, uint32_t ditherSeed) {
     checkFits(buffer.frames(), buffer.channelCount(), name);
+    const bool isFloat = depth == SampleDepth::Float32;
+    const uint16_t bits = depth == SampleDepth::Pcm16 ? 16 : depth == SampleDepth::Pcm24 ? 24 : 32;
     const uint16_t channels = static_cast<uint16_t>(buffer.channelCount());
-    const auto dataBytes = static_cast<uint32_t>(buffer.frames() * channels * 4);
+    const uint16_t blockAlign = static_cast<uint16_t>(channels * bits / 8);
+    const auto dataBytes = static_cast<uint32_t>(buffer.frames() * blockAlign);
     const uint32_t rate = static_cast<uint32_t>(std::lround(buffer.sampleRate));
     std::vector<unsigned char> out;
     out.reserve(dataBytes + kHeaderBytes);
@@ -138,17 +145,26 @@ std::vector<unsigned char> encode(const AudioBuffer& buffer, const std::string& 
     put32(out, static_cast<uint32_t>(kHeaderBytes - 8) + dataBytes);
     out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
     put32(out, 16);
-    put16(out, 3);
+    put16(out, isFloat ? 3 : 1);
     put16(out, channels);
     put32(out, rate);
-    put32(out, rate * channels * 4u);
-    put16(out, static_cast<uint16_t>(channels * 4));
-    put16(out, 32);
+    put32(out, rate * blockAlign);
+    put16(out, blockAlign);
+    put16(out, bits);
     out.insert(out.end(), {'f', 'a', 'c', 't'});
     put32(out, 4);
     put32(out, static_cast<uint32_t>(buffer.frames()));
     out.insert(out.end(), {'d', 'a', 't', 'a'});
     put32(out, dataBytes);
+    if (!isFloat) {
+        // Little-endian integers: the top bytes of each left-aligned dithered sample.
+        for (int32_t sample : ditheredInterleaved(buffer.channels, bits, ditherSeed)) {
+            const auto raw = static_cast<uint32_t>(sample);
+            for (int shift = 32 - bits; shift < 32; shift += 8)
+                out.push_back(static_cast<unsigned char>(raw >> shift));
+        }
+        return out;
+    }
     for (int64_t i = 0; i < buffer.frames(); ++i) {
         for (int c = 0; c < channels; ++c) {
             uint32_t raw;
