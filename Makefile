@@ -1,6 +1,6 @@
 # Thin wrapper over the CMake presets. `make test` and `make demo` are the two commands
 # the README promises; everything else is a convenience.
-.PHONY: setup test bench sound demo debug release windows tsan fuzz format clean
+.PHONY: setup test bench sound demo debug release windows tsan fuzz package format clean
 
 # CTest runs as many tests at once as the machine has cores.
 JOBS := $(shell nproc)
@@ -50,6 +50,10 @@ sound: setup
 	@cmake --build --preset release --target tavimo_sound
 	@scripts/make_material build/release/sound-material
 	@build/release/tests/sound/tavimo_sound build/release/sound-material
+
+# The release archives a producer downloads, and the source they were built from, in dist/.
+package: release windows
+	@scripts/package build/release build/windows dist
 
 demo: release
 	@build/release/tavimo demo demo
