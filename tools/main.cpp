@@ -16,9 +16,19 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace {
+
+// Exit statuses, as --help states them.
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+constexpr int kUsageError = 2;
+
+constexpr const char* kExitStatusText =
+    "Exit status: 0 on success, 2 for a usage error (an unknown command or option, a value out "
+    "of range), 1 for any other failure.";
 
 std::atomic<bool> interrupted{false};
 
@@ -26,11 +36,51 @@ extern "C" void onInterrupt(int) {
     interrupted = true;
 }
 
+std::string commandNames(const CLI::App& app) {
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    return names;
+}
+
+// A first word that names no command is answered before parsing, naming the word: the parser
+// would only say that a command is required.
+bool namesACommand(const CLI::App& app, const std::string& word) {
+    for (const CLI::App* command : app.get_subcommands({}))
+        if (command->check_name(word))
+            return true;
+    return false;
+}
+
+// `tavimo help [COMMAND]`: the help of the tool or of one command.
+void addHelpCommand(CLI::App& app, std::function<int()>& action) {
+    auto topic = std::make_shared<std::string>();
+    CLI::App* help = app.add_subcommand("help", "Show this help, or a command's");
+    help->add_option("COMMAND", *topic, "The command to explain");
+    help->callback([&app, &action, topic] {
+        action = [&app, topic] {
+            if (topic->empty()) {
+                std::fputs(app.help().c_str(), stdout);
+                return kSuccess;
+            }
+            for (CLI::App* command : app.get_subcommands({}))
+                if (command->check_name(*topic)) {
+                    std::fputs(command->help().c_str(), stdout);
+                    return kSuccess;
+                }
+            std::fprintf(stderr, "tavimo: error: unknown command \"%s\"; the commands are %s\n",
+                         topic->c_str(), commandNames(app).c_str());
+            return kUsageError;
+        };
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"tavimo: the Tavimo morph plug-in outside a DAW"};
     app.require_subcommand(1);
+    app.footer(kExitStatusText);
     app.set_version_flag("--version", std::string("tavimo ") + TAVIMO_VERSION);
     std::function<int()> action;
 
@@ -48,6 +98,13 @@ int main(int argc, char** argv) {
     tav::tools::addEditorCommand(app, action, interrupted);
 #endif
 
+    addHelpCommand(app, action);
+
+    if (argc > 1 && argv[1][0] != '-' && !namesACommand(app, argv[1])) {
+        std::fprintf(stderr, "tavimo: error: unknown command \"%s\"; the commands are %s\n",
+                     argv[1], commandNames(app).c_str());
+        return kUsageError;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -58,7 +115,7 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "tavimo: error: %s\n", e.what());
-        return e.get_exit_code() != 0 ? e.get_exit_code() : 2;
+        return kUsageError;
     }
 
     std::signal(SIGINT, onInterrupt);
@@ -69,5 +126,5 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tavimo: error: %s\n", e.what());
     }
-    return 1;
+    return kFailure;
 }
