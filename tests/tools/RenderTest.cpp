@@ -111,30 +111,27 @@ TEST(Render, OutputTakesARateChannelsAndLength) {
 }
 
 TEST(Render, HostBlockSizeDoesNotChangeTheSound) {
-    // With fixed parameters the result must not depend on how the host cuts the stream once
-    // the first block is past (the engine glides its Mix and Morph across the first block).
-    // Morph 1 keeps the comparison sample-exact: between the ends, phase-accumulating
-    // algorithms carry that first glide's phase on for good.
+    // A render is a file operation: with fixed parameters its result must not depend on how
+    // the host cuts the stream, from the first sample on, even between the Morph ends where
+    // the phase-accumulating algorithms would carry any difference at the start on for good.
     const auto folder = freshFolder("block_sizes");
     const int frames = 30000;
     const auto a = sineOf(330.0, kRate, frames, 0.4f);
     const auto b = sineOf(880.0, kRate, frames, 0.4f);
     audio_file::write(folder / "a.wav", bufferOf(kRate, {a, a}));
     audio_file::write(folder / "b.wav", bufferOf(kRate, {b, b}));
-    std::vector<AudioBuffer> outputs;
-    for (const char* block : {"64", "1000", "4096"}) {
-        const RunResult run = runTavimo(renderArguments(
-            folder, {"--morph", "1", "--mix", "50", "--output", "-6", "--block", block}));
-        ASSERT_EQ(run.exitCode, 0) << run.err;
-        outputs.push_back(audio_file::read(folder / "out.wav"));
+    for (const char* quality : {"standard", "high"}) {
+        std::vector<AudioBuffer> outputs;
+        for (const char* block : {"64", "1000", "4096"}) {
+            const RunResult run = runTavimo(renderArguments(
+                folder, {"--morph", "0.5", "--algorithm", "partials", "--mix", "80", "--output",
+                         "-6", "--quality", quality, "--block", block}));
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            outputs.push_back(audio_file::read(folder / "out.wav"));
+        }
+        for (size_t k = 1; k < outputs.size(); ++k)
+            EXPECT_TRUE(outputs[k].channels == outputs[0].channels) << quality << ", set " << k;
     }
-    const int settled = 4096;
-    for (size_t k = 1; k < outputs.size(); ++k)
-        for (int c = 0; c < 2; ++c)
-            for (int i = settled; i < frames; ++i)
-                ASSERT_NEAR(outputs[k].channels[size_t(c)][size_t(i)],
-                            outputs[0].channels[size_t(c)][size_t(i)], 1e-5)
-                    << "block set " << k << ", channel " << c << ", sample " << i;
 }
 
 TEST(Render, QualityHighReportsTheLongerLatency) {

@@ -13,16 +13,6 @@ namespace tav::host {
 namespace {
 
 constexpr int kMaxBlockSize = 65536;
-// The plug-in's longest parameter ramp after activation (Bypass); Morph, Mix and Output
-// settle within one block.
-constexpr double kLongestRampSeconds = 0.02;
-
-// Whole blocks of silence that let every ramp settle before the first real sample: one
-// block plus the longest ramp.
-int64_t leadInSamples(double rate, int block) {
-    const auto rampSamples = static_cast<int64_t>(std::ceil(kLongestRampSeconds * rate));
-    return (1 + (rampSamples + block - 1) / block) * static_cast<int64_t>(block);
-}
 
 // Copies up to n samples of each channel from position on, zeros past the end.
 void fillChunk(const AudioBuffer& source, int64_t position, int n,
@@ -95,20 +85,10 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     const std::vector<float*> inB = pointersTo(chunkB);
     const std::vector<float*> out = pointersTo(chunkOut);
 
+    // The first block carries every value, as a host's automation does at the start of a
+    // bounce; the plug-in starts at them, so the first real sample already has them and the
+    // frames fall at the same samples whatever the block size.
     auto changes = Steinberg::owned(new ParameterChanges);
-    // A host that was already running would have settled the plug-in's ramps long before:
-    // silence with every requested value goes first, and its output is not kept.
-    changes->add(model::kMorphId, 0, settings.morph.valueAt(0.0));
-    changes->add(model::kAlgorithmId, 0, values.algorithm);
-    changes->add(model::kMixId, 0, values.mix);
-    changes->add(model::kOutputId, 0, values.output);
-    changes->add(model::kBypassId, 0, values.bypass);
-    fillChunk(a, a.frames(), block, chunkA);
-    fillChunk(b, b.frames(), block, chunkB);
-    for (int64_t done = 0; done < leadInSamples(rate, block); done += block) {
-        instance.process(inA.data(), inB.data(), out.data(), block, changes);
-        changes->clear();
-    }
 
     const int64_t latency = result.latencySamples;
     const int64_t total = a.frames() + latency;
@@ -119,9 +99,16 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
         fillChunk(a, position, n, chunkA);
         fillChunk(b, position, n, chunkB);
 
-        // Only a moving Morph goes out, taken at the middle of the block since the processor
-        // applies one value per block.
+        // After the first block only a moving Morph goes out, taken at the middle of the block
+        // since the processor applies one value per block.
         changes->clear();
+        if (position == 0) {
+            changes->add(model::kAlgorithmId, 0, values.algorithm);
+            changes->add(model::kMixId, 0, values.mix);
+            changes->add(model::kOutputId, 0, values.output);
+            changes->add(model::kBypassId, 0, values.bypass);
+            changes->add(model::kMorphId, 0, settings.morph.valueAt(0.0));
+        }
         if (!settings.morph.isConstant()) {
             const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
             changes->add(model::kMorphId, 0, settings.morph.valueAt(middle));
