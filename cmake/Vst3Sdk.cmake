@@ -27,7 +27,8 @@ set(_vst3_sources
     public.sdk/source/vst/vstcomponentbase.cpp
     public.sdk/source/vst/vsteditcontroller.cpp
     public.sdk/source/vst/vstinitiids.cpp
-    public.sdk/source/vst/vstparameters.cpp)
+    public.sdk/source/vst/vstparameters.cpp
+    public.sdk/source/vst/vstpresetfile.cpp)
 list(TRANSFORM _vst3_sources PREPEND "${VST3_SDK_ROOT}/")
 
 set(_vst3_hosting_sources

@@ -63,6 +63,9 @@ Parameter* makeParameter(const model::ParamSpec& spec) {
                          flagsOf(spec));
 }
 
+// Hosts echo values back with rounding; only a real change is an edit.
+constexpr ParamValue kSameValue = 1e-7;
+
 bool isHigh(ParamValue value) {
     return model::isOn(value);
 }
@@ -90,32 +93,82 @@ tresult PLUGIN_API TavimoController::initialize(FUnknown* context) {
 }
 
 tresult PLUGIN_API TavimoController::setComponentState(IBStream* state) {
+    const bool fromPresetFile = presetFileNameOf(state).has_value();
     ParameterValues values{};
     if (!readProcessorState(state, values))
         return kResultFalse;
+    // A preset never switches Bypass: the processor keeps its own too.
+    if (fromPresetFile)
+        values[kBypassId] = getParamNormalized(kBypassId);
+    takingPresetValues = true;
     setParamNormalized(kQualityId, values[kQualityId]);
     for (int id = 0; id < static_cast<int>(kQualityId); ++id)
         EditController::setParamNormalized(static_cast<ParamID>(id),
                                            values[static_cast<size_t>(id)]);
+    takingPresetValues = false;
+    if (fromPresetFile)
+        settings.presetEdited = false;
     return kResultOk;
 }
 
 tresult PLUGIN_API TavimoController::setState(IBStream* state) {
-    bool dark = false;
-    if (!readControllerState(state, dark))
+    const std::optional<std::string> fileName = presetFileNameOf(state);
+    ControllerSettings read = settings;
+    if (!readControllerState(state, read))
         return kResultFalse;
-    darkTheme = dark;
+    if (fileName) {
+        settings.presetName = *fileName;
+        settings.presetEdited = false;
+        return kResultOk;
+    }
+    settings = std::move(read);
     return kResultOk;
 }
 
 tresult PLUGIN_API TavimoController::getState(IBStream* state) {
-    return writeControllerState(state, darkTheme) ? kResultOk : kResultFalse;
+    return writeControllerState(state, settings) ? kResultOk : kResultFalse;
+}
+
+void TavimoController::loadPreset(const std::string& name, const model::PresetValues& values) {
+    const auto normalized = model::normalizedValues(values, getParamNormalized(kBypassId));
+    takingPresetValues = true;
+    for (const model::ParamSpec& spec : model::kParams)
+        if (spec.id != kBypassId)
+            setValueAsEdit(spec.id, normalized[static_cast<size_t>(spec.id)]);
+    takingPresetValues = false;
+    settings.presetName = name;
+    settings.presetEdited = false;
+}
+
+void TavimoController::setValueAsEdit(ParamID tag, ParamValue value) {
+    beginEdit(tag);
+    setParamNormalized(tag, value);
+    performEdit(tag, value);
+    endEdit(tag);
+}
+
+PresetDocument TavimoController::currentPreset(const std::string& name) const {
+    PresetDocument document;
+    document.name = name;
+    for (const model::ParamSpec& spec : model::kParams)
+        document.values[static_cast<size_t>(spec.id)] =
+            const_cast<TavimoController*>(this)->getParamNormalized(spec.id);
+    document.values[kBypassId] = 0.0;
+    return document;
+}
+
+void TavimoController::presetSaved(const std::string& name) {
+    settings.presetName = name;
+    settings.presetEdited = false;
 }
 
 tresult PLUGIN_API TavimoController::setParamNormalized(ParamID tag, ParamValue value) {
     // The parameter keeps its value: a NaN handed out would be stored in projects.
     if (!std::isfinite(value))
         return kResultFalse;
+    if (!takingPresetValues && tag != kBypassId &&
+        std::abs(getParamNormalized(tag) - value) > kSameValue)
+        settings.presetEdited = true;
     if (tag != kQualityId || isHigh(getParamNormalized(kQualityId)) == isHigh(value))
         return EditController::setParamNormalized(tag, value);
     const tresult result = EditController::setParamNormalized(tag, value);

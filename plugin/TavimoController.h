@@ -1,13 +1,17 @@
 #pragma once
 
 #include "dsp/AnalysisRecord.h"
+#include "model/Presets.h"
 #include "plugin/IAnalysisSource.h"
+#include "plugin/PresetDocument.h"
+#include "plugin/StateFormat.h"
 #include "plugin/sdk/DataExchangeInterfaces.h"
 #include "plugin/sdk/DataExchangeReceiverHandler.h"
 
 #include "public.sdk/source/vst/vsteditcontroller.h"
 
 #include <mutex>
+#include <string>
 
 namespace tav::plugin {
 
@@ -31,11 +35,12 @@ public:
     // UI thread. The processor's stream, read all or nothing; a Quality switch goes to
     // the processor as a message with a latency restart.
     Steinberg::tresult PLUGIN_API setComponentState(Steinberg::IBStream* state) override;
-    // UI thread. The controller's own stream (the theme).
+    // UI thread. The controller's own stream (the theme, the current preset's name and edited
+    // flag). From a preset file a host loads, the name is the file's and the theme stays.
     Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
     Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream* state) override;
     // UI thread. A Quality switch also tells the processor and asks for a latency restart.
-    // A non-finite value is ignored.
+    // A non-finite value is ignored. A change to anything but Bypass marks the preset edited.
     Steinberg::tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID tag,
                                                      Steinberg::Vst::ParamValue value) override;
     // UI thread. Values outside 0..1 are shown as the nearest end of the range.
@@ -62,8 +67,19 @@ public:
     Steinberg::TBool PLUGIN_API takeLatestAnalysis(AnalysisRecord& out) override;
 
     // UI thread. The editor's theme preference, saved in the controller state.
-    bool isDarkTheme() const { return darkTheme; }
-    void setDarkTheme(bool dark) { darkTheme = dark; }
+    bool isDarkTheme() const { return settings.darkTheme; }
+    void setDarkTheme(bool dark) { settings.darkTheme = dark; }
+
+    // UI thread. The current preset's name and whether its values changed since it was loaded.
+    const std::string& presetName() const { return settings.presetName; }
+    bool presetEdited() const { return settings.presetEdited; }
+    // UI thread; allocates. Loads a preset's values as edits the host hears of (the processor
+    // takes them as parameter changes); Bypass stays as it is.
+    void loadPreset(const std::string& name, const model::PresetValues& values);
+    // UI thread; allocates. The current values under a name, Bypass off, for a preset file.
+    PresetDocument currentPreset(const std::string& name) const;
+    // UI thread. After saving under a name: the values are that preset's, unedited.
+    void presetSaved(const std::string& name);
 
     OBJ_METHODS(TavimoController, EditControllerEx1)
     DEFINE_INTERFACES
@@ -74,11 +90,14 @@ public:
 
 private:
     void sendQualityMessage(bool high);
+    void setValueAsEdit(Steinberg::Vst::ParamID tag, Steinberg::Vst::ParamValue value);
 
     std::mutex analysisLock;
     AnalysisRecord latestAnalysis{};
     bool analysisFresh = false;
-    bool darkTheme = false;
+    ControllerSettings settings;
+    // Values arriving from a preset or a saved state are not edits of the preset.
+    bool takingPresetValues = false;
     sdk::DataExchangeReceiverHandler dataExchangeReceiver;
 };
 

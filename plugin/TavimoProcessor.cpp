@@ -2,6 +2,7 @@
 
 #include "dsp/AnalysisRecord.h"
 #include "dsp/FrameGeometry.h"
+#include "plugin/PresetDocument.h"
 #include "plugin/TavimoIds.h"
 
 #include "pluginterfaces/base/ustring.h"
@@ -214,9 +215,13 @@ tresult PLUGIN_API TavimoProcessor::setActive(TBool state) {
 }
 
 tresult PLUGIN_API TavimoProcessor::setState(IBStream* state) {
+    const bool fromPresetFile = presetFileNameOf(state).has_value();
     ParameterValues read{};
     if (!readProcessorState(state, read))
         return kResultFalse;
+    // A preset never switches Bypass.
+    if (fromPresetFile)
+        read[kBypassId] = values[kBypassId].load(std::memory_order_relaxed);
     for (int i = 0; i < kParamCount; ++i)
         values[i].store(read[static_cast<size_t>(i)], std::memory_order_relaxed);
     setHighQuality(model::isOn(read[kQualityId]));

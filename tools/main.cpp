@@ -7,6 +7,7 @@
 #include "tools/commands/EditorCommand.h"
 #include "tools/commands/InfoCommand.h"
 #include "tools/commands/ModuleInfoCommand.h"
+#include "tools/commands/PresetsCommand.h"
 #include "tools/commands/RenderCommand.h"
 #include "tools/commands/SnapshotCommand.h"
 
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
     tav::tools::addDemoCommand(app, action, interrupted);
     tav::tools::addInfoCommand(app, action);
     tav::tools::addModuleInfoCommand(app, action);
+    tav::tools::addPresetsCommand(app, action);
 #ifdef TAVIMO_HAVE_SNAPSHOT_COMMAND
     tav::tools::addSnapshotCommand(app);
 #endif

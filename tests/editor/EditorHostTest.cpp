@@ -1,6 +1,7 @@
 // The editor host driven directly, without a window system: size rules, platform types, keys,
 // the per-frame update and the gestures it turns into host edits.
 
+#include "HostSpies.h"
 #include "plugin/TavimoController.h"
 #include "plugin/TavimoEditor.h"
 #include "plugin/TavimoIds.h"
@@ -26,59 +27,6 @@ namespace {
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
-
-
-struct Edit {
-    char kind; // 'b'egin, 'p'erform, 'e'nd
-    ParamID id;
-    ParamValue value;
-};
-
-class HandlerSpy : public IComponentHandler {
-public:
-    tresult PLUGIN_API beginEdit(ParamID id) override {
-        edits.push_back({'b', id, 0.0});
-        return kResultOk;
-    }
-    tresult PLUGIN_API performEdit(ParamID id, ParamValue value) override {
-        edits.push_back({'p', id, value});
-        return kResultOk;
-    }
-    tresult PLUGIN_API endEdit(ParamID id) override {
-        edits.push_back({'e', id, 0.0});
-        return kResultOk;
-    }
-    tresult PLUGIN_API restartComponent(int32) override { return kResultOk; }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-        QUERY_INTERFACE(iid, obj, FUnknown::iid, IComponentHandler)
-        QUERY_INTERFACE(iid, obj, IComponentHandler::iid, IComponentHandler)
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    TAVIMO_TEST_NO_REFCOUNT
-
-    std::vector<Edit> edits;
-};
-
-class MessageSpy : public IConnectionPoint {
-public:
-    tresult PLUGIN_API connect(IConnectionPoint*) override { return kResultOk; }
-    tresult PLUGIN_API disconnect(IConnectionPoint*) override { return kResultOk; }
-    tresult PLUGIN_API notify(IMessage* message) override {
-        if (message != nullptr && std::string(message->getMessageID()) == kQualityMessageId)
-            ++qualityMessages;
-        return kResultOk;
-    }
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-        QUERY_INTERFACE(iid, obj, FUnknown::iid, IConnectionPoint)
-        QUERY_INTERFACE(iid, obj, IConnectionPoint::iid, IConnectionPoint)
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    TAVIMO_TEST_NO_REFCOUNT
-
-    int qualityMessages = 0;
-};
 
 class EditorHost : public ::testing::Test {
 protected:

@@ -24,8 +24,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <sys/wait.h>
+#include <tuple>
 #include <vector>
 
 namespace tav::test {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace tav::test {
 namespace {
@@ -120,15 +121,26 @@ TEST_F(States, QualityChangeThroughComponentStateSendsOneMessageAndOneRestart) {
     EXPECT_EQ(plugin.handler.restarts.size(), 1u);
 }
 
-TEST_F(States, ControllerStateIsVersion1AndTheTheme) {
+// Version 2: the theme, the preset's edited flag, its name's byte count and the name.
+std::vector<unsigned char> controllerStream(int32_t theme, int32_t edited,
+                                            const std::string& name) {
+    std::vector<unsigned char> bytes;
+    appendInt32(bytes, 2);
+    appendInt32(bytes, theme);
+    appendInt32(bytes, edited);
+    appendInt32(bytes, static_cast<int32_t>(name.size()));
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    return bytes;
+}
+
+TEST_F(States, ControllerStateIsVersion2WithThemeAndPresetAndReadsVersion1) {
     ASSERT_TRUE(plugin.ok());
     MemoryStream stream;
     ASSERT_EQ(plugin.controller->getState(&stream), kResultOk);
-    std::vector<unsigned char> fresh;
-    appendInt32(fresh, 1);
-    appendInt32(fresh, 0);
-    EXPECT_EQ(bytesOf(stream), fresh);
+    EXPECT_EQ(bytesOf(stream), controllerStream(0, 0, "Init"));
 
+    ASSERT_EQ(plugin.controller->setState(streamOf(controllerStream(1, 1, "Drum Skin"))),
+              kResultOk);
     std::vector<unsigned char> dark;
     appendInt32(dark, 1);
     appendInt32(dark, 7);
@@ -137,18 +149,27 @@ TEST_F(States, ControllerStateIsVersion1AndTheTheme) {
     appendInt32(damaged, 1);
     damaged.push_back(0);
     EXPECT_EQ(plugin.controller->setState(streamOf(damaged)), kResultFalse);
+    auto tooLong = controllerStream(0, 0, "x");
+    tooLong[12] = 0xFF;
+    tooLong[13] = 0xFF;
+    EXPECT_EQ(plugin.controller->setState(streamOf(tooLong)), kResultFalse);
     std::vector<unsigned char> version0;
     appendInt32(version0, 0);
     appendInt32(version0, 0);
     EXPECT_EQ(plugin.controller->setState(streamOf(version0)), kResultFalse);
     EXPECT_EQ(plugin.controller->setState(nullptr), kResultFalse);
 
+    // Version 1 took the theme and kept the preset; a newer version is read as far as known.
     MemoryStream saved;
     ASSERT_EQ(plugin.controller->getState(&saved), kResultOk);
-    std::vector<unsigned char> expected;
-    appendInt32(expected, 1);
-    appendInt32(expected, 1);
-    EXPECT_EQ(bytesOf(saved), expected);
+    EXPECT_EQ(bytesOf(saved), controllerStream(1, 1, "Drum Skin"));
+    auto newer = controllerStream(0, 0, "Next");
+    newer[0] = 3;
+    newer.push_back(42);
+    ASSERT_EQ(plugin.controller->setState(streamOf(newer)), kResultOk);
+    MemoryStream after;
+    ASSERT_EQ(plugin.controller->getState(&after), kResultOk);
+    EXPECT_EQ(bytesOf(after), controllerStream(0, 0, "Next"));
 }
 
 } // namespace

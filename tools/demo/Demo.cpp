@@ -1,5 +1,7 @@
 #include "tools/demo/Demo.h"
 
+#include "engine/LoudnessLaw.h"
+#include "model/Presets.h"
 #include "tools/demo/DemoSignals.h"
 #include "tools/host/ParameterOptions.h"
 #include "tools/host/Renderer.h"
@@ -7,6 +9,7 @@
 #include "tools/audio/Spectrogram.h"
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -62,6 +65,45 @@ void writeInput(const std::filesystem::path& folder, const std::string& name,
     writePicture(folder / (name + ".png"), audio, title, std::nullopt, report);
 }
 
+// Two factory presets the demo plays, at their constant values.
+constexpr std::array<const char*, 2> kDemoPresets{"Partials Blend", "Deep Imprint"};
+
+// The level Morph asks for: the Morph-weighted mix of the inputs' heard loudness.
+std::string loudnessTarget(const AudioBuffer& a, const AudioBuffer& b, double morph) {
+    const auto lufsA = audio_file::integratedLoudness(a);
+    const auto lufsB = audio_file::integratedLoudness(b);
+    if (!lufsA || !lufsB || !std::isfinite(*lufsA) || !std::isfinite(*lufsB))
+        return "no target";
+    const double energy =
+        loudness::perceivedMix(std::pow(10.0, *lufsA / 10.0), std::pow(10.0, *lufsB / 10.0), morph);
+    char text[48];
+    std::snprintf(text, sizeof text, "target %.1f LUFS", 10.0 * std::log10(energy));
+    return text;
+}
+
+void renderPresets(const PluginModule& module, const std::filesystem::path& folder,
+                   const AudioBuffer& a, const AudioBuffer& b, std::ostream& report,
+                   const std::atomic<bool>* cancel) {
+    for (const char* presetName : kDemoPresets) {
+        const model::FactoryPreset preset = *model::findFactoryPreset(presetName);
+        RenderSettings settings;
+        settings.morph = MorphRamp::constant(preset.values.morph);
+        settings.algorithm = preset.values.algorithm;
+        settings.mixPercent = preset.values.mixPercent;
+        settings.outputDb = preset.values.outputDb;
+        settings.quality = preset.values.highQuality ? 1 : 0;
+        const RenderResult result = Renderer::render(module, a, b, settings, {}, cancel);
+        std::string name = "preset-" + lowerCase(preset.name);
+        std::replace(name.begin(), name.end(), ' ', '-');
+        const std::filesystem::path wav = folder / (name + ".wav");
+        audio_file::write(wav, result.output);
+        report << name << ": " << wav.string() << " (" << loudnessText(result.output) << ", "
+               << loudnessTarget(a, b, preset.values.morph) << ")\n";
+        writePicture(folder / (name + ".png"), result.output,
+                     std::string("Preset \"") + preset.name + "\"", settings.morph, report);
+    }
+}
+
 } // namespace
 
 void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
@@ -94,6 +136,7 @@ void Demo::run(const PluginModule& module, const std::filesystem::path& folder,
                          std::to_string(static_cast<int>(kSeconds)) + " s",
                      settings.morph, report);
     }
+    renderPresets(module, folder, a, b, report, cancel);
 #ifdef TAVIMO_HAVE_CAIRO
     Spectrogram::releaseFontCaches();
 #endif
