@@ -229,7 +229,7 @@ void addSnapshotCommand(CLI::App& app) {
     command
         ->add_option("--hover-at", o.hoverAt,
                      "Pointer position X Y in view units (the view is 760 x 500)")
-        ->type_name("X Y")
+        ->type_name("NUMBER")
         ->check(numberFrom(0.0, 760.0, ""))
         ->expected(2);
     std::map<std::string, int> focusable = elements;
