@@ -57,7 +57,7 @@ bool namesACommand(const CLI::App& app, const std::string& word) {
 void addHelpCommand(CLI::App& app, std::function<int()>& action) {
     auto topic = std::make_shared<std::string>();
     CLI::App* help = app.add_subcommand("help", "Show this help, or a command's");
-    help->add_option("COMMAND", *topic, "The command to explain");
+    help->add_option("COMMAND", *topic, "The command to explain")->type_name("NAME");
     help->callback([&app, &action, topic] {
         action = [&app, topic] {
             if (topic->empty()) {
@@ -115,6 +115,12 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
+    } catch (const CLI::ArgumentMismatch& e) {
+        // The parser's own words name its value types and counts; say what is missing instead.
+        const std::string text = e.what();
+        std::fprintf(stderr, "tavimo: error: %s: a value is missing\n",
+                     text.substr(0, text.find(':')).c_str());
+        return kUsageError;
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "tavimo: error: %s\n", e.what());
         return kUsageError;

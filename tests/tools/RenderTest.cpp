@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <numbers>
 
 namespace tav::test {
@@ -145,6 +147,87 @@ TEST(Render, QualityHighReportsTheLongerLatency) {
     const AudioBuffer out = audio_file::read(folder / "out.wav");
     for (int i = 0; i < 20000; i += 97)
         ASSERT_NEAR(out.channels[0][size_t(i)], a[size_t(i)], 1e-6) << "sample " << i;
+}
+
+TEST(Render, LoopBStartsAShorterBAgainFromItsBeginning) {
+    // At Morph 1 the output is B; with --loop-b it goes on as B from its start, not silence.
+    const auto folder = freshFolder("loop_b");
+    const int frames = 48000, bFrames = 14400;
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {sineOf(300.0, kRate, frames, 0.25f)}));
+    const auto b = sineOf(700.0, kRate, bFrames, 0.25f);
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {b}));
+    const RunResult run = runTavimo(renderArguments(folder, {"--morph", "1", "--loop-b"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const AudioBuffer out = audio_file::read(folder / "out.wav");
+    ASSERT_EQ(out.frames(), frames);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_NEAR(out.channels[0][size_t(i)], b[size_t(i % bFrames)], 1e-4) << "sample " << i;
+}
+
+TEST(Render, MixRampMovesTheMixWhereTheFileHasIt) {
+    // At Morph 1 the wet signal is B and the dry one A, so the output is (1 - m) A + m B: the
+    // mix m is read back by least squares over short windows and must follow the ramp at the
+    // output's own time, within one block's step.
+    const auto folder = freshFolder("mix_ramp");
+    const int frames = 72000;
+    const auto a = sineOf(300.0, kRate, frames, 0.25f);
+    const auto b = sineOf(1130.0, kRate, frames, 0.25f);
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {b}));
+    const RunResult run =
+        runTavimo(renderArguments(folder, {"--morph", "1", "--mix", "0:0,1:100"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const AudioBuffer out = audio_file::read(folder / "out.wav");
+    for (double seconds : {0.1, 0.25, 0.5, 0.75, 0.9, 1.2}) {
+        const int centre = static_cast<int>(seconds * kRate);
+        double along = 0.0, norm = 0.0;
+        for (int i = centre - 480; i < centre + 480; ++i) {
+            const double difference = double(b[size_t(i)]) - a[size_t(i)];
+            along += (out.channels[0][size_t(i)] - a[size_t(i)]) * difference;
+            norm += difference * difference;
+        }
+        EXPECT_NEAR(along / norm, std::min(seconds, 1.0), 0.015) << "at " << seconds << " s";
+    }
+}
+
+TEST(Render, GainsFormerNameStillWorksAndNothingExtraGoesToAPipe) {
+    const auto folder = freshFolder("gain_alias");
+    const auto a = sineOf(330.0, kRate, 9600, 0.3f);
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {sineOf(990.0, kRate, 9600, 0.3f)}));
+    std::vector<AudioBuffer> outputs;
+    for (const char* option : {"--gain", "--output"}) {
+        const RunResult run = runTavimo(renderArguments(folder, {"--mix", "0", option, "-6"}));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "") << "no progress line when standard error is not a terminal";
+        outputs.push_back(audio_file::read(folder / "out.wav"));
+    }
+    EXPECT_TRUE(outputs[0].channels == outputs[1].channels);
+    EXPECT_NEAR(outputs[0].channels[0][1234], a[1234] * std::pow(10.0, -6.0 / 20.0), 1e-5);
+}
+
+TEST(Render, SpectrogramGoesBesideTheOutputAndQuietPrintsNothing) {
+    const auto folder = freshFolder("spectrogram");
+    const auto a = sineOf(330.0, kRate, 9600, 0.3f);
+    audio_file::write(folder / "a.wav", bufferOf(kRate, {a}));
+    audio_file::write(folder / "b.wav", bufferOf(kRate, {a}));
+    const RunResult run = runTavimo(renderArguments(folder, {"--spectrogram", "--quiet"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    std::ifstream png(folder / "out.png", std::ios::binary);
+    std::string signature(8, '\0');
+    png.read(signature.data(), 8);
+    EXPECT_EQ(signature, std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+TEST(Render, AFormatThatCannotBeWrittenIsRefusedBeforeAnythingIsRead) {
+    // A is missing: had the inputs been read first, that would be the error.
+    const auto folder = freshFolder("format_first");
+    const RunResult run =
+        runTavimo({"render", (folder / "missing.wav").string(), (folder / "b.wav").string(), "-o",
+                   (folder / "out.flac").string(), "--bit-depth", "32f"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("FLAC holds integer samples only"), std::string::npos) << run.err;
 }
 
 } // namespace

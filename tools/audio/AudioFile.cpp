@@ -185,7 +185,16 @@ AudioBuffer readFile(const std::filesystem::path& path) {
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                            std::istreambuf_iterator<char>());
     bool truncated = false;
-    AudioBuffer buffer = wav::parse(bytes.data(), bytes.size(), path.string(), &truncated);
+    AudioBuffer buffer;
+    try {
+        buffer = wav::parse(bytes.data(), bytes.size(), path.string(), &truncated);
+    } catch (const HostError& error) {
+        // Other formats are read by libsndfile, which this build does not have.
+        if (std::string(error.what()).find("not a WAV file") == std::string::npos)
+            throw;
+        throw HostError("cannot read " + quoted(path) +
+                        ": this Windows build of tavimo reads WAV files only");
+    }
     if (truncated)
         warnTruncated(path, buffer);
     return buffer;
@@ -244,7 +253,7 @@ void write(const std::filesystem::path& path, const AudioBuffer& buffer) {
     write(path, buffer, outputFormatFor(path, std::nullopt, buffer.sampleRate));
 }
 
-AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames) {
+AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames, Tail tail) {
     AudioBuffer converted = buffer;
     if (buffer.sampleRate != rate) {
 #ifdef TAVIMO_HAVE_SAMPLERATE
@@ -265,13 +274,35 @@ AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames) {
         output.resize(static_cast<size_t>(data.output_frames_gen * channels));
         converted = deinterleave(output, channels, rate);
 #else
-        throw HostError("B's sample rate differs from A's and this build cannot convert rates");
+        throw HostError("B is at " + std::to_string(std::lround(buffer.sampleRate)) +
+                        " Hz and A at " + std::to_string(std::lround(rate)) +
+                        " Hz; this Windows build of tavimo cannot convert sample rates: give B "
+                        "at A's rate (the Linux build converts it)");
 #endif
     }
-    for (auto& channel : converted.channels)
+    for (auto& channel : converted.channels) {
+        const size_t length = channel.size();
         channel.resize(static_cast<size_t>(frames), 0.0f);
+        if (tail == Tail::Loop && length > 0)
+            for (size_t i = length; i < channel.size(); ++i)
+                channel[i] = channel[i - length];
+    }
     converted.sampleRate = rate;
     return converted;
+}
+
+std::optional<double> sampleRateOf(const std::filesystem::path& path) {
+#ifdef TAVIMO_HAVE_SNDFILE
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.string().c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return std::nullopt;
+    sf_close(file);
+    return static_cast<double>(info.samplerate);
+#else
+    (void)path;
+    return std::nullopt;
+#endif
 }
 
 std::optional<double> integratedLoudness(const AudioBuffer& buffer) {

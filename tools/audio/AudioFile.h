@@ -40,9 +40,18 @@ void write(const std::filesystem::path& path, const AudioBuffer& buffer, const O
 // Main thread; allocates. The same in the format path's extension names, at its own depth.
 void write(const std::filesystem::path& path, const AudioBuffer& buffer);
 
-// Main thread; allocates. The buffer at rate (band-limited conversion), cut or zero-padded to
-// frames. Throws HostError when this build cannot convert rates and the rates differ.
-AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames);
+// What fills the time after a shorter buffer ends.
+enum class Tail { Silence, Loop };
+
+// Main thread; allocates. The buffer at rate (band-limited conversion), cut to frames or made
+// that long by zeros or by starting it again from its beginning. Throws HostError when this
+// build cannot convert rates and the rates differ.
+AudioBuffer conform(const AudioBuffer& buffer, double rate, int64_t frames,
+                    Tail tail = Tail::Silence);
+
+// Main thread; allocates. Header only: the sample rate of a file, without decoding it; nothing
+// when the file cannot be opened (reading it then says why) or this build cannot tell.
+std::optional<double> sampleRateOf(const std::filesystem::path& path);
 
 // Main thread; allocates. Integrated loudness (ITU-R BS.1770, LUFS), or nothing when this build
 // cannot measure it; -inf for silence.

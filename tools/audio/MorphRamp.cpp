@@ -10,13 +10,21 @@ namespace tav::host {
 
 namespace {
 
-double parseNumber(const std::string& text, const std::string& whole) {
+std::string number(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+double parseNumber(const std::string& text, const std::string& whole, const RampLimits& limits) {
     const char* begin = text.c_str();
     char* end = nullptr;
     const double value = std::strtod(begin, &end);
     if (text.empty() || end == begin || *end != 0 || !std::isfinite(value))
-        throw HostError("--morph: cannot read \"" + whole +
-                        "\"; give a value (0.5) or seconds:value points (\"0:0,8:1\")");
+        throw HostError(std::string(limits.option) + ": cannot read \"" + whole +
+                        "\"; give a number, " + rangeInWords(limits) +
+                        ", or seconds:value points such as \"0:" + number(limits.minimum) +
+                        ",8:" + number(limits.maximum) + "\"");
     return value;
 }
 
@@ -28,38 +36,47 @@ std::string trimmed(const std::string& text) {
 
 } // namespace
 
+std::string rangeInWords(const RampLimits& limits) {
+    std::string words = number(limits.minimum) + " to " + number(limits.maximum);
+    if (limits.unit[0] != 0)
+        words += std::string(" ") + limits.unit;
+    return words;
+}
+
 MorphRamp MorphRamp::constant(double value) {
     MorphRamp ramp;
     ramp.points.emplace_back(0.0, value);
     return ramp;
 }
 
-MorphRamp MorphRamp::parse(const std::string& text) {
+MorphRamp MorphRamp::parse(const std::string& text, const RampLimits& limits) {
+    const std::string option = limits.option;
     MorphRamp ramp;
     if (text.find(':') == std::string::npos) {
-        ramp.points.emplace_back(0.0, parseNumber(trimmed(text), text));
+        ramp.points.emplace_back(0.0, parseNumber(trimmed(text), text, limits));
     } else {
         if (trimmed(text).back() == ',')
-            throw HostError("--morph: \"" + text + "\" ends in a comma");
+            throw HostError(option + ": \"" + text + "\" ends in a comma");
         std::stringstream items(text);
         std::string item;
         while (std::getline(items, item, ',')) {
             const size_t colon = item.find(':');
             if (colon == std::string::npos)
-                throw HostError("--morph: point \"" + trimmed(item) +
+                throw HostError(option + ": point \"" + trimmed(item) +
                                 "\" needs the form seconds:value");
-            const double seconds = parseNumber(trimmed(item.substr(0, colon)), text);
-            const double value = parseNumber(trimmed(item.substr(colon + 1)), text);
+            const double seconds = parseNumber(trimmed(item.substr(0, colon)), text, limits);
+            const double value = parseNumber(trimmed(item.substr(colon + 1)), text, limits);
             if (seconds < 0.0 || (!ramp.points.empty() && seconds < ramp.points.back().first))
-                throw HostError("--morph: times must be zero or more and in increasing order");
+                throw HostError(option + ": times must be zero or more and in increasing order");
             ramp.points.emplace_back(seconds, value);
         }
         if (ramp.points.empty())
-            throw HostError("--morph: no points in \"" + text + "\"");
+            throw HostError(option + ": no points in \"" + text + "\"");
     }
     for (const auto& point : ramp.points)
-        if (point.second < 0.0 || point.second > 1.0)
-            throw HostError("--morph: values must lie between 0 and 1");
+        if (!(point.second >= limits.minimum && point.second <= limits.maximum))
+            throw HostError(option + ": " + number(point.second) + " is outside the range " +
+                            rangeInWords(limits));
     return ramp;
 }
 

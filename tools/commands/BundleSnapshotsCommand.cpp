@@ -59,7 +59,7 @@ void addBundleSnapshotsCommand(CLI::App& app, std::function<int()>& action) {
     auto bundle = std::make_shared<std::string>();
     auto* command = app.add_subcommand(
         "bundle-snapshots", "Draw the editor pictures hosts show into a bundle's resources");
-    command->add_option("BUNDLE", *bundle, "The Tavimo.vst3 bundle")->required();
+    command->add_option("BUNDLE", *bundle, "The Tavimo.vst3 bundle")->type_name("PATH")->required();
     command->callback([bundle, &action] { action = [bundle] { return run(*bundle); }; });
 }
 

@@ -31,8 +31,11 @@ void addDemoCommand(CLI::App& app, std::function<int()>& action,
                     const std::atomic<bool>& interrupted) {
     auto options = std::make_shared<DemoOptions>();
     auto* demo = app.add_subcommand("demo", "Render built-in inputs with every algorithm");
-    demo->add_option("DIR", options->folder, "Folder for the files")->capture_default_str();
-    demo->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)");
+    demo->add_option("DIR", options->folder, "Folder for the files")
+        ->type_name("FOLDER")
+        ->capture_default_str();
+    demo->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
+        ->type_name("PATH");
     demo->callback([options, &action, &interrupted] {
         action = [options, &interrupted] { return runDemo(*options, interrupted); };
     });

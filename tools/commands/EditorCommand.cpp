@@ -1,5 +1,8 @@
 #include "tools/commands/EditorCommand.h"
 
+#include "tools/commands/OptionChecks.h"
+#include "tools/commands/OutputPath.h"
+#include "tools/commands/ParameterFlags.h"
 #include "tools/demo/DemoSignals.h"
 #include "tools/host/EditorFrame.h"
 #include "tools/host/HostWindow.h"
@@ -27,7 +30,7 @@ using namespace std::chrono_literals;
 struct EditorOptions {
     std::string a, b, plugin, screenshot;
     double seconds = 0.0; // 0: until the window is closed
-    int block = 256;
+    ParameterFlags parameters;
 };
 
 constexpr double kDemoSeconds = 8.0;
@@ -75,15 +78,19 @@ void loadInputs(const EditorOptions& options, AudioBuffer& a, AudioBuffer& b) {
 }
 
 int runEditor(const EditorOptions& options, const std::atomic<bool>& interrupted) {
+    // A screenshot that cannot be written fails now, not after the whole session.
+    if (!options.screenshot.empty())
+        checkOutputPath(options.screenshot, {options.a, options.b});
     AudioBuffer a, b;
     loadInputs(options, a, b);
     const PluginModule module(options.plugin.empty() ? PluginModule::defaultBundlePath()
                                                      : std::filesystem::path(options.plugin));
     PluginInstance instance(module);
-    instance.restoreParameters(ParameterSet{});
+    instance.restoreParameters(options.parameters.parameterSet());
+    const int block = options.parameters.block;
     instance.setupProcessing(
-        {a.sampleRate, a.channelCount(), b.channelCount(), options.block, /*realtime*/ true});
-    LiveSession session(instance, a, b, options.block);
+        {a.sampleRate, a.channelCount(), b.channelCount(), block, /*realtime*/ true});
+    LiveSession session(instance, a, b, block);
     session.start();
 
     IPlugView* view = createEditorView(instance);
@@ -121,16 +128,21 @@ void addEditorCommand(CLI::App& app, std::function<int()>& action,
     auto options = std::make_shared<EditorOptions>();
     auto* command = app.add_subcommand(
         "editor", "Open the plug-in's editor in a window while it plays A and B in real time");
-    command->add_option("A", options->a, "Input A (default: the demo's chords)");
-    command->add_option("B", options->b, "Input B (default: the demo's voice)");
-    command->add_option("--seconds", options->seconds, "Close after this many seconds (0: never)")
-        ->check(CLI::NonNegativeNumber);
-    command->add_option("--screenshot", options->screenshot,
-                        "Write what the window shows as PNG when it closes");
-    command->add_option("--block", options->block, "Host block size in samples")
-        ->check(CLI::Range(16, 8192))
-        ->capture_default_str();
-    command->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)");
+    command->add_option("A", options->a, "Input A (default: the demo's chords)")->type_name("FILE");
+    command->add_option("B", options->b, "Input B (default: the demo's voice)")->type_name("FILE");
+    command
+        ->add_option("--seconds", options->seconds,
+                     "Close after this many seconds, 0 to 86400 (0: when the window is closed)")
+        ->type_name("SECONDS")
+        ->check(numberFrom(0.0, 86400.0, "seconds"));
+    command
+        ->add_option("--screenshot", options->screenshot,
+                     "Write what the window shows as PNG when it closes")
+        ->type_name("FILE");
+    options->parameters.block = 256;
+    options->parameters.add(*command, ParameterFlags::Ramps::NotAllowed);
+    command->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
+        ->type_name("PATH");
     command->callback([options, &action, &interrupted] {
         if (!options->a.empty() && options->b.empty())
             throw CLI::ValidationError("editor", "give both A and B, or neither");

@@ -48,9 +48,11 @@ void addModuleInfoCommand(CLI::App& app, std::function<int()>& action) {
     auto options = std::make_shared<ModuleInfoOptions>();
     auto* moduleInfo = app.add_subcommand(
         "moduleinfo", "Write the bundle's moduleinfo.json from what its factory reports");
-    moduleInfo->add_option("--plugin", options->plugin,
-                           "Tavimo.vst3 bundle (default: beside tavimo)");
-    moduleInfo->add_option("-o,--output", options->output, "File to write (default: print)");
+    moduleInfo
+        ->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
+        ->type_name("PATH");
+    moduleInfo->add_option("-o,--output", options->output, "File to write (default: print)")
+        ->type_name("FILE");
     moduleInfo->callback(
         [options, &action] { action = [options] { return runModuleInfo(*options); }; });
 }

@@ -1,29 +1,26 @@
 #include "tools/commands/RenderCommand.h"
 
-#include "tools/host/ParameterOptions.h"
-
 #include "tools/audio/AudioFile.h"
+#include "tools/audio/OutputFormat.h"
+#ifdef TAVIMO_HAVE_CAIRO
+#include "tools/audio/Spectrogram.h"
+#endif
+#include "tools/commands/JobProgress.h"
+#include "tools/commands/OptionChecks.h"
+#include "tools/commands/OutputPath.h"
+#include "tools/commands/ParameterFlags.h"
 #include "tools/commands/PluginPath.h"
 #include "tools/host/PluginModule.h"
 #include "tools/host/Renderer.h"
 
 #include <CLI/CLI.hpp>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
-
-#ifdef _WIN32
-#include <io.h>
-#define TAVIMO_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define TAVIMO_ISATTY(f) isatty(fileno(f))
-#endif
 
 namespace tav::tools {
 namespace {
@@ -31,11 +28,11 @@ namespace {
 using namespace tav::host;
 
 struct RenderOptions {
-    std::string a, b, output, morph = "0.5", plugin;
-    int algorithm = 0;
-    double mix = 100.0, outputDb = 0.0;
-    int quality = 0;
-    int block = 512;
+    std::string a, b, output, plugin, bitDepth;
+    ParameterFlags parameters;
+    bool loopB = false;
+    bool spectrogram = false;
+    bool quiet = false;
 };
 
 std::string loudness(const AudioBuffer& buffer) {
@@ -56,96 +53,113 @@ std::string describe(const AudioBuffer& buffer) {
     return text;
 }
 
-// A bar on standard error, drawn only when a person watches it.
-class ProgressBar {
-public:
-    ProgressBar() : enabled(TAVIMO_ISATTY(stderr) != 0) {}
-    void operator()(double fraction) {
-        const int percent = static_cast<int>(fraction * 100.0);
-        if (!enabled || percent == shown)
-            return;
-        shown = percent;
-        const int filled = percent * 40 / 100;
-        std::fprintf(stderr, "\rrendering [%.*s%.*s] %3d%%", filled,
-                     "########################################", 40 - filled,
-                     "                                        ", percent);
-        std::fflush(stderr);
-    }
-    void finish() {
-        if (enabled && shown >= 0)
-            std::fprintf(stderr, "\r%60s\r", "");
-    }
+// The picture --spectrogram writes: the output's name with .png.
+std::filesystem::path picturePath(const std::filesystem::path& output) {
+    std::filesystem::path png = output;
+    return png.replace_extension(".png");
+}
 
-private:
-    bool enabled;
-    int shown = -1;
-};
-
-void checkOutputPath(const std::filesystem::path& output, const RenderOptions& options) {
-    std::error_code error;
-    const auto folder =
-        output.has_parent_path() ? output.parent_path() : std::filesystem::path(".");
-    if (!std::filesystem::is_directory(folder, error))
-        throw HostError("output folder does not exist: \"" + folder.string() + "\"");
-    if (std::filesystem::is_directory(output, error))
-        throw HostError("output is a folder: \"" + output.string() + "\"");
-    for (const std::string& input : {options.a, options.b})
-        if (std::filesystem::equivalent(output, input, error))
-            throw HostError("output would overwrite the input \"" + input + "\"");
+// Everything that can be known to fail before a sample is decoded: a user must not wait for a
+// render that cannot be written.
+OutputFormat checkBeforeStarting(const RenderOptions& options) {
+    const std::filesystem::path output(options.output);
+    checkOutputPath(output, {options.a, options.b});
+    if (options.spectrogram)
+        checkOutputPath(picturePath(output), {options.a, options.b});
+    // A's header tells the rate the output will have (MP3 takes only some); when it cannot be
+    // opened, reading it below says why.
+    const double rate = audio_file::sampleRateOf(options.a).value_or(48000.0);
+    const std::optional<SampleDepth> depth =
+        options.bitDepth.empty() ? std::nullopt : parseSampleDepth(options.bitDepth);
+    return outputFormatFor(output, depth, rate);
 }
 
 int runRender(const RenderOptions& options, const std::atomic<bool>& interrupted) {
-    RenderSettings settings;
-    settings.morph = MorphRamp::parse(options.morph);
-    settings.algorithm = options.algorithm;
-    settings.mixPercent = options.mix;
-    settings.outputDb = options.outputDb;
-    settings.quality = options.quality;
-    settings.blockSize = options.block;
+    JobProgress progress(options.quiet);
+    const RenderSettings settings = options.parameters.renderSettings();
     Renderer::validate(settings);
+    const OutputFormat format = checkBeforeStarting(options);
     const std::filesystem::path output(options.output);
-    checkOutputPath(output, options);
 
-    const AudioBuffer a = audio_file::read(options.a);
-    const AudioBuffer bOriginal = audio_file::read(options.b);
-    const PluginModule module(pluginPath(options.plugin));
-    const AudioBuffer b = audio_file::conform(bOriginal, a.sampleRate, a.frames());
-
-    ProgressBar bar;
-    const auto started = std::chrono::steady_clock::now();
+    progress.step("reading A");
+    AudioBuffer a, bOriginal, b;
     RenderResult result;
     try {
-        result = Renderer::render(module, a, b, settings, std::ref(bar), &interrupted);
+        a = audio_file::read(options.a);
+        progress.step("reading B");
+        bOriginal = audio_file::read(options.b);
+        const PluginModule module(pluginPath(options.plugin));
+        if (bOriginal.sampleRate != a.sampleRate)
+            progress.step("converting B's sample rate");
+        b = audio_file::conform(bOriginal, a.sampleRate, a.frames(),
+                                options.loopB ? audio_file::Tail::Loop : audio_file::Tail::Silence);
+        progress.step("rendering");
+        result = Renderer::render(module, a, b, settings, std::ref(progress), &interrupted);
+        progress.step("writing " + output.filename().string());
+        audio_file::write(output, result.output, format);
+#ifdef TAVIMO_HAVE_CAIRO
+        if (options.spectrogram) {
+            progress.step("drawing the spectrogram");
+            Spectrogram::writePng(
+                picturePath(output), result.output,
+                output.filename().string() + ": " +
+                    model::kAlgorithmNames[static_cast<std::size_t>(settings.algorithm)],
+                settings.morph);
+            Spectrogram::releaseFontCaches();
+        }
+#endif
     } catch (...) {
-        bar.finish();
+        progress.finish();
         throw;
     }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    bar.finish();
-    audio_file::write(output, result.output);
+    progress.finish();
+    const double elapsed = progress.elapsed();
+    if (options.quiet)
+        return 0;
 
+    const bool conformed = bOriginal.sampleRate != a.sampleRate || bOriginal.frames() != a.frames();
     const double seconds = static_cast<double>(a.frames()) / a.sampleRate;
-    std::printf("tavimo render: %s\n", output.string().c_str());
+    std::printf("tavimo render: %s (%s", output.string().c_str(), format.name());
+    if (format.depth)
+        std::printf(", %s", *format.depth == SampleDepth::Pcm16   ? "16-bit, dithered"
+                            : *format.depth == SampleDepth::Pcm24 ? "24-bit, dithered"
+                                                                  : "32-bit float");
+    std::printf(")\n");
     std::printf("  A       %s, %s, %s\n", options.a.c_str(), describe(a).c_str(),
                 loudness(a).c_str());
     std::printf("  B       %s, %s%s, %s\n", options.b.c_str(), describe(bOriginal).c_str(),
-                bOriginal.sampleRate != a.sampleRate || bOriginal.frames() != a.frames()
-                    ? " (conformed to A)"
-                    : "",
+                !conformed      ? ""
+                : options.loopB ? " (conformed to A, looped)"
+                                : " (conformed to A)",
                 loudness(b).c_str());
     std::printf("  output  %s, %s\n", describe(result.output).c_str(),
                 loudness(result.output).c_str());
     std::printf("  latency %d samples (%.2f ms), compensated\n", result.latencySamples,
                 result.latencySamples * 1000.0 / a.sampleRate);
-    std::printf("  %s, morph %s, mix %.0f %%, output %.1f dB, quality %s, block %d\n",
-                model::kAlgorithmNames[static_cast<std::size_t>(options.algorithm)],
-                options.morph.c_str(), options.mix, options.outputDb,
-                model::kQualityNames[options.quality ? 1 : 0], options.block);
-    std::printf("  rendered in %.2f s (%.1fx real time), %d analysis messages to the controller\n",
+    const ParameterFlags& p = options.parameters;
+    std::printf("  %s, morph %s, mix %s %%, gain %s dB, quality %s, block %d\n",
+                model::kAlgorithmNames[static_cast<std::size_t>(p.algorithm)], p.morph.c_str(),
+                p.mix.c_str(), p.gain.c_str(), model::kQualityNames[p.quality ? 1 : 0], p.block);
+    if (options.spectrogram)
+        std::printf("  spectrogram %s\n", picturePath(output).string().c_str());
+    std::printf("  done in %.2f s, %.1fx real time (reading, rendering and writing), %d analysis "
+                "messages to the controller\n",
                 elapsed, elapsed > 0.0 ? seconds / elapsed : 0.0, result.analysisMessages);
     return 0;
 }
+
+constexpr const char* kRenderNotes =
+#ifdef TAVIMO_HAVE_SNDFILE
+    "B is converted to A's sample rate and cut to A's length; a shorter B is padded with\n"
+    "silence "
+    "unless --loop-b.\n"
+#else
+    "This Windows build reads and writes WAV files only and cannot convert sample rates: B must "
+    "be at A's rate. The Linux build does both.\n"
+#endif
+    "A ramp is seconds:value points, such as --morph \"0:0,8:1\" or --mix \"0:0,4:100\": "
+    "straight\nlines between them, held before the first and after the last, applied once per "
+    "block.\nThe progress line is drawn only on a terminal.";
 
 } // namespace
 
@@ -153,27 +167,47 @@ void addRenderCommand(CLI::App& app, std::function<int()>& action,
                       const std::atomic<bool>& interrupted) {
     auto options = std::make_shared<RenderOptions>();
     auto* render = app.add_subcommand("render", "Morph A toward B through the plug-in into a file");
-    render->add_option("A", options->a, "Input A (the track the plug-in sits on)")->required();
-    render->add_option("B", options->b, "Input B (the sidechain)")->required();
-    render->add_option("-o,--output-file", options->output, "Output file (WAV, or .flac)")
+#ifdef TAVIMO_HAVE_SNDFILE
+    render->add_option("A", options->a, "Input A, the track the plug-in sits on")
+        ->type_name("FILE")
+        ->required();
+    render->add_option("B", options->b, "Input B, the sidechain, at any rate and length")
+        ->type_name("FILE")
         ->required();
     render
-        ->add_option("--morph", options->morph,
-                     "Morph 0..1, or a ramp of seconds:value points, e.g. \"0:0,8:1\"")
-        ->capture_default_str();
-    const std::map<std::string, int> algorithms = listChoices(model::kAlgorithmId);
-    render->add_option("--algorithm", options->algorithm, "transport|partials|imprint|diffuse")
-        ->transform(CLI::CheckedTransformer(algorithms, CLI::ignore_case));
-    render->add_option("--mix", options->mix, "Wet/dry mix in percent (0..100)")
-        ->capture_default_str();
-    render->add_option("--output", options->outputDb, "Output gain in dB (-24..12)")
-        ->capture_default_str();
-    const std::map<std::string, int> qualities = listChoices(model::kQualityId);
-    render->add_option("--quality", options->quality, "standard|high")
-        ->transform(CLI::CheckedTransformer(qualities, CLI::ignore_case));
-    render->add_option("--block", options->block, "Host block size in samples")
-        ->capture_default_str();
-    render->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)");
+        ->add_option("-o,--output-file", options->output,
+                     "Output: .wav, .aiff, .flac, .ogg or .mp3 (MP3 at 8 to 48 kHz only)")
+        ->type_name("FILE")
+        ->required();
+#else
+    render->add_option("A", options->a, "Input A, the track the plug-in sits on (WAV only)")
+        ->type_name("FILE")
+        ->required();
+    render->add_option("B", options->b, "Input B, the sidechain (WAV only, at A's sample rate)")
+        ->type_name("FILE")
+        ->required();
+    render->add_option("-o,--output-file", options->output, "Output, .wav")
+        ->type_name("FILE")
+        ->required();
+#endif
+    render
+        ->add_option(
+            "--bit-depth", options->bitDepth,
+            "16, 24 (dithered) or 32f (float); default 32f, for FLAC 24; none for OGG, MP3")
+        ->type_name("DEPTH")
+        ->check(oneOf({"16", "24", "32f"}));
+    options->parameters.add(*render, ParameterFlags::Ramps::Allowed);
+    render->add_flag("--loop-b", options->loopB,
+                     "Loop a B shorter than A instead of padding it with silence");
+#ifdef TAVIMO_HAVE_CAIRO
+    render->add_flag("--spectrogram", options->spectrogram,
+                     "Also write the output's spectrogram beside it (same name, .png)");
+#endif
+    render->add_flag("-q,--quiet", options->quiet,
+                     "Print only errors and warnings: no progress line, no report");
+    render->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
+        ->type_name("PATH");
+    render->footer(std::string(kRenderNotes) + "\n\n" + app.get_footer());
     render->callback([options, &action, &interrupted] {
         action = [options, &interrupted] { return runRender(*options, interrupted); };
     });

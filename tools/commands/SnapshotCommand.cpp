@@ -1,5 +1,6 @@
 #include "tools/commands/SnapshotCommand.h"
 
+#include "tools/commands/OptionChecks.h"
 #include "tools/host/ParameterOptions.h"
 
 #include "ui/NativeWindowCommon.h"
@@ -153,61 +154,92 @@ void addSnapshotCommand(CLI::App& app) {
     auto options = std::make_shared<SnapshotOptions>();
     SnapshotOptions& o = *options;
     auto* command = app.add_subcommand("snapshot", "Draw the editor in a chosen state into a PNG");
-    command->add_option("-o,--output-file", o.file, "PNG file to write")->required();
-    command->add_option("--scale", o.scale, "Pixels per view unit (0.8..2; 1 is 760 x 500)")
-        ->check(CLI::Range(0.8f, 2.0f))
+    command->add_option("-o,--output-file", o.file, "PNG file to write")
+        ->type_name("FILE")
+        ->required();
+    command->add_option("--scale", o.scale, "Pixels per view unit, 0.8 to 2 (1 is 760 x 500)")
+        ->type_name("NUMBER")
+        ->check(numberFrom(0.8, 2.0, ""))
         ->capture_default_str();
-    command->add_option("--fonts", o.fonts,
-                        "Fonts folder (default: the bundle's, or resources/Fonts)");
-    command->add_option("--theme", o.theme, "paper|ink")
-        ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"paper", 0}, {"ink", 1}},
-                                            CLI::ignore_case));
-    command->add_option("--morph", o.morph, "Morph 0..1")
-        ->check(CLI::Range(0.0f, 1.0f))
+    command
+        ->add_option("--fonts", o.fonts, "Fonts folder (default: the bundle's, or resources/Fonts)")
+        ->type_name("FOLDER");
+    const std::map<std::string, int> themes{{"paper", 0}, {"ink", 1}};
+    command->add_option("--theme", o.theme, "Theme: " + inWords(namesOf(themes)))
+        ->type_name("NAME")
+        ->transform(choiceOf(themes))
+        ->default_str("paper");
+    const model::ParamSpec& morph = model::param(model::kMorphId);
+    const model::ParamSpec& mix = model::param(model::kMixId);
+    const model::ParamSpec& gain = model::param(model::kOutputId);
+    command->add_option("--morph", o.morph, "Morph, 0 to 1")
+        ->type_name("VALUE")
+        ->check(numberFrom(morph.minimum, morph.maximum, ""))
         ->capture_default_str();
-    command->add_option("--algorithm", o.algorithm, "transport|partials|imprint|diffuse")
-        ->transform(
-            CLI::CheckedTransformer(host::listChoices(model::kAlgorithmId), CLI::ignore_case));
-    command->add_option("--mix", o.mixPercent, "Mix in percent (0..100)")
-        ->check(CLI::Range(0.0f, 100.0f))
+    const auto algorithms = host::listChoices(model::kAlgorithmId);
+    command
+        ->add_option("--algorithm", o.algorithm, "Morph algorithm: " + inWords(namesOf(algorithms)))
+        ->type_name("NAME")
+        ->transform(choiceOf(algorithms))
+        ->default_str("transport");
+    command->add_option("--mix", o.mixPercent, "Mix, 0 to 100 percent")
+        ->type_name("PERCENT")
+        ->check(numberFrom(mix.minimum, mix.maximum, "percent"))
         ->capture_default_str();
-    command->add_option("--output", o.outputDb, "Output gain in dB (-24..12)")
-        ->check(CLI::Range(static_cast<float>(model::param(model::kOutputId).minimum),
-                           static_cast<float>(model::param(model::kOutputId).maximum)))
+    command->add_option("--gain", o.outputDb, "Output gain, -24 to 12 dB")
+        ->type_name("DB")
+        ->check(numberFrom(gain.minimum, gain.maximum, "dB"))
         ->capture_default_str();
+    // The gain's former name, kept hidden for old scripts.
+    command->add_option("--output", o.outputDb, "Output gain, -24 to 12 dB")
+        ->check(numberFrom(gain.minimum, gain.maximum, "dB"))
+        ->group("");
     command->add_flag("--bypass", o.bypass, "Bypass on");
-    command->add_option("--quality", o.quality, "standard|high")
-        ->transform(
-            CLI::CheckedTransformer(host::listChoices(model::kQualityId), CLI::ignore_case));
+    const auto qualities = host::listChoices(model::kQualityId);
+    command->add_option("--quality", o.quality, "Quality: " + inWords(namesOf(qualities)))
+        ->type_name("NAME")
+        ->transform(choiceOf(qualities))
+        ->default_str("standard");
     command->add_flag("--automated", o.automated, "The host automates Morph");
     command
         ->add_option("--inputs", o.inputs,
-                     "Inputs that play: both|a|b|none (silent ones bring up the status card)")
-        ->check(CLI::IsMember({"both", "a", "b", "none"}, CLI::ignore_case))
+                     "Inputs that play: both, a, b or none (silent ones bring up the status card)")
+        ->type_name("WHICH")
+        ->check(oneOf({"both", "a", "b", "none"}))
         ->capture_default_str();
-    command->add_option("--level-a", o.levelA, "Meter level of A, 0..1")
-        ->check(CLI::Range(0.0f, 1.0f));
-    command->add_option("--level-b", o.levelB, "Meter level of B, 0..1")
-        ->check(CLI::Range(0.0f, 1.0f));
-    command->add_option("--overlay", o.overlay, "none|menu|settings|about")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, int>{{"none", 0}, {"menu", 1}, {"settings", 2}, {"about", 3}},
-            CLI::ignore_case));
+    command->add_option("--level-a", o.levelA, "Meter level of A, 0 to 1")
+        ->type_name("VALUE")
+        ->check(numberFrom(0.0, 1.0, ""));
+    command->add_option("--level-b", o.levelB, "Meter level of B, 0 to 1")
+        ->type_name("VALUE")
+        ->check(numberFrom(0.0, 1.0, ""));
+    const std::map<std::string, int> overlays{
+        {"none", 0}, {"menu", 1}, {"settings", 2}, {"about", 3}};
+    command->add_option("--overlay", o.overlay, "Overlay: " + inWords(namesOf(overlays)))
+        ->type_name("NAME")
+        ->transform(choiceOf(overlays))
+        ->default_str("none");
     const std::map<std::string, int> elements{
         {"none", 0},  {"wordmark", 1},  {"preset", 2}, {"settings", 3}, {"bypass", 4},
         {"morph", 5}, {"algorithm", 6}, {"mix", 7},    {"output", 8},   {"route", 11}};
     command
-        ->add_option("--hover", o.hover,
-                     "Element under the pointer: wordmark|preset|settings|"
-                     "bypass|morph|algorithm|mix|output|route")
-        ->transform(CLI::CheckedTransformer(elements, CLI::ignore_case));
-    command->add_option("--hover-at", o.hoverAt, "Pointer position X Y in view units (760 x 500)")
+        ->add_option("--hover", o.hover, "Element under the pointer: " + inWords(namesOf(elements)))
+        ->type_name("NAME")
+        ->transform(choiceOf(elements));
+    command
+        ->add_option("--hover-at", o.hoverAt,
+                     "Pointer position X Y in view units (the view is 760 x 500)")
+        ->type_name("NUMBER")
+        ->check(numberFrom(0.0, 760.0, ""))
         ->expected(2);
+    std::map<std::string, int> focusable = elements;
+    focusable.erase("route");
     command
         ->add_option("--focus", o.focus,
-                     "Keyboard focus: wordmark|preset|settings|bypass|morph|algorithm|mix|"
-                     "output (with --overlay, naming its opener opens it by keyboard)")
-        ->transform(CLI::CheckedTransformer(elements, CLI::ignore_case));
+                     "Keyboard focus: " + inWords(namesOf(focusable)) +
+                         " (with --overlay, naming its opener opens it by keyboard)")
+        ->type_name("NAME")
+        ->transform(choiceOf(focusable));
     command->callback([options] { runSnapshot(*options); });
 }
 

@@ -10,6 +10,10 @@
 // names, and its plain ranges.
 namespace tav::host {
 
+// The host block sizes tavimo offers, in samples: what DAWs use, in every command alike.
+inline constexpr int kMinBlockSize = 16;
+inline constexpr int kMaxBlockSize = 8192;
+
 // Main thread; allocates. A table text as the command line spells it.
 inline std::string lowerCase(const char* text) {
     std::string lower(text);

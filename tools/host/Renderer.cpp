@@ -1,5 +1,6 @@
 #include "tools/host/Renderer.h"
 
+#include "tools/host/ParameterOptions.h"
 #include "tools/host/PluginInstance.h"
 
 #include "pluginterfaces/base/smartpointer.h"
@@ -11,8 +12,6 @@
 namespace tav::host {
 
 namespace {
-
-constexpr int kMaxBlockSize = 65536;
 
 // Copies up to n samples of each channel from position on, zeros past the end.
 void fillChunk(const AudioBuffer& source, int64_t position, int n,
@@ -41,12 +40,19 @@ void Renderer::validate(const RenderSettings& settings) {
     const model::ParamSpec& output = model::param(model::kOutputId);
     if (settings.algorithm < algorithm.minimum || settings.algorithm > algorithm.maximum)
         throw HostError("--algorithm must be transport, partials, imprint or diffuse");
-    if (!(settings.mixPercent >= mix.minimum && settings.mixPercent <= mix.maximum))
-        throw HostError("--mix must lie between 0 and 100 (percent)");
-    if (!(settings.outputDb >= output.minimum && settings.outputDb <= output.maximum))
-        throw HostError("--output must lie between -24 and 12 (dB)");
-    if (settings.blockSize < 1 || settings.blockSize > kMaxBlockSize)
-        throw HostError("--block must lie between 1 and " + std::to_string(kMaxBlockSize));
+    const auto within = [](const MorphRamp& ramp, const model::ParamSpec& spec) {
+        for (const auto& point : ramp.breakpoints())
+            if (!(point.second >= spec.minimum && point.second <= spec.maximum))
+                return false;
+        return true;
+    };
+    if (!within(settings.mixPercent, mix))
+        throw HostError("--mix must lie between 0 and 100 percent");
+    if (!within(settings.outputDb, output))
+        throw HostError("--gain must lie between -24 and 12 dB");
+    if (settings.blockSize < kMinBlockSize || settings.blockSize > kMaxBlockSize)
+        throw HostError("--block must lie between " + std::to_string(kMinBlockSize) + " and " +
+                        std::to_string(kMaxBlockSize) + " samples");
 }
 
 RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
@@ -59,8 +65,8 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     ParameterSet values;
     values.morph = settings.morph.valueAt(0.0);
     values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
-    values.mix = ParameterSet::mixNormalized(settings.mixPercent);
-    values.output = ParameterSet::outputNormalized(settings.outputDb);
+    values.mix = ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
+    values.output = ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
     values.quality = settings.quality != 0 ? 1.0 : 0.0;
     instance.restoreParameters(values);
 
@@ -99,8 +105,11 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
         fillChunk(a, position, n, chunkA);
         fillChunk(b, position, n, chunkB);
 
-        // After the first block only a moving Morph goes out, taken at the middle of the block
-        // since the processor applies one value per block.
+        // After the first block only moving ramps go out, taken at the middle of the block since
+        // the processor applies one value per block. Mix and Output act on the output, which
+        // trails the input by the latency.
+        const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
+        const double outputMiddle = middle - static_cast<double>(latency) / rate;
         changes->clear();
         if (position == 0) {
             changes->add(model::kAlgorithmId, 0, values.algorithm);
@@ -109,10 +118,14 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
             changes->add(model::kBypassId, 0, values.bypass);
             changes->add(model::kMorphId, 0, settings.morph.valueAt(0.0));
         }
-        if (!settings.morph.isConstant()) {
-            const double middle = (static_cast<double>(position) + 0.5 * n) / rate;
+        if (!settings.morph.isConstant())
             changes->add(model::kMorphId, 0, settings.morph.valueAt(middle));
-        }
+        if (!settings.mixPercent.isConstant())
+            changes->add(model::kMixId, 0,
+                         ParameterSet::mixNormalized(settings.mixPercent.valueAt(outputMiddle)));
+        if (!settings.outputDb.isConstant())
+            changes->add(model::kOutputId, 0,
+                         ParameterSet::outputNormalized(settings.outputDb.valueAt(outputMiddle)));
         instance.process(inA.data(), inB.data(), out.data(), n, changes);
 
         // Output sample position + i belongs to input sample position + i - latency.

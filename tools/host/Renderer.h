@@ -13,8 +13,9 @@ namespace tav::host {
 struct RenderSettings {
     MorphRamp morph = MorphRamp::constant(0.5);
     int algorithm = 0; // 0 Transport, 1 Partials, 2 Imprint, 3 Diffuse
-    double mixPercent = 100.0;
-    double outputDb = 0.0;
+    MorphRamp mixPercent = MorphRamp::constant(100.0);
+    MorphRamp outputDb = MorphRamp::constant(0.0); // the Output gain
+
     int quality = 0; // 0 Standard, 1 High
     int blockSize = 512;
 };
@@ -36,7 +37,10 @@ public:
     // Main thread; allocates. a and b share a rate and length (b as conformed to a). The
     // output has a's rate, channels and length, aligned with a: the plug-in is run for a's
     // length plus its reported latency (zeros after the end) and the first latency samples
-    // are dropped. Throws HostError when the plug-in refuses, or when cancel becomes true.
+    // are dropped. Ramps go out once per block, at the block's middle, as a host's automation
+    // does: Morph at the input's time (it shapes the frames analysed), Mix and Output at the
+    // output's, so that each lands where the written file has it. Throws HostError when the
+    // plug-in refuses, or when cancel becomes true.
     static RenderResult render(const PluginModule& module, const AudioBuffer& a,
                                const AudioBuffer& b, const RenderSettings& settings,
                                const Progress& progress = {},

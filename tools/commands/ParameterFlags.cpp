@@ -1,0 +1,125 @@
+#include "tools/commands/ParameterFlags.h"
+
+#include "tools/commands/OptionChecks.h"
+#include "tools/host/ParameterOptions.h"
+
+#include <CLI/CLI.hpp>
+
+namespace tav::tools {
+namespace {
+
+using host::MorphRamp;
+using host::RampLimits;
+
+RampLimits limitsOf(model::ParamId id, const char* option, const char* unit) {
+    const model::ParamSpec& spec = model::param(id);
+    return RampLimits{option, spec.minimum, spec.maximum, unit};
+}
+
+const char* rampWords(ParameterFlags::Ramps ramps) {
+    return ramps == ParameterFlags::Ramps::Allowed ? ", or a ramp" : "";
+}
+
+} // namespace
+
+RampLimits ParameterFlags::morphLimits() {
+    return limitsOf(model::kMorphId, "--morph", "");
+}
+
+RampLimits ParameterFlags::mixLimits() {
+    return limitsOf(model::kMixId, "--mix", "percent");
+}
+
+RampLimits ParameterFlags::gainLimits() {
+    return limitsOf(model::kOutputId, "--gain", "dB");
+}
+
+void ParameterFlags::add(CLI::App& command, Ramps ramps) {
+    const bool allowed = ramps == Ramps::Allowed;
+    const std::string rampType = allowed ? "|RAMP" : "";
+    command
+        .add_option("--morph", morph,
+                    "Morph, " + host::rangeInWords(morphLimits()) + " (0 is A, 1 is B)" +
+                        rampWords(ramps) + (allowed ? " such as \"0:0,8:1\"" : ""))
+        ->type_name("VALUE" + rampType)
+        ->check(rampWithin(morphLimits(), allowed))
+        ->capture_default_str();
+
+    const auto algorithms = host::listChoices(model::kAlgorithmId);
+    command
+        .add_option("--algorithm", algorithm, "Morph algorithm: " + inWords(namesOf(algorithms)))
+        ->type_name("NAME")
+        ->transform(choiceOf(algorithms))
+        ->default_str(namesOf(algorithms)[static_cast<std::size_t>(algorithm)]);
+
+    command
+        .add_option("--mix", mix,
+                    "Wet share, " + host::rangeInWords(mixLimits()) + rampWords(ramps))
+        ->type_name("PERCENT" + rampType)
+        ->check(rampWithin(mixLimits(), allowed))
+        ->capture_default_str();
+
+    const std::string gainText =
+        "Output gain, " + host::rangeInWords(gainLimits()) + rampWords(ramps);
+    command.add_option("--gain", gain, gainText)
+        ->type_name("DB" + rampType)
+        ->check(rampWithin(gainLimits(), allowed))
+        ->capture_default_str();
+    // The gain's former name, which scripts may still use; hidden beside -o/--output-file. A
+    // hidden option has no name in the parser's errors, so this one names itself.
+    RampLimits formerGain = gainLimits();
+    formerGain.option = "--output";
+    command
+        .add_option_function<std::string>(
+            "--output",
+            [this, check = rampWithin(formerGain, allowed)](const std::string& value) mutable {
+                std::string text = value;
+                const std::string error = check(text);
+                if (!error.empty())
+                    throw CLI::ValidationError("--output: " + error);
+                gain = text;
+            },
+            gainText)
+        ->group("");
+
+    const auto qualities = host::listChoices(model::kQualityId);
+    command
+        .add_option("--quality", quality,
+                    "Quality: " + inWords(namesOf(qualities)) +
+                        " (high: finer detail, twice the latency)")
+        ->type_name("NAME")
+        ->transform(choiceOf(qualities))
+        ->default_str(namesOf(qualities)[static_cast<std::size_t>(quality)]);
+
+    command
+        .add_option("--block", block,
+                    "Host block size, " + std::to_string(host::kMinBlockSize) + " to " +
+                        std::to_string(host::kMaxBlockSize) + " samples")
+        ->type_name("SAMPLES")
+        ->check(wholeNumberFrom(host::kMinBlockSize, host::kMaxBlockSize, "samples"))
+        ->capture_default_str();
+}
+
+host::RenderSettings ParameterFlags::renderSettings() const {
+    host::RenderSettings settings;
+    settings.morph = MorphRamp::parse(morph, morphLimits());
+    settings.algorithm = algorithm;
+    settings.mixPercent = MorphRamp::parse(mix, mixLimits());
+    settings.outputDb = MorphRamp::parse(gain, gainLimits());
+    settings.quality = quality;
+    settings.blockSize = block;
+    return settings;
+}
+
+host::ParameterSet ParameterFlags::parameterSet() const {
+    const host::RenderSettings settings = renderSettings();
+    host::ParameterSet values;
+    values.morph = settings.morph.valueAt(0.0);
+    values.algorithm = host::ParameterSet::algorithmNormalized(algorithm);
+    values.mix = host::ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
+    values.output = host::ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
+    values.quality = quality != 0 ? 1.0 : 0.0;
+    return values;
+}
+
+} // namespace tav::tools
