@@ -6,9 +6,13 @@
 #include "SoundTable.h"
 
 #include "algorithms/Algorithm.h"
+#include "model/Presets.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <list>
 
@@ -90,16 +94,59 @@ int run(const std::filesystem::path& folder) {
     return 0;
 }
 
+// Each factory preset over every pair: where both inputs sound, the median of the pairs' median
+// deviations from the loudness target and the largest of them, the pairs whose median misses it
+// by more than 1 dB, the worst 50 ms swell, and samples at the ceiling. The engine renders the
+// wet signal: a parallel preset's Mix is applied after it, so its wet part is what is measured.
+int runPresets(const std::filesystem::path& folder) {
+    std::list<Case> cases;
+    for (const PairSpec& spec : pairSpecs())
+        cases.push_back(loadPair(spec, folder));
+    std::vector<Job> jobs;
+    for (const tav::model::FactoryPreset& preset : tav::model::kFactoryPresets)
+        for (const Case& c : cases)
+            jobs.push_back({&c,
+                            {preset.values.algorithm, preset.values.highQuality ? 1 : 0,
+                             static_cast<float>(preset.values.morph)}});
+    const std::vector<Result> results = runJobs(jobs);
+    std::printf("%-20s %-20s %6s %6s %7s %6s %5s\n", "preset", "category", "median", "worst",
+                "off>1dB", "swell", "ceil");
+    for (std::size_t p = 0; p < tav::model::kFactoryPresets.size(); ++p) {
+        std::vector<double> medians;
+        double worstSwell = -1000.0;
+        int ceiling = 0, off = 0;
+        for (std::size_t i = p * cases.size(); i < (p + 1) * cases.size(); ++i) {
+            const Figures& f = results[i].figures;
+            if (f.loudness.windows > 0) {
+                medians.push_back(f.loudness.medianDb);
+                off += std::fabs(f.loudness.medianDb) > 1.0 ? 1 : 0;
+            }
+            worstSwell = std::max(worstSwell, f.swells.worstDb);
+            ceiling += f.ceilingApplies ? f.ceilingHits : 0;
+        }
+        std::sort(medians.begin(), medians.end());
+        const double median = medians.empty() ? 0.0 : medians[medians.size() / 2];
+        double worst = 0.0;
+        for (double m : medians)
+            worst = std::fabs(m) > std::fabs(worst) ? m : worst;
+        const tav::model::FactoryPreset& preset = tav::model::kFactoryPresets[p];
+        std::printf("%-20s %-20s %+6.2f %+6.2f %3d/%-3zu %+6.1f %5d\n", preset.name,
+                    preset.category, median, worst, off, medians.size(), worstSwell, ceiling);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr,
-                     "usage: tavimo_sound MATERIAL_FOLDER (made by scripts/make_material)\n");
+    const bool presets = argc == 3 && std::strcmp(argv[2], "--presets") == 0;
+    if (argc != 2 && !presets) {
+        std::fprintf(stderr, "usage: tavimo_sound MATERIAL_FOLDER [--presets] (the folder made by "
+                             "scripts/make_material)\n");
         return 2;
     }
     try {
-        return run(argv[1]);
+        return presets ? runPresets(argv[1]) : run(argv[1]);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tavimo_sound: %s\n", error.what());
         return 1;

@@ -143,10 +143,13 @@ void addEditorCommand(CLI::App& app, std::function<int()>& action,
     options->parameters.add(*command, ParameterFlags::Ramps::NotAllowed);
     command->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
         ->type_name("PATH");
-    command->callback([options, &action, &interrupted] {
+    command->callback([options, &action, &interrupted, command] {
         if (!options->a.empty() && options->b.empty())
             throw CLI::ValidationError("editor", "give both A and B, or neither");
-        action = [options, &interrupted] { return runEditor(*options, interrupted); };
+        action = [options, &interrupted, command] {
+            options->parameters.applyPreset(*command);
+            return runEditor(*options, interrupted);
+        };
     });
 }
 

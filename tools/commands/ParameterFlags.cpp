@@ -1,9 +1,15 @@
 #include "tools/commands/ParameterFlags.h"
 
+#include "model/Presets.h"
+#include "plugin/PresetLibrary.h"
+#include "tools/HostError.h"
 #include "tools/commands/OptionChecks.h"
 #include "tools/host/ParameterOptions.h"
 
 #include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
 
 namespace tav::tools {
 namespace {
@@ -20,7 +26,45 @@ const char* rampWords(ParameterFlags::Ramps ramps) {
     return ramps == ParameterFlags::Ramps::Allowed ? ", or a ramp" : "";
 }
 
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", value);
+    return text;
+}
+
+// A preset by its factory name, or from a preset file.
+model::PresetValues presetNamed(const std::string& preset) {
+    if (const auto factory = model::findFactoryPreset(preset))
+        return factory->values;
+    std::error_code error;
+    if (!preset.ends_with(".vstpreset") && !std::filesystem::is_regular_file(preset, error))
+        throw host::HostError("no preset \"" + preset +
+                              "\": give a factory preset's name (see tavimo presets) or a "
+                              ".vstpreset file");
+    const plugin::PresetReading reading = plugin::PresetLibrary::read(preset);
+    if (!reading.document)
+        throw host::HostError("preset \"" + preset + "\" refused: " + reading.refusal);
+    return model::presetValuesOf(reading.document->values);
+}
+
 } // namespace
+
+void ParameterFlags::applyPreset(const CLI::App& command) {
+    if (preset.empty())
+        return;
+    const model::PresetValues values = presetNamed(preset);
+    const auto given = [&](const char* name) { return command.count(name) > 0; };
+    if (!given("--morph"))
+        morph = number(values.morph);
+    if (!given("--algorithm"))
+        algorithm = values.algorithm;
+    if (!given("--mix"))
+        mix = number(values.mixPercent);
+    if (!given("--gain") && !given("--output"))
+        gain = number(values.outputDb);
+    if (!given("--quality"))
+        quality = values.highQuality ? 1 : 0;
+}
 
 RampLimits ParameterFlags::morphLimits() {
     return limitsOf(model::kMorphId, "--morph", "");
@@ -90,6 +134,12 @@ void ParameterFlags::add(CLI::App& command, Ramps ramps) {
         ->type_name("NAME")
         ->transform(choiceOf(qualities))
         ->default_str(namesOf(qualities)[static_cast<std::size_t>(quality)]);
+
+    command
+        .add_option("--preset", preset,
+                    "Start from a preset: a factory preset's name (see tavimo presets) or a "
+                    ".vstpreset file; the options given beside it override its values")
+        ->type_name("NAME|FILE");
 
     command
         .add_option("--block", block,

@@ -24,13 +24,18 @@ struct ParameterFlags {
     std::string mix = "100"; // percent
     std::string gain = "0";  // dB, the plug-in's Output
     int quality = 0;
-    int block = 512; // the default shown is the value here when add is called
+    int block = 512;    // the default shown is the value here when add is called
+    std::string preset; // a factory preset's name or a .vstpreset file; empty for none
 
     // Main thread; allocates. Registers --morph, --algorithm, --mix, --gain (with its former
     // name --output kept, hidden, for old scripts), --quality and --block on command, bound to
     // this. A bad value is a usage error whose message gives the range or choices in the help's
     // words.
     void add(CLI::App& command, Ramps ramps);
+
+    // Main thread; allocates. Takes the values of --preset for every parameter option not given
+    // on the command line. Throws HostError when the preset is unknown or its file refused.
+    void applyPreset(const CLI::App& command);
 
     // Main thread; allocates. The values as a render's settings (already checked when parsed).
     host::RenderSettings renderSettings() const;

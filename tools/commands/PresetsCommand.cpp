@@ -3,6 +3,7 @@
 #include "model/Presets.h"
 #include "plugin/PresetLibrary.h"
 #include "tools/HostError.h"
+#include "tools/commands/ParameterFlags.h"
 
 #include <CLI/CLI.hpp>
 
@@ -63,17 +64,53 @@ int writeFactoryPresets(const fs::path& folder) {
     return 0;
 }
 
+// The values the options give (or their defaults) as a user preset in the user's folder.
+int saveUserPreset(const std::string& name, const ParameterFlags& flags) {
+    if (name.empty())
+        throw host::HostError("a preset needs a name");
+    model::PresetValues values;
+    values.morph = std::stod(flags.morph);
+    values.algorithm = flags.algorithm;
+    values.mixPercent = std::stod(flags.mix);
+    values.outputDb = std::stod(flags.gain);
+    values.highQuality = flags.quality != 0;
+    plugin::PresetDocument document;
+    document.name = name;
+    document.values = model::normalizedValues(values, 0.0);
+    const plugin::PresetLibrary library;
+    if (const plugin::PresetFailure failure = library.save(document); !failure.empty())
+        throw host::HostError(failure);
+    std::printf("tavimo presets: saved %s\n", library.fileFor(name).string().c_str());
+    return 0;
+}
+
 } // namespace
 
 void addPresetsCommand(CLI::App& app, std::function<int()>& action) {
-    auto folder = std::make_shared<std::string>();
-    auto* presets =
-        app.add_subcommand("presets", "List the factory presets and your own, with their values");
-    presets->add_option("--write-factory", *folder,
-                        "Write the factory presets as .vstpreset files into this folder");
-    presets->callback([folder, &action] {
-        action = [folder] {
-            return folder->empty() ? listPresets() : writeFactoryPresets(*folder);
+    struct Options {
+        std::string factoryFolder, saveName;
+        ParameterFlags parameters;
+    };
+    auto options = std::make_shared<Options>();
+    auto* presets = app.add_subcommand(
+        "presets", "List the factory presets and your own, with their values; save one of yours");
+    presets
+        ->add_option("--save", options->saveName,
+                     "Save the values the options below give as your preset of this name")
+        ->type_name("NAME");
+    options->parameters.add(*presets, ParameterFlags::Ramps::NotAllowed);
+    presets
+        ->add_option("--write-factory", options->factoryFolder,
+                     "Write the factory presets as .vstpreset files into this folder")
+        ->type_name("FOLDER");
+    presets->callback([options, &action, presets] {
+        action = [options, presets] {
+            if (!options->factoryFolder.empty())
+                return writeFactoryPresets(options->factoryFolder);
+            if (presets->count("--save") == 0)
+                return listPresets();
+            options->parameters.applyPreset(*presets);
+            return saveUserPreset(options->saveName, options->parameters);
         };
     });
 }

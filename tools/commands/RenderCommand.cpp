@@ -140,6 +140,8 @@ int runRender(const RenderOptions& options, const std::atomic<bool>& interrupted
     std::printf("  %s, morph %s, mix %s %%, gain %s dB, quality %s, block %d\n",
                 model::kAlgorithmNames[static_cast<std::size_t>(p.algorithm)], p.morph.c_str(),
                 p.mix.c_str(), p.gain.c_str(), model::kQualityNames[p.quality ? 1 : 0], p.block);
+    if (!p.preset.empty())
+        std::printf("  from the preset %s\n", p.preset.c_str());
     if (options.spectrogram)
         std::printf("  spectrogram %s\n", picturePath(output).string().c_str());
     std::printf("  done in %.2f s, %.1fx real time (reading, rendering and writing), %d analysis "
@@ -208,8 +210,11 @@ void addRenderCommand(CLI::App& app, std::function<int()>& action,
     render->add_option("--plugin", options->plugin, "Tavimo.vst3 bundle (default: beside tavimo)")
         ->type_name("PATH");
     render->footer(std::string(kRenderNotes) + "\n\n" + app.get_footer());
-    render->callback([options, &action, &interrupted] {
-        action = [options, &interrupted] { return runRender(*options, interrupted); };
+    render->callback([options, &action, &interrupted, render] {
+        action = [options, &interrupted, render] {
+            options->parameters.applyPreset(*render);
+            return runRender(*options, interrupted);
+        };
     });
 }
 

@@ -89,8 +89,8 @@ void renderPresets(const PluginModule& module, const std::filesystem::path& fold
         RenderSettings settings;
         settings.morph = MorphRamp::constant(preset.values.morph);
         settings.algorithm = preset.values.algorithm;
-        settings.mixPercent = preset.values.mixPercent;
-        settings.outputDb = preset.values.outputDb;
+        settings.mixPercent = MorphRamp::constant(preset.values.mixPercent);
+        settings.outputDb = MorphRamp::constant(preset.values.outputDb);
         settings.quality = preset.values.highQuality ? 1 : 0;
         const RenderResult result = Renderer::render(module, a, b, settings, {}, cancel);
         std::string name = "preset-" + lowerCase(preset.name);
