@@ -195,7 +195,11 @@ void addRenderCommand(CLI::App& app, std::function<int()>& action,
     render
         ->add_option(
             "--bit-depth", options->bitDepth,
+#ifdef TAVIMO_HAVE_SNDFILE
             "16, 24 (dithered) or 32f (float); default 32f, for FLAC 24; none for OGG, MP3")
+#else
+            "16, 24 (dithered) or 32f (float, the default)")
+#endif
         ->type_name("DEPTH")
         ->check(oneOf({"16", "24", "32f"}));
     options->parameters.add(*render, ParameterFlags::Ramps::Allowed);
