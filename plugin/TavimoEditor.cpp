@@ -78,6 +78,10 @@ std::optional<ui::Key> viewKeyOf(int16 keyCode) {
         return ui::Key::Space;
     case KEY_ESCAPE:
         return ui::Key::Escape;
+    case KEY_BACK:
+        return ui::Key::Backspace;
+    case KEY_DELETE:
+        return ui::Key::Delete;
     default:
         return std::nullopt;
     }
@@ -149,9 +153,21 @@ tresult PLUGIN_API TavimoEditor::onWheel(float /*distance*/) {
     return kResultFalse;
 }
 
-tresult PLUGIN_API TavimoEditor::onKeyDown(char16 /*key*/, int16 keyCode, int16 modifiers) {
+tresult PLUGIN_API TavimoEditor::onKeyDown(char16 character, int16 keyCode, int16 modifiers) {
+    // While the name field is open the character the host passes with a key is typing (not
+    // with a command modifier: that is a shortcut). A lone UTF-16 half is no character.
+    const bool printable = character >= 0x20 && character != 0x7F &&
+                           (character < 0xD800 || character > 0xDFFF) &&
+                           (modifiers & (kCommandKey | kControlKey)) == 0;
+    if (window.nameFieldOpen() && printable) {
+        window.onText(ui::encodeUtf8(static_cast<char32_t>(character)).c_str());
+        return kResultTrue;
+    }
     const std::optional<ui::Key> key = viewKeyOf(keyCode);
     if (!key)
+        return kResultFalse;
+    const bool editing = *key == ui::Key::Backspace || *key == ui::Key::Delete;
+    if (editing && !window.nameFieldOpen())
         return kResultFalse;
     window.onKey(*key, (modifiers & kShiftKey) != 0);
     return kResultTrue;

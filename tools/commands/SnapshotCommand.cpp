@@ -49,6 +49,11 @@ struct SnapshotOptions {
     int hover = 0;
     std::vector<float> hoverAt;
     int focus = 0;
+    std::string preset = "Init";
+    bool edited = false;
+    std::string typed;
+    bool typedGiven = false;
+    std::string notice;
 };
 
 bool holdsFonts(const fs::path& folder) {
@@ -112,6 +117,15 @@ ui::SnapshotState stateFrom(const SnapshotOptions& o) {
     if (o.hoverAt.size() == 2)
         state.hoverAt = ui::Point{o.hoverAt[0], o.hoverAt[1]};
     state.focus = static_cast<ElementId>(o.focus);
+    state.presets = ui::SnapshotScene::samplePresets();
+    state.presetName = o.preset;
+    state.presetEdited = o.edited;
+    for (size_t i = 0; i < state.presets.size(); ++i)
+        if (state.presets[i].name == o.preset)
+            state.loadedPreset = static_cast<int32_t>(i);
+    if (o.typedGiven)
+        state.typedName = o.typed;
+    state.notice = o.notice;
     return state;
 }
 
@@ -189,10 +203,22 @@ void addSnapshotCommand(CLI::App& app) {
         ->check(CLI::Range(0.0f, 1.0f));
     command->add_option("--level-b", o.levelB, "Meter level of B, 0..1")
         ->check(CLI::Range(0.0f, 1.0f));
-    command->add_option("--overlay", o.overlay, "none|menu|settings|about")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, int>{{"none", 0}, {"menu", 1}, {"settings", 2}, {"about", 3}},
-            CLI::ignore_case));
+    command
+        ->add_option("--overlay", o.overlay,
+                     "none|menu|settings|about|presets|name (name: the preset pill as the "
+                     "\"Save as\" field)")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"none", 0},
+                                                                       {"menu", 1},
+                                                                       {"settings", 2},
+                                                                       {"about", 3},
+                                                                       {"presets", 4},
+                                                                       {"name", 5}},
+                                            CLI::ignore_case));
+    command->add_option("--preset", o.preset, "Name on the preset pill")->capture_default_str();
+    command->add_flag("--edited", o.edited, "The preset's values were edited (\"*\" on the pill)");
+    command->add_option("--typed", o.typed, "With --overlay name: the text typed into the field")
+        ->each([&o](const std::string&) { o.typedGiven = true; });
+    command->add_option("--notice", o.notice, "A notice on the status card");
     const std::map<std::string, int> elements{
         {"none", 0},  {"wordmark", 1},  {"preset", 2}, {"settings", 3}, {"bypass", 4},
         {"morph", 5}, {"algorithm", 6}, {"mix", 7},    {"output", 8},   {"route", 11}};
