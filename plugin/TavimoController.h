@@ -80,6 +80,8 @@ public:
     PresetDocument currentPreset(const std::string& name) const;
     // UI thread. After saving under a name: the values are that preset's, unedited.
     void presetSaved(const std::string& name);
+    // UI thread. The current preset was renamed; its edited flag stays.
+    void presetRenamed(const std::string& name) { settings.presetName = name; }
 
     OBJ_METHODS(TavimoController, EditControllerEx1)
     DEFINE_INTERFACES

@@ -46,6 +46,8 @@ const char* const kOwnPlatformType = kPlatformTypeX11EmbedWindowID;
 #endif
 
 constexpr float kAutomationThreshold = 1e-5f;
+// How often the user's preset folder is looked at for presets a host saved meanwhile.
+constexpr float kFolderCheckSeconds = 2.0f;
 
 bool isOwnPlatformType(FIDString type) {
     return type != nullptr && std::strcmp(type, kOwnPlatformType) == 0;
@@ -78,6 +80,10 @@ std::optional<ui::Key> viewKeyOf(int16 keyCode) {
         return ui::Key::Space;
     case KEY_ESCAPE:
         return ui::Key::Escape;
+    case KEY_BACK:
+        return ui::Key::Backspace;
+    case KEY_DELETE:
+        return ui::Key::Delete;
     default:
         return std::nullopt;
     }
@@ -128,6 +134,7 @@ TavimoEditor::TavimoEditor(TavimoController* controller)
     window.setTheme(controller != nullptr && controller->isDarkTheme() ? ui::kThemeInk
                                                                        : ui::kThemePaper);
     pullParameterValues();
+    showPresetList();
 }
 
 TavimoEditor::~TavimoEditor() {
@@ -149,9 +156,21 @@ tresult PLUGIN_API TavimoEditor::onWheel(float /*distance*/) {
     return kResultFalse;
 }
 
-tresult PLUGIN_API TavimoEditor::onKeyDown(char16 /*key*/, int16 keyCode, int16 modifiers) {
+tresult PLUGIN_API TavimoEditor::onKeyDown(char16 character, int16 keyCode, int16 modifiers) {
+    // While the name field is open the character the host passes with a key is typing (not
+    // with a command modifier: that is a shortcut). A lone UTF-16 half is no character.
+    const bool printable = character >= 0x20 && character != 0x7F &&
+                           (character < 0xD800 || character > 0xDFFF) &&
+                           (modifiers & (kCommandKey | kControlKey)) == 0;
+    if (window.nameFieldOpen() && printable) {
+        window.onText(ui::encodeUtf8(static_cast<char32_t>(character)).c_str());
+        return kResultTrue;
+    }
     const std::optional<ui::Key> key = viewKeyOf(keyCode);
     if (!key)
+        return kResultFalse;
+    const bool editing = *key == ui::Key::Backspace || *key == ui::Key::Delete;
+    if (editing && !window.nameFieldOpen())
         return kResultFalse;
     window.onKey(*key, (modifiers & kShiftKey) != 0);
     return kResultTrue;
@@ -257,9 +276,86 @@ void TavimoEditor::openSetupPage() {
 #endif
 }
 
+void TavimoEditor::loadPreset(int32_t entry) {
+    if (tavimo == nullptr)
+        return;
+    const PresetMenu::Loaded loaded = presetMenu.load(entry);
+    if (!loaded.refusal.empty()) {
+        window.showNotice(loaded.refusal);
+        return;
+    }
+    tavimo->loadPreset(loaded.name, loaded.values);
+    pullParameterValues();
+    pullPresets(0.0f);
+}
+
+void TavimoEditor::savePresetAs(const std::string& name) {
+    if (tavimo == nullptr)
+        return;
+    const PresetFailure failure = presetMenu.library().save(tavimo->currentPreset(name));
+    if (!failure.empty()) {
+        window.showNotice("Preset not saved: " + failure);
+        return;
+    }
+    tavimo->presetSaved(name);
+    showPresetList();
+}
+
+void TavimoEditor::renamePreset(int32_t entry, const std::string& name) {
+    const std::optional<UserPreset> preset = presetMenu.userPreset(entry);
+    if (tavimo == nullptr || !preset)
+        return;
+    const PresetFailure failure = presetMenu.library().rename(*preset, name);
+    if (!failure.empty()) {
+        window.showNotice("Preset not renamed: " + failure);
+        return;
+    }
+    if (tavimo->presetName() == preset->name)
+        tavimo->presetRenamed(name);
+    showPresetList();
+}
+
+void TavimoEditor::deletePreset(int32_t entry) {
+    const std::optional<UserPreset> preset = presetMenu.userPreset(entry);
+    if (tavimo == nullptr || !preset)
+        return;
+    const PresetFailure failure = presetMenu.library().remove(*preset);
+    if (!failure.empty()) {
+        window.showNotice("Preset not deleted: " + failure);
+        return;
+    }
+    showPresetList();
+}
+
+void TavimoEditor::showPresetList() {
+    presetMenu.refresh();
+    window.setPresets(presetMenu.entries());
+    shownPreset.clear();
+    pullPresets(0.0f);
+}
+
+void TavimoEditor::pullPresets(float seconds) {
+    if (tavimo == nullptr)
+        return;
+    folderCheckIn -= seconds;
+    if (folderCheckIn <= 0.0f) {
+        folderCheckIn = kFolderCheckSeconds;
+        if (presetMenu.refreshIfChanged()) {
+            window.setPresets(presetMenu.entries());
+            shownPreset.clear();
+        }
+    }
+    if (tavimo->presetName() == shownPreset && tavimo->presetEdited() == shownEdited)
+        return;
+    shownPreset = tavimo->presetName();
+    shownEdited = tavimo->presetEdited();
+    window.setCurrentPreset(shownPreset, shownEdited, presetMenu.entryNamed(shownPreset));
+}
+
 void TavimoEditor::updateFrame(ui::Window& view, float seconds) {
     if (tavimo == nullptr)
         return;
+    pullPresets(seconds);
     const float morph = clamped01(tavimo->getParamNormalized(kMorphId));
     if (!morphDragging && std::fabs(morph - view.morph()) > kAutomationThreshold)
         automationHold = kAutomationHoldSeconds;

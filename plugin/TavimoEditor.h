@@ -1,5 +1,6 @@
 #pragma once
 
+#include "plugin/PresetMenu.h"
 #include "ui/Window.h"
 #include "ui/WindowListener.h"
 
@@ -64,6 +65,12 @@ public:
     void endEdit(int32_t index) override;
     // UI thread. Opens the online setup page in the default browser; never blocks.
     void openSetupPage() override;
+    // UI thread; allocates. The menu's presets: a row's values reach the processor as edits;
+    // a refused file or a folder that cannot be written leaves a notice and changes nothing.
+    void loadPreset(int32_t entry) override;
+    void savePresetAs(const std::string& name) override;
+    void renamePreset(int32_t entry, const std::string& name) override;
+    void deletePreset(int32_t entry) override;
 
     // UI thread; never allocates. One frame: the automation indicator, the parameter values
     // (unless Morph is being dragged), the theme back into the controller, and the newest
@@ -78,6 +85,8 @@ public:
 
 private:
     void pullParameterValues();
+    void pullPresets(float seconds);
+    void showPresetList();
     void createNativeWindow();
     void destroyNativeWindow();
 
@@ -86,6 +95,11 @@ private:
     Steinberg::IPtr<Steinberg::IPlugFrame> frame;
     std::unique_ptr<HostRunLoop> runLoop;
     std::unique_ptr<ui::NativeWindow> nativeWindow;
+    PresetMenu presetMenu;
+    std::string shownPreset;
+    bool shownEdited = false;
+    // The user's folder is looked at again now and then: hosts save presets into it too.
+    float folderCheckIn = 0.0f;
     bool morphDragging = false;
     float automationHold = 0.0f;
 };

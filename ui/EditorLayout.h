@@ -66,6 +66,14 @@ struct EditorLayout {
     static constexpr float kRouteButtonWidth = 120.0f;
     static constexpr float kRouteButtonHeight = 26.0f;
 
+    static constexpr float kStatusCardWidth = 284.0f;
+
+    // Any thread. The whole card, for a body of the given height.
+    static constexpr Box statusCard(const StatusMessage& message, float bodyHeight) {
+        const float height = bodyHeight + 36.0f + (message.routeButton ? 48.5f : 17.0f);
+        return {message.x, message.y, message.x + kStatusCardWidth, message.y + height};
+    }
+
     // Any thread. The card's "HOW TO ROUTE" button, below the card's body of the given height.
     static constexpr Box routeButton(const StatusMessage& message, float bodyHeight) {
         const float left = message.x + 16.0f;
@@ -145,6 +153,78 @@ struct EditorLayout {
     }
 
     static constexpr Box kAboutCard = {200.0f, 104.0f, 560.0f, 330.0f};
+
+    // --- Preset menu ---------------------------------------------------------------------------
+
+    // A list of compact rows under the pill, its right edge on the header's: the rows that
+    // scroll (Init, categories, their presets, the user's presets), a rule, then the actions.
+    static constexpr float kPresetMenuLeft = 416.0f;
+    static constexpr float kPresetMenuRight = 744.0f;
+    static constexpr float kPresetMenuTop = 46.0f;
+    static constexpr float kPresetRowHeight = 26.0f;
+    static constexpr float kPresetMenuInset = 4.0f;
+    // Thirteen rows show at once; a longer list scrolls, with a strip above and below it.
+    static constexpr int kPresetListRows = 13;
+    static constexpr float kPresetScrollStrip = kPresetRowHeight / 2.0f;
+    static constexpr float kPresetRuleGap = 9.0f;
+    // Presets inside an open category stand this far in from the row's text.
+    static constexpr float kPresetIndent = 16.0f;
+
+    // Where the preset menu's parts stand for a list of `listRows` rows and `actionRows` actions.
+    struct PresetMenu {
+        Box panel;
+        Box list;     // the list's visible rows (without the strips)
+        bool scrolls; // the list is longer than what shows
+        int visibleRows;
+        Box scrollUp; // empty unless it scrolls
+        Box scrollDown;
+        float actionsTop;
+
+        // Any thread. The box of the visible list row `slot` (0 at the top).
+        constexpr Box listRow(int slot) const {
+            const float top = list.top + kPresetRowHeight * slot;
+            return {list.left, top, list.right, top + kPresetRowHeight};
+        }
+        // Any thread. The box of action `action` (0 is "Save as…").
+        constexpr Box actionRow(int action) const {
+            const float top = actionsTop + kPresetRowHeight * action;
+            return {list.left, top, list.right, top + kPresetRowHeight};
+        }
+    };
+
+    // Any thread. The preset menu's geometry.
+    static constexpr PresetMenu presetMenu(int listRows, int actionRows) {
+        const bool scrolls = listRows > kPresetListRows;
+        const int visible = scrolls ? kPresetListRows - 1 : std::max(listRows, 0);
+        const float left = kPresetMenuLeft + kPresetMenuInset;
+        const float right = kPresetMenuRight - kPresetMenuInset;
+        const float stripsTop = kPresetMenuTop + kPresetMenuInset;
+        const float listTop = stripsTop + (scrolls ? kPresetScrollStrip : 0.0f);
+        const float listBottom = listTop + kPresetRowHeight * visible;
+        const float stripsBottom = listBottom + (scrolls ? kPresetScrollStrip : 0.0f);
+        const float actionsTop = stripsBottom + kPresetRuleGap;
+        const float bottom = actionsTop + kPresetRowHeight * actionRows + kPresetMenuInset;
+        PresetMenu menu{{kPresetMenuLeft, kPresetMenuTop, kPresetMenuRight, bottom},
+                        {left, listTop, right, listBottom},
+                        scrolls,
+                        visible,
+                        {},
+                        {},
+                        actionsTop};
+        if (scrolls) {
+            menu.scrollUp = {left, stripsTop, right, listTop};
+            menu.scrollDown = {left, listBottom, right, stripsBottom};
+        }
+        return menu;
+    }
+
+    // --- Name field and notices ----------------------------------------------------------------
+
+    // The line under the pill while it is a name field: what Enter does, or why it did not.
+    static constexpr Box kNameFieldNote = {kPresetMenuLeft, 46.0f, kPresetMenuRight, 74.0f};
+    // A notice's card (its height follows its text), where the status card of a silent A stands.
+    static constexpr float kNoticeX = 408.0f;
+    static constexpr float kNoticeY = 139.0f;
 };
 
 } // namespace tav::ui

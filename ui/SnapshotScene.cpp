@@ -57,10 +57,30 @@ ElementId openerOf(Overlay overlay) {
         return ElementId::SettingsButton;
     case Overlay::AboutCard:
         return ElementId::Wordmark;
+    case Overlay::PresetMenu:
+    case Overlay::NameField:
+        return ElementId::PresetPill;
     case Overlay::None:
         break;
     }
     return ElementId::None;
+}
+
+// From the open preset menu, "Save as…" by keyboard, then the typed name in place of the one
+// the field starts with.
+void openNameField(Window& window, const std::optional<std::string>& typed) {
+    for (int32_t row = 0; row < window.presetMenuRows(); ++row) {
+        if (window.presetMenuRowText(window.presetMenuKeyboardRow()) == "Save as\u2026")
+            break;
+        window.onKey(Key::Down, false);
+    }
+    window.onKey(Key::Return, false);
+    if (!typed)
+        return;
+    window.onKey(Key::End, false);
+    while (!window.nameField().text().empty())
+        window.onKey(Key::Backspace, false);
+    window.onText(typed->c_str());
 }
 
 // Tab through the focus order until the element has the keyboard focus.
@@ -93,9 +113,13 @@ void SnapshotScene::prepare(Window& window, const SnapshotState& state) {
     window.setTheme(state.theme);
     window.setParameterValues(state.morph, state.algorithm, state.mix, state.outputDb, state.bypass,
                               state.highQuality);
+    window.setPresets(state.presets);
+    window.setCurrentPreset(state.presetName, state.presetEdited, state.loadedPreset);
     const AnalysisRecord record = makeRecord(state);
     for (int frame = 0; frame < kWarmUpFrames; ++frame)
         window.updateSignals(record, kFrameSeconds);
+    if (!state.notice.empty())
+        window.showNotice(state.notice);
 
     const ElementId opener = openerOf(state.overlay);
     if (opener != ElementId::None) {
@@ -105,6 +129,8 @@ void SnapshotScene::prepare(Window& window, const SnapshotState& state) {
         } else if (const auto at = centreOf(window, opener)) {
             click(window, *at);
         }
+        if (state.overlay == Overlay::NameField)
+            openNameField(window, state.typedName);
     } else if (state.focus != ElementId::None) {
         focusByKeyboard(window, state.focus);
     }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tav::ui {
 
@@ -25,6 +27,14 @@ struct SnapshotState {
     ElementId hover = ElementId::None;
     std::optional<Point> hoverAt; // a pointer position in view units, after the overlay opened
     ElementId focus = ElementId::None;
+    // The presets the menu offers, the one the pill names, and whether it was edited.
+    std::vector<PresetEntry> presets;
+    std::string presetName = "Init";
+    bool presetEdited = false;
+    int32_t loadedPreset = -1;
+    // With the name field open: what was typed into it (else it shows the preset's name).
+    std::optional<std::string> typedName;
+    std::string notice; // a notice on the status card
 };
 
 // Puts a view into a chosen state through its public operations, as a user and a host would;
@@ -35,8 +45,9 @@ public:
     static constexpr float kMaxScale = 2.0f;
 
     // Two seconds of analysis frames with a tonal A and a breathy B (or silence), then the
-    // parameters, the overlay (by pointer, or by keyboard when focus names its opener), the
-    // pointer position and the keyboard focus.
+    // parameters and presets, the overlay (by pointer, or by keyboard when focus names its
+    // opener; the name field through the preset menu's "Save as…"), the pointer position and
+    // the keyboard focus.
     static void prepare(Window& window, const SnapshotState& state);
 
     // Any thread. Pixels per view unit of a snapshot: clamped to 0.8..2, 1 when not finite. The

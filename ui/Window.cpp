@@ -59,6 +59,7 @@ void Window::setBypass(bool on) {
 void Window::updateSignals(const AnalysisRecord& record, float dt) {
     dt = std::isfinite(dt) ? std::max(dt, 0.0f) : 0.0f;
     field.updateSignals(record.meters, dt);
+    ageNotice(dt);
     inputLevelA = clamp01(record.meters.levelA);
     inputLevelB = clamp01(record.meters.levelB);
     sidechainIsLive = record.sidechainActive != 0;
@@ -74,6 +75,7 @@ void Window::updateSignals(const AnalysisRecord& record, float dt) {
 void Window::advance(float dt) {
     dt = std::isfinite(dt) ? std::max(dt, 0.0f) : 0.0f;
     field.advance(dt);
+    ageNotice(dt);
 }
 
 } // namespace tav::ui

@@ -62,10 +62,18 @@ Hit Window::hitTest(float x, float y) const {
         if (EditorLayout::kAlgorithmMenu.holds(x, y))
             return {ElementId::AlgorithmMenuRow, EditorLayout::menuRowAt(y)};
         return {};
+    case Overlay::PresetMenu:
+        return hitPresetMenu(x, y).value_or(Hit{});
+    case Overlay::NameField:
+        if (EditorLayout::kPresetPill.holds(x, y) || EditorLayout::kNameFieldNote.holds(x, y))
+            return {ElementId::PresetPill, -1};
+        return {};
     case Overlay::None:
         break;
     }
 
+    if (const auto notice = noticeBox(); notice && notice->holds(x, y))
+        return {ElementId::NoticeCard, -1};
     if (const auto route = routeButtonBox(); route && route->holds(x, y))
         return {ElementId::RouteButton, -1};
     for (const Area& area : EditorLayout::kAreas)
@@ -86,11 +94,21 @@ std::optional<Box> Window::hitBox(ElementId element) const {
         if (element != ElementId::AlgorithmMenuRow)
             return std::nullopt;
         return EditorLayout::kAlgorithmMenu;
+    case Overlay::PresetMenu:
+        if (element != ElementId::PresetMenuRow)
+            return std::nullopt;
+        return presetMenuLayout().panel;
+    case Overlay::NameField:
+        if (element != ElementId::PresetPill)
+            return std::nullopt;
+        return EditorLayout::kPresetPill;
     case Overlay::None:
         break;
     }
     if (element == ElementId::RouteButton)
         return routeButtonBox();
+    if (element == ElementId::NoticeCard)
+        return noticeBox();
     for (const Area& area : EditorLayout::kAreas)
         if (area.element == element)
             return area.box;
@@ -98,10 +116,17 @@ std::optional<Box> Window::hitBox(ElementId element) const {
 }
 
 std::optional<Box> Window::routeButtonBox() const {
-    const StatusMessage message = field.statusMessage();
+    const StatusMessage message = shownStatus();
     if (!message.shown || !message.routeButton)
         return std::nullopt;
     return EditorLayout::routeButton(message, bodyHeight);
+}
+
+std::optional<Box> Window::noticeBox() const {
+    if (noticeText.empty())
+        return std::nullopt;
+    const StatusMessage notice = shownStatus();
+    return EditorLayout::statusCard(notice, bodyHeight);
 }
 
 CursorKind Window::cursorKind() const {
@@ -116,8 +141,9 @@ CursorKind Window::cursorKind() const {
     }
     switch (hoveredElement) {
     case ElementId::None:
-    case ElementId::PresetPill:
         return CursorKind::Arrow;
+    case ElementId::PresetPill:
+        return openOverlay == Overlay::NameField ? CursorKind::Arrow : CursorKind::Hand;
     case ElementId::MorphArea:
         return morphIsAutomated ? CursorKind::Arrow : CursorKind::ResizeHorizontal;
     case ElementId::MixValue:
@@ -155,6 +181,14 @@ void Window::onMouseDown(float x, float y) {
             applySettingsItem(hit.index);
         closeSettings();
         return;
+    case Overlay::PresetMenu:
+        pressInPresetMenu(hit);
+        return;
+    case Overlay::NameField:
+        // A press on the field keeps it; one anywhere else leaves it, saving nothing.
+        if (hit.element != ElementId::PresetPill)
+            closeNameField();
+        return;
     case Overlay::None:
         break;
     }
@@ -166,6 +200,12 @@ void Window::pressWithoutOverlay(const Hit& hit, float x, float y) {
     switch (hit.element) {
     case ElementId::Wordmark:
         openOverlay = Overlay::AboutCard;
+        break;
+    case ElementId::PresetPill:
+        openPresetMenu();
+        break;
+    case ElementId::NoticeCard:
+        showNotice({});
         break;
     case ElementId::SettingsButton:
         panelKeyItem = highQuality ? 1 : 0;
@@ -232,6 +272,7 @@ void Window::onMouseMove(float x, float y) {
     hoveredElement = hit.element;
     menuHoverRow = hit.element == ElementId::AlgorithmMenuRow ? hit.index : -1;
     panelHoverItem = hit.element == ElementId::SettingsItem ? hit.index : -1;
+    presetHoverRow = hit.element == ElementId::PresetMenuRow ? hit.index : -1;
 }
 
 void Window::onMouseUp(float, float) {
@@ -243,7 +284,7 @@ void Window::onMouseUp(float, float) {
 }
 
 void Window::onDoubleClick(float x, float y) {
-    if (openOverlay == Overlay::AlgorithmMenu || openOverlay == Overlay::AboutCard)
+    if (openOverlay != Overlay::None && openOverlay != Overlay::SettingsPanel)
         return;
     if (morphIsAutomated || !EditorLayout::kMorphArea.holds(x, y))
         return;
@@ -255,6 +296,7 @@ void Window::onMouseLeave() {
     hoveredElement = ElementId::None;
     menuHoverRow = -1;
     panelHoverItem = -1;
+    presetHoverRow = -1;
 }
 
 // --- Keys ----------------------------------------------------------------------------------
@@ -274,10 +316,18 @@ void Window::onKey(Key key, bool shift) {
     case Overlay::SettingsPanel:
         keyInSettings(key);
         return;
+    case Overlay::PresetMenu:
+        keyInPresetMenu(key);
+        return;
+    case Overlay::NameField:
+        keyInNameField(key);
+        return;
     case Overlay::None:
         break;
     }
-    if (key == Key::Tab)
+    if (key == Key::Escape && !noticeText.empty())
+        showNotice({});
+    else if (key == Key::Tab)
         moveFocus(shift);
     else
         keyWithoutOverlay(key, shift);
@@ -317,6 +367,12 @@ void Window::keyWithoutOverlay(Key key, bool shift) {
     case ElementId::Wordmark:
         if (isActivation(key))
             openOverlay = Overlay::AboutCard;
+        break;
+    case ElementId::PresetPill:
+        if (isActivation(key))
+            openPresetMenu();
+        else if (key == Key::Left || key == Key::Right)
+            stepPreset(key == Key::Left ? -1 : 1);
         break;
     case ElementId::SettingsButton:
         if (isActivation(key)) {

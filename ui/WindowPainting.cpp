@@ -3,9 +3,13 @@
 #include "ui/Window.h"
 #include "ui/Wordmark.h"
 
+#include "ui/NameField.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace tav::ui {
 namespace {
@@ -104,6 +108,85 @@ void ringOnBox(Canvas& canvas, const Box& box, const Color& focus) {
     canvas.strokeRect(box.left, box.top, box.width(), box.height(), 0.0f, kRingWidth, focus);
 }
 
+// The compact rows of the preset menu: categories bold, presets regular, both in the sans.
+constexpr TextStyle kRowStyle{kFontSans, 13.0f, 400.0f, 100.0f, 0, 0.0f};
+constexpr TextStyle kGroupStyle{kFontSans, 13.0f, 700.0f, 100.0f, 0, 0.0f};
+constexpr float kRowTextInset = 10.0f;
+constexpr float kRowBaseline = 17.5f;
+constexpr const char* kEllipsis = "\u2026";
+
+// The pill's text stands right of its menu icon; the field's where the icon was.
+constexpr float kPillTextInset = 30.25f;
+constexpr float kPillTextRight = 12.0f;
+constexpr float kFieldTextInset = 14.0f;
+constexpr float kPillBaseline = 16.5f;
+
+float measureView(Canvas& canvas, std::string_view text, const TextStyle& style) {
+    return canvas.measureText(text.data(), static_cast<int32_t>(text.size()), style);
+}
+
+// Byte offset of the character before `at`.
+size_t previousCharacter(std::string_view text, size_t at) {
+    while (at > 0) {
+        --at;
+        if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80)
+            break;
+    }
+    return at;
+}
+
+// The text as it fits in maxWidth: whole, or as many whole characters as fit with an ellipsis.
+std::string fitted(Canvas& canvas, std::string_view text, const TextStyle& style, float maxWidth) {
+    if (measureView(canvas, text, style) <= maxWidth)
+        return std::string(text);
+    size_t length = text.size();
+    std::string candidate;
+    while (length > 0) {
+        length = previousCharacter(text, length);
+        candidate.assign(text.substr(0, length));
+        while (!candidate.empty() && candidate.back() == ' ')
+            candidate.pop_back();
+        candidate += kEllipsis;
+        if (measureView(canvas, candidate, style) <= maxWidth)
+            return candidate;
+    }
+    return kEllipsis;
+}
+
+// Labels are set in capitals: the Latin letters the fonts hold, each as its capital where the
+// fonts hold that too (ß and ÿ keep their form).
+std::string capitals(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        const int32_t length = decodeUtf8(text, at, c);
+        if (length == 0) {
+            out += text[at++];
+            continue;
+        }
+        at += static_cast<size_t>(length);
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+            c -= 0x20;
+        else if (c == 0x153)
+            c = 0x152;
+        else if (c == 0x131)
+            c = 'I';
+        out += encodeUtf8(c);
+    }
+    return out;
+}
+
+void chevron(Canvas& canvas, float x, float y, bool down, const Color& color) {
+    if (down) {
+        const Point points[3] = {{x - 4.0f, y - 2.0f}, {x, y + 2.0f}, {x + 4.0f, y - 2.0f}};
+        canvas.strokePolyline(points, 3, 1.5f, color);
+    } else {
+        const Point points[3] = {{x - 2.0f, y - 4.0f}, {x + 2.0f, y}, {x - 2.0f, y + 4.0f}};
+        canvas.strokePolyline(points, 3, 1.5f, color);
+    }
+}
+
 } // namespace
 
 const Color& Window::valueColor() const {
@@ -126,7 +209,7 @@ void Window::paint(Canvas& canvas) {
     paintMorphHandle(canvas);
     paintTopBar(canvas);
     paintBottomStrip(canvas);
-    const StatusMessage message = field.statusMessage();
+    const StatusMessage message = shownStatus();
     if (message.shown)
         paintStatusCard(canvas, message);
     switch (openOverlay) {
@@ -138,6 +221,12 @@ void Window::paint(Canvas& canvas) {
         break;
     case Overlay::AboutCard:
         paintAboutCard(canvas);
+        break;
+    case Overlay::PresetMenu:
+        paintPresetMenu(canvas);
+        break;
+    case Overlay::NameField:
+        paintNameField(canvas);
         break;
     case Overlay::None:
         break;
@@ -245,11 +334,8 @@ void Window::paintTopBar(Canvas& canvas) {
     canvas.fillRect(0.0f, 50.75f, kWidth, 1.25f, ink);
     canvas.fillPath(kWordmarkPath, wordmark.left, wordmark.bottom, 3.0f / 14.0f, ink);
 
-    if (hoveredElement == ElementId::PresetPill)
-        fillPill(canvas, preset, color(kColorSurface));
-    outlinePill(canvas, preset, ink);
-    canvas.strokePath(kMenuIcon, preset.left + 9.25f, preset.top + 5.0f, 2.0f / 3.0f, 2.0f, ink);
-    drawText(canvas, "INIT", preset.left + 30.25f, preset.top + 16.5f, TextRole::Label, ink);
+    if (openOverlay != Overlay::NameField)
+        paintPresetPill(canvas);
 
     canvas.strokePath(kSettingsIcon, settings.left + 4.0f, settings.top + 4.0f, 5.0f / 6.0f, 2.0f,
                       ink);
@@ -266,7 +352,7 @@ void Window::paintTopBar(Canvas& canvas) {
     if (ringOn(ElementId::Wordmark))
         canvas.strokeRect(wordmark.left - kRingGap, wordmark.top - kRingGap, kWordmarkRingWidth,
                           wordmark.height() + 2.0f * kRingGap, 4.0f, kRingWidth, focus);
-    if (ringOn(ElementId::PresetPill))
+    if (ringOn(ElementId::PresetPill) && openOverlay != Overlay::NameField)
         ringOutside(canvas, preset, preset.height() / 2.0f + kRingGap, focus);
     if (ringOn(ElementId::SettingsButton))
         ringOutside(canvas, settings, 4.0f, focus);
@@ -453,6 +539,134 @@ void Window::paintAboutCard(Canvas& canvas) {
                          kBodyLineHeight, textStyle(TextRole::Body), ink);
     drawText(canvas, "Fonts under the SIL Open Font License.", textX, card.top + 186.0f,
              TextRole::Body, ink);
+}
+
+} // namespace tav::ui
+
+namespace tav::ui {
+
+// The current preset's name in capitals, shortened with an ellipsis to fit, "*" after it while
+// the values differ from the preset's.
+void Window::paintPresetPill(Canvas& canvas) {
+    const Box& pill = EditorLayout::kPresetPill;
+    const Color& ink = color(kColorInk);
+    if (hoveredElement == ElementId::PresetPill || openOverlay == Overlay::PresetMenu)
+        fillPill(canvas, pill, color(kColorSurface));
+    outlinePill(canvas, pill, ink);
+    canvas.strokePath(kMenuIcon, pill.left + 9.25f, pill.top + 5.0f, 2.0f / 3.0f, 2.0f, ink);
+
+    const TextStyle& style = textStyle(TextRole::Label);
+    const float x = pill.left + kPillTextInset;
+    const float room = pill.right - kPillTextRight - x;
+    const float star = currentPresetEdited ? measureView(canvas, "*", style) : 0.0f;
+    const std::string name = fitted(canvas, capitals(currentPresetName), style, room - star);
+    canvas.drawText(name.data(), static_cast<int32_t>(name.size()), x, pill.top + kPillBaseline,
+                    style, ink, kAlignLeft);
+    if (currentPresetEdited)
+        canvas.drawText("*", 1, x + measureView(canvas, name, style), pill.top + kPillBaseline,
+                        style, ink, kAlignLeft);
+}
+
+// The pill as a text field: the part of the name around the caret that fits, the caret, and
+// under it the note on what Enter does.
+void Window::paintNameField(Canvas& canvas) {
+    const Box& pill = EditorLayout::kPresetPill;
+    const Color& ink = color(kColorInk);
+    fillPill(canvas, pill, color(kColorSurface));
+    outlinePill(canvas, pill, ink);
+    ringOutside(canvas, pill, pill.height() / 2.0f + kRingGap, color(kColorFocus));
+
+    const TextStyle& style = textStyle(TextRole::Label);
+    const std::string_view text = nameText.text();
+    const auto caret = static_cast<size_t>(nameText.caret());
+    const float x = pill.left + kFieldTextInset;
+    const float room = pill.width() - 2.0f * kFieldTextInset;
+    // The first character shown: as early as lets the caret show.
+    size_t start = 0;
+    while (start < caret && measureView(canvas, text.substr(start, caret - start), style) > room) {
+        char32_t c = 0;
+        start += static_cast<size_t>(std::max(decodeUtf8(text, start, c), 1));
+    }
+    // The last: as late as fits.
+    size_t end = text.size();
+    while (end > caret && measureView(canvas, text.substr(start, end - start), style) > room)
+        end = previousCharacter(text, end);
+    const std::string_view shown = text.substr(start, end - start);
+    canvas.drawText(shown.data(), static_cast<int32_t>(shown.size()), x, pill.top + kPillBaseline,
+                    style, ink, kAlignLeft);
+    const float caretX = x + measureView(canvas, text.substr(start, caret - start), style);
+    canvas.fillRect(caretX, pill.top + 6.0f, 1.5f, pill.height() - 12.0f, ink);
+
+    const Box& note = EditorLayout::kNameFieldNote;
+    paintPanel(canvas, note, 3.0f, color(kColorBackground), ink);
+    const bool warn = fieldNote != FieldNote::Hint;
+    const TextStyle& noteStyle = textStyle(TextRole::ItemText);
+    const std::string line =
+        fitted(canvas, fieldNoteText(), noteStyle, note.width() - 2.0f * kRowTextInset);
+    canvas.drawText(line.data(), static_cast<int32_t>(line.size()), note.left + kRowTextInset,
+                    note.top + 18.0f, noteStyle, color(warn ? kColorWarning : kColorInk),
+                    kAlignLeft);
+}
+
+void Window::paintPresetMenu(Canvas& canvas) {
+    const EditorLayout::PresetMenu menu = presetMenuLayout();
+    const Color& ink = color(kColorInk);
+    paintPanel(canvas, menu.panel, 4.0f, color(kColorSurface), ink);
+
+    for (int32_t slot = 0; slot < menu.visibleRows; ++slot) {
+        const int32_t row = menuScroll + slot;
+        if (row < listRowCount())
+            paintPresetRow(canvas, row, menu.listRow(slot));
+    }
+    if (menu.scrolls) {
+        const int32_t most = listRowCount() - menu.visibleRows;
+        const Color& up = color(menuScroll > 0 ? kColorInk : kColorRowHover);
+        const Color& down = color(menuScroll < most ? kColorInk : kColorRowHover);
+        const Point top = menu.scrollUp.centre();
+        const Point bottom = menu.scrollDown.centre();
+        const Point upMark[3] = {
+            {top.x - 5.0f, top.y + 2.5f}, {top.x, top.y - 2.5f}, {top.x + 5.0f, top.y + 2.5f}};
+        canvas.strokePolyline(upMark, 3, 1.5f, up);
+        chevron(canvas, bottom.x, bottom.y + 0.5f, true, down);
+    }
+    canvas.fillRect(menu.list.left, menu.actionsTop - EditorLayout::kPresetRuleGap / 2.0f - 0.625f,
+                    menu.list.width(), 1.25f, ink);
+    for (int32_t action = 0; action < actionRowCount(); ++action)
+        paintPresetRow(canvas, listRowCount() + action, menu.actionRow(action));
+}
+
+void Window::paintPresetRow(Canvas& canvas, int32_t row, const Box& box) {
+    const MenuRow& r = menuRows[static_cast<size_t>(row)];
+    const Color& ink = color(kColorInk);
+    const float baseline = box.top + kRowBaseline;
+    if (r.kind == RowKind::Heading) {
+        drawText(canvas, "YOUR PRESETS", box.left + kRowTextInset, baseline - 1.0f,
+                 TextRole::SmallLabel, color(kColorMuted));
+        return;
+    }
+    const bool current =
+        ((r.kind == RowKind::Factory || r.kind == RowKind::User) && r.index == loadedPresetEntry) ||
+        (r.kind == RowKind::Init && loadedPresetEntry < 0 && currentPresetName == "Init");
+    if (current)
+        fillBox(canvas, box, ink);
+    else if (row == presetHoverRow)
+        fillBox(canvas, box, color(kColorRowHover));
+    const Color& text =
+        current ? color(kColorSurface) : (r.kind == RowKind::Delete ? color(kColorWarning) : ink);
+
+    const bool group = r.kind == RowKind::Category;
+    const TextStyle& style = group ? kGroupStyle : kRowStyle;
+    const float x = box.left + kRowTextInset +
+                    (r.kind == RowKind::Factory ? EditorLayout::kPresetIndent : 0.0f);
+    const float right = box.right - kRowTextInset - (group ? 14.0f : 0.0f);
+    const std::string label = fitted(canvas, presetMenuRowText(row), style, right - x);
+    canvas.drawText(label.data(), static_cast<int32_t>(label.size()), x, baseline, style, text,
+                    kAlignLeft);
+    if (group)
+        chevron(canvas, box.right - kRowTextInset - 4.0f, box.centre().y, r.index == openCategory,
+                text);
+    if (focusIsVisible && row == presetKeyRow)
+        ringOnBox(canvas, box, color(kColorFocus));
 }
 
 } // namespace tav::ui

@@ -3,6 +3,7 @@
 #include "model/Parameters.h"
 
 #include <cstdint>
+#include <string>
 
 namespace tav::ui {
 
@@ -20,6 +21,8 @@ enum class Key : int32_t {
     Return = 9, // Return and Enter
     Space = 10,
     Escape = 11,
+    Backspace = 12,
+    Delete = 13, // forward delete
 };
 
 // Pointer shape the native window shows over the view.
@@ -55,6 +58,9 @@ enum class ElementId : int32_t {
     AlgorithmMenuRow = 9,
     SettingsItem = 10,
     RouteButton = 11,
+    PresetMenuRow = 12,    // a row of the preset menu, numbered as the menu shows them
+    PresetMenuScroll = 13, // the menu's scroll strips: index -1 above the list, +1 below it
+    NoticeCard = 14,       // the card of a notice; a press dismisses it
 };
 
 // What lies under a point: an element and, for menu rows and settings items, the row.
@@ -69,6 +75,14 @@ enum class Overlay : int32_t {
     AlgorithmMenu = 1,
     SettingsPanel = 2,
     AboutCard = 3,
+    PresetMenu = 4,
+    NameField = 5, // the preset pill as a text field, saving or renaming a preset
+};
+
+// One row of the preset menu. Factory presets carry their category; user presets have none.
+struct PresetEntry {
+    std::string name;
+    std::string category; // empty for a user preset
 };
 
 // What a press-and-move is changing.

@@ -31,6 +31,9 @@ enum VirtualKeyCodes : int16 {
     KEY_SELECT,
     KEY_PRINT,
     KEY_ENTER,
+    KEY_SNAPSHOT,
+    KEY_INSERT,
+    KEY_DELETE,
 };
 
 enum KeyModifier : int16 {

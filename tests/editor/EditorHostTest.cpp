@@ -119,6 +119,22 @@ TEST_F(EditorHost, TheTwelveKeysReachTheViewAndNoOther) {
     EXPECT_EQ(editor->onKeyUp(0, KEY_LEFT, 0), kResultFalse);
 }
 
+TEST_F(EditorHost, TheHostsCharactersTypeOnlyIntoTheOpenNameField) {
+    ui::Window& view = editor->view();
+    while (view.focused() != ui::ElementId::PresetPill)
+        ASSERT_EQ(editor->onKeyDown(0, KEY_TAB, 0), kResultTrue);
+    EXPECT_EQ(editor->onKeyDown('x', 0, 0), kResultFalse); // no field: left to the host
+    ASSERT_EQ(editor->onKeyDown(0, KEY_RETURN, 0), kResultTrue);
+    ASSERT_EQ(editor->onKeyDown(0, KEY_UP, 0), kResultTrue); // round to "Save as…"
+    ASSERT_EQ(editor->onKeyDown(0, KEY_RETURN, 0), kResultTrue);
+    ASSERT_TRUE(view.nameFieldOpen());
+    for (const char16 c : {char16('C'), char16(0xE9), char16(' '), char16('x')})
+        EXPECT_EQ(editor->onKeyDown(c, c == ' ' ? int16(KEY_SPACE) : int16(0), 0), kResultTrue);
+    EXPECT_EQ(editor->onKeyDown(0, KEY_BACK, 0), kResultTrue);
+    EXPECT_EQ(editor->onKeyDown('s', 0, kCommandKey), kResultFalse); // a shortcut, not typing
+    EXPECT_EQ(view.nameField().text(), "C\u00E9 ");
+}
+
 TEST_F(EditorHost, ViewEditsBecomeNormalizedHostGestures) {
     editor->beginEdit(ui::kParamAlgorithm);
     editor->performEdit(ui::kParamAlgorithm, 2.0f);

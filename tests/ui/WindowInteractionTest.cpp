@@ -73,7 +73,7 @@ TEST_F(WindowInput, PointerShapesFollowTheHoveredElementAndTheDrag) {
         CursorKind kind;
     } probes[] = {
         {5.0f, 5.0f, CursorKind::Arrow},
-        {500.0f, 27.0f, CursorKind::Arrow},
+        {500.0f, 27.0f, CursorKind::Hand},
         {100.0f, 25.0f, CursorKind::Hand},
         {626.0f, 27.0f, CursorKind::Hand},
         {700.0f, 27.0f, CursorKind::Hand},
@@ -301,7 +301,8 @@ TEST_F(WindowInput, KeysOnButtonsOpenOverlaysAndToggleBypass) {
 
     tabTo(ElementId::PresetPill);
     key(Key::Return);
-    EXPECT_EQ(view.overlay(), Overlay::None);
+    EXPECT_EQ(view.overlay(), Overlay::PresetMenu);
+    key(Key::Escape);
 
     tabTo(ElementId::Wordmark);
     key(Key::Return);

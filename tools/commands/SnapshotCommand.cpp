@@ -1,5 +1,6 @@
 #include "tools/commands/SnapshotCommand.h"
 
+#include "model/Presets.h"
 #include "tools/commands/OptionChecks.h"
 #include "tools/host/ParameterOptions.h"
 
@@ -27,6 +28,10 @@
 namespace tav::tools {
 namespace {
 
+// The user's presets a snapshot's menu shows beside the factory ones.
+constexpr const char* kSampleUserPresets[] = {"Bass Smear", "Late Night Vocal",
+                                              "My Favourite Texture"};
+
 namespace fs = std::filesystem;
 using ui::ElementId;
 using ui::Overlay;
@@ -50,6 +55,11 @@ struct SnapshotOptions {
     int hover = 0;
     std::vector<float> hoverAt;
     int focus = 0;
+    std::string preset = "Init";
+    bool edited = false;
+    std::string typed;
+    bool typedGiven = false;
+    std::string notice;
 };
 
 bool holdsFonts(const fs::path& folder) {
@@ -113,6 +123,18 @@ ui::SnapshotState stateFrom(const SnapshotOptions& o) {
     if (o.hoverAt.size() == 2)
         state.hoverAt = ui::Point{o.hoverAt[0], o.hoverAt[1]};
     state.focus = static_cast<ElementId>(o.focus);
+    for (const model::FactoryPreset& preset : model::kFactoryPresets)
+        state.presets.push_back({preset.name, preset.category});
+    for (const char* name : kSampleUserPresets)
+        state.presets.push_back({name, ""});
+    state.presetName = o.preset;
+    state.presetEdited = o.edited;
+    for (size_t i = 0; i < state.presets.size(); ++i)
+        if (state.presets[i].name == o.preset)
+            state.loadedPreset = static_cast<int32_t>(i);
+    if (o.typedGiven)
+        state.typedName = o.typed;
+    state.notice = o.notice;
     return state;
 }
 
@@ -213,12 +235,24 @@ void addSnapshotCommand(CLI::App& app) {
     command->add_option("--level-b", o.levelB, "Meter level of B, 0 to 1")
         ->type_name("VALUE")
         ->check(numberFrom(0.0, 1.0, ""));
-    const std::map<std::string, int> overlays{
-        {"none", 0}, {"menu", 1}, {"settings", 2}, {"about", 3}};
-    command->add_option("--overlay", o.overlay, "Overlay: " + inWords(namesOf(overlays)))
+    const std::map<std::string, int> overlays{{"none", 0},  {"menu", 1},    {"settings", 2},
+                                              {"about", 3}, {"presets", 4}, {"name", 5}};
+    command
+        ->add_option("--overlay", o.overlay,
+                     "Overlay: " + inWords(namesOf(overlays)) +
+                         " (presets: the preset menu; name: the preset pill as the \"Save as\" "
+                         "field)")
         ->type_name("NAME")
         ->transform(choiceOf(overlays))
         ->default_str("none");
+    command->add_option("--preset", o.preset, "Name on the preset pill")
+        ->type_name("NAME")
+        ->capture_default_str();
+    command->add_flag("--edited", o.edited, "The preset's values were edited (\"*\" on the pill)");
+    command->add_option("--typed", o.typed, "With --overlay name: the text typed into the field")
+        ->type_name("TEXT")
+        ->each([&o](const std::string&) { o.typedGiven = true; });
+    command->add_option("--notice", o.notice, "A notice on the status card")->type_name("TEXT");
     const std::map<std::string, int> elements{
         {"none", 0},  {"wordmark", 1},  {"preset", 2}, {"settings", 3}, {"bypass", 4},
         {"morph", 5}, {"algorithm", 6}, {"mix", 7},    {"output", 8},   {"route", 11}};

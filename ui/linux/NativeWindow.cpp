@@ -10,6 +10,8 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_cursor.h>
 #include <xcb/xcb_keysyms.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +26,9 @@ constexpr uint32_t kDoubleClickMs = 400;
 constexpr int kDoubleClickPixels = 4;
 
 constexpr uint8_t kLeftButton = 1;
+// The wheel is buttons 4 (up) and 5 (down), one press a notch.
+constexpr uint8_t kWheelUp = 4;
+constexpr uint8_t kWheelDown = 5;
 constexpr uint32_t kEventMask = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
                                 XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                 XCB_EVENT_MASK_LEAVE_WINDOW | XCB_EVENT_MASK_KEY_PRESS |
@@ -70,6 +75,11 @@ std::optional<Key> keyOf(xcb_keysym_t symbol) {
         return Key::Space;
     case 0xff1b: // Escape
         return Key::Escape;
+    case 0xff08: // BackSpace
+        return Key::Backspace;
+    case 0xffff: // Delete
+    case 0xff9f: // KP_Delete
+        return Key::Delete;
     default:
         return std::nullopt;
     }
@@ -250,6 +260,12 @@ struct NativeWindow::Connection {
     std::array<xcb_cursor_t, 4> cursors{};
     int32_t shownCursor = -1; // none set yet
     xcb_key_symbols_t* keySymbols = nullptr;
+    // The keyboard map as XKB describes it, for turning keys into typed text; null where the
+    // server has no XKB.
+    xkb_context* xkbContext = nullptr;
+    xkb_keymap* xkbKeymap = nullptr;
+    xkb_state* xkbState = nullptr;
+    int32_t xkbDevice = -1;
     std::unique_ptr<FrameImage> frame;
     RetainedFrame retained;
     XEmbedClient xembed;
@@ -264,6 +280,9 @@ struct NativeWindow::Connection {
         frame.reset();
         if (keySymbols != nullptr)
             xcb_key_symbols_free(keySymbols);
+        releaseKeymap();
+        if (xkbContext != nullptr)
+            xkb_context_unref(xkbContext);
         for (xcb_cursor_t cursor : cursors) {
             if (cursor != 0)
                 xcb_free_cursor(connection, cursor);
@@ -278,6 +297,41 @@ struct NativeWindow::Connection {
     }
 
     int32_t width() const { return frame ? frame->width() : 0; }
+
+    void releaseKeymap() {
+        if (xkbState != nullptr)
+            xkb_state_unref(xkbState);
+        if (xkbKeymap != nullptr)
+            xkb_keymap_unref(xkbKeymap);
+        xkbState = nullptr;
+        xkbKeymap = nullptr;
+    }
+
+    // The core keyboard's map, read (again, after the server's map changed) from the server.
+    void loadKeymap() {
+        releaseKeymap();
+        if (xkbContext == nullptr || xkbDevice < 0)
+            return;
+        xkbKeymap = xkb_x11_keymap_new_from_device(xkbContext, connection, xkbDevice,
+                                                   XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (xkbKeymap != nullptr)
+            xkbState = xkb_x11_state_new_from_device(xkbKeymap, connection, xkbDevice);
+    }
+
+    // The text a key types with the modifiers and group of its event, into `text`; false for
+    // none or a control character (Return, Tab, Backspace, a Control chord).
+    bool textOf(uint8_t keycode, uint16_t state, char (&text)[32]) {
+        if (xkbState == nullptr)
+            return false;
+        // The core state holds the eight real modifiers in XKB's order and the group in bits
+        // 13 and 14; locked or latched makes no difference to a single lookup.
+        xkb_state_update_mask(xkbState, state & 0xffu, 0, 0, 0, 0, (state >> 13) & 3u);
+        const int length = xkb_state_key_get_utf8(xkbState, keycode, text, sizeof text);
+        if (length <= 0 || length >= static_cast<int>(sizeof text))
+            return false;
+        const auto first = static_cast<unsigned char>(text[0]);
+        return first >= 0x20 && first != 0x7f;
+    }
 };
 
 NativeWindow::NativeWindow(Window& view, TickCallback tick, RunLoop& runLoop)
@@ -338,6 +392,13 @@ bool NativeWindow::create(uint32_t parentWindowId, int32_t width, int32_t height
             x->cursors[i] = xcb_cursor_load_cursor(x->cursorContext, kCursorNames[i]);
     }
     x->keySymbols = xcb_key_symbols_alloc(connection);
+    if (xkb_x11_setup_xkb_extension(
+            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) != 0) {
+        x->xkbContext = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        x->xkbDevice = xkb_x11_get_core_keyboard_device_id(connection);
+        x->loadKeymap();
+    }
     x->frame = std::make_unique<FrameImage>(connection, width, height);
     x_ = std::move(x);
     if (!x_->frame->ok()) {
@@ -450,6 +511,11 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
         return false;
     case XCB_BUTTON_PRESS: {
         const auto* press = static_cast<const xcb_button_press_event_t*>(rawEvent);
+        if (press->detail == kWheelUp || press->detail == kWheelDown) {
+            view_.onWheel(press->event_x / scale, press->event_y / scale,
+                          press->detail == kWheelUp ? 1.0f : -1.0f);
+            return true;
+        }
         if (press->detail != kLeftButton)
             return false;
         return handlePress(press->event_x, press->event_y, press->time);
@@ -487,6 +553,7 @@ bool NativeWindow::handleEvent(const void* rawEvent) {
         xcb_refresh_keyboard_mapping(x_->keySymbols,
                                      const_cast<xcb_mapping_notify_event_t*>(
                                          static_cast<const xcb_mapping_notify_event_t*>(rawEvent)));
+        x_->loadKeymap();
         return false;
     default:
         return false;
@@ -516,6 +583,13 @@ bool NativeWindow::handlePress(int16_t x, int16_t y, uint32_t time) {
 }
 
 bool NativeWindow::handleKey(uint8_t keycode, uint16_t state) {
+    // While the name field is open a key that types something types it (Space too); the rest
+    // keep their meaning.
+    char text[32];
+    if (view_.nameFieldOpen() && x_->textOf(keycode, state, text)) {
+        view_.onText(text);
+        return true;
+    }
     if (x_->keySymbols == nullptr)
         return false;
     const std::optional<Key> key = keyOf(xcb_key_symbols_get_keysym(x_->keySymbols, keycode, 0));

@@ -1,5 +1,6 @@
 #include "ui/win32/NativeWindow.h"
 
+#include "ui/NameField.h"
 #include "ui/Window.h"
 #include "ui/win32/D2dCanvas.h"
 #include "ui/win32/TextLayoutCache.h"
@@ -67,6 +68,10 @@ std::optional<Key> keyOf(WPARAM virtualKey) {
         return Key::Space;
     case VK_ESCAPE:
         return Key::Escape;
+    case VK_BACK:
+        return Key::Backspace;
+    case VK_DELETE:
+        return Key::Delete;
     default:
         return std::nullopt;
     }
@@ -187,6 +192,10 @@ LRESULT NativeWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         redraw();
         return 0;
     }
+    case WM_CHAR:
+        if (onCharacter(static_cast<char16_t>(wParam)))
+            return 0;
+        break;
     case WM_TIMER:
         tickFrame();
         redraw();
@@ -227,6 +236,19 @@ LRESULT NativeWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         redraw();
         return 0;
     }
+    case WM_MOUSEWHEEL: {
+        // The wheel's point is on the screen; a notch is 120.
+        POINT screen{static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
+        ScreenToClient(window, &screen);
+        RECT client{};
+        GetClientRect(window, &client);
+        const float scale = inputScale(client.right - client.left);
+        const auto notches = static_cast<float>(static_cast<int16_t>(HIWORD(wParam))) / 120.0f;
+        view.onWheel(static_cast<float>(screen.x) / scale, static_cast<float>(screen.y) / scale,
+                     notches);
+        redraw();
+        return 0;
+    }
     case WM_MOUSELEAVE:
         leaveRequested = false;
         view.onMouseLeave();
@@ -236,6 +258,29 @@ LRESULT NativeWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Characters come as UTF-16 units, a character beyond the first plane as two messages. They
+// are typing only while the name field is open; control characters come with keys the view
+// already had (Return, Backspace, Escape).
+bool NativeWindow::onCharacter(char16_t unit) {
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        highSurrogate = unit;
+        return view.nameFieldOpen();
+    }
+    char32_t character = unit;
+    if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        if (highSurrogate == 0)
+            return false;
+        character = 0x10000 + ((static_cast<char32_t>(highSurrogate) - 0xD800) << 10) +
+                    (static_cast<char32_t>(unit) - 0xDC00);
+    }
+    highSurrogate = 0;
+    if (character < 0x20 || character == 0x7F || !view.nameFieldOpen())
+        return false;
+    view.onText(encodeUtf8(character).c_str());
+    redraw();
+    return true;
 }
 
 void NativeWindow::tickFrame() {

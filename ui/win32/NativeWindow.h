@@ -40,6 +40,7 @@ private:
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void paintFrame();
     void tickFrame();
+    bool onCharacter(char16_t unit);
     void redraw();
     void destroy();
 
@@ -52,6 +53,7 @@ private:
     int64_t countFrequency = 1;
     bool leaveRequested = false;
     uint32_t frameCount = 0;
+    char16_t highSurrogate = 0; // the first half of a character typed in two messages
 };
 
 } // namespace tav::ui

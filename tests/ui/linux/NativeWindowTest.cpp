@@ -1,5 +1,6 @@
 #include "ui/linux/NativeWindow.h"
 #include "support/XvfbServer.h"
+#include "ui/EditorLayout.h"
 #include "ui/linux/SnapshotRenderer.h"
 #include "ui/linux/XEmbed.h"
 
@@ -328,6 +329,48 @@ TEST_F(NativeWindowTest, InputReachesTheViewInViewUnits) {
         EXPECT_TRUE(loop.runUntil([&] { return view.hovered() == ElementId::None; }));
         window.reset();
     }
+}
+
+// Real key events type into the open name field through the server's keyboard map (Shift makes
+// a capital, Space a space); the keys that are not typing keep their meaning.
+TEST_F(NativeWindowTest, KeysTypeIntoTheOpenNameField) {
+    struct Saver final : WindowListener {
+        void beginEdit(int32_t) override {}
+        void performEdit(int32_t, float) override {}
+        void endEdit(int32_t) override {}
+        void savePresetAs(const std::string& name) override { saved.push_back(name); }
+        std::vector<std::string> saved;
+    } listener;
+    Window view(&listener);
+    view.setPresets({{"Drum Skin", "Full transformations"}});
+    open(760, 500, view);
+
+    const Point pill = EditorLayout::kPresetPill.centre();
+    moveTo(static_cast<int>(pill.x), static_cast<int>(pill.y));
+    button(true);
+    button(false);
+    ASSERT_TRUE(loop.runUntil([&] { return view.overlay() == Overlay::PresetMenu; }));
+    const auto tap = [this](xcb_keysym_t symbol) {
+        key(symbol, true);
+        key(symbol, false);
+    };
+    tap(0xff52); // Up, round to "Save as…"
+    tap(0xff0d); // Return
+    ASSERT_TRUE(loop.runUntil([&] { return view.nameFieldOpen(); }));
+
+    key(0xffe1, true); // Shift_L
+    tap('p');
+    key(0xffe1, false);
+    for (const xcb_keysym_t symbol :
+         {xcb_keysym_t('a'), xcb_keysym_t('d'), xcb_keysym_t(' '), xcb_keysym_t('2'),
+          xcb_keysym_t(0xff08) /* BackSpace */, xcb_keysym_t('3')})
+        tap(symbol);
+    ASSERT_TRUE(loop.runUntil([&] { return view.nameField().text() == "Pad 3"; }))
+        << view.nameField().text();
+    tap(0xff0d);
+    ASSERT_TRUE(loop.runUntil([&] { return !listener.saved.empty(); }));
+    EXPECT_EQ(listener.saved, std::vector<std::string>{"Pad 3"});
+    EXPECT_FALSE(view.nameFieldOpen());
 }
 
 // What reaches the screen is what a snapshot of the same view shows, at every size.

@@ -173,6 +173,8 @@ TEST_F(SnapshotTest, EachOverlayCoversTheViewWithItsPanel) {
         {Overlay::AlgorithmMenu, {742.0f, 380.0f}, kPaperSurface},
         {Overlay::SettingsPanel, {742.0f, 229.0f}, kPaperSurface},
         {Overlay::AboutCard, {555.0f, 325.0f}, kPaperBackground},
+        {Overlay::PresetMenu, {742.0f, 110.0f}, kPaperSurface},
+        {Overlay::NameField, {590.0f, 27.0f}, kPaperSurface}, // the pill, filled as a field
     };
     for (const auto& [overlay, inside, fill] : overlays) {
         SnapshotState state;
