@@ -93,9 +93,11 @@ std::vector<UserPreset> PresetLibrary::list() const {
          it.increment(error)) {
         if (!it->is_regular_file(error) || it->path().extension() != kExtension)
             continue;
+        // A file that cannot be read is listed under its file name and refused when loaded, so
+        // that the user hears why rather than missing it.
         const PresetReading reading = read(it->path());
-        if (reading.document)
-            presets.push_back({reading.document->name, it->path()});
+        presets.push_back(
+            {reading.document ? reading.document->name : fileNameOf(it->path()), it->path()});
     }
     std::sort(presets.begin(), presets.end(),
               [](const UserPreset& a, const UserPreset& b) { return a.name < b.name; });

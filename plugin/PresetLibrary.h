@@ -31,8 +31,8 @@ public:
 
     const std::filesystem::path& folder() const { return root; }
 
-    // The presets in the folder and its subfolders, sorted by name; unreadable files are left
-    // out (they are refused when loaded).
+    // The presets in the folder and its subfolders, sorted by name; a file that cannot be read
+    // is listed under its file name (and refused when loaded).
     std::vector<UserPreset> list() const;
 
     // The file a preset of that name is saved as: the name with what file systems cannot

@@ -7,6 +7,7 @@
 #include "model/Presets.h"
 #include "plugin/PresetLibrary.h"
 #include "plugin/TavimoController.h"
+#include "plugin/TavimoEditor.h"
 
 #include "pluginterfaces/base/ustring.h"
 #include "pluginterfaces/vst/ivstattributes.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +252,42 @@ TEST_F(Presets, DamagedForeignNewerOrNonFiniteFilesAreRefusedWhole) {
     const PresetLibrary blocked(folder / "file" / "presets");
     EXPECT_NE(blocked.save(document), "");
     EXPECT_FALSE(fs::exists(folder / "file" / "presets"));
+}
+
+TEST_F(Presets, TheEditorSavesIntoTheUsersFolderAndRefusesADamagedFileWithANotice) {
+    // The user's folder follows HOME; this test's own.
+    const fs::path home = folder / "home";
+    ASSERT_EQ(setenv("HOME", home.c_str(), 1), 0);
+    const fs::path mine = home / ".vst3" / "presets" / "Tavimo Audio" / "Tavimo";
+    IPtr<TavimoEditor> editor =
+        owned(static_cast<TavimoEditor*>(controller->createView(ViewType::kEditor)));
+    ASSERT_TRUE(editor);
+    controller->setParamNormalized(kMorphId, 0.8);
+    editor->savePresetAs("Take One");
+    EXPECT_TRUE(fs::is_regular_file(mine / "Take One.vstpreset"));
+    const auto factoryCount = static_cast<int32_t>(model::kFactoryPresets.size());
+    ASSERT_EQ(editor->view().presets().size(), model::kFactoryPresets.size() + 1);
+    EXPECT_EQ(editor->view().presets().back().name, "Take One");
+    EXPECT_EQ(editor->view().presetName(), "Take One");
+    EXPECT_EQ(editor->view().loadedPreset(), factoryCount);
+
+    std::ofstream(mine / "Broken.vstpreset") << "VST3 but not really";
+    editor->updateFrame(editor->view(), 3.0f);
+    ASSERT_EQ(editor->view().presets().size(), model::kFactoryPresets.size() + 2);
+    EXPECT_EQ(editor->view().presets()[static_cast<size_t>(factoryCount)].name, "Broken");
+    controller->setParamNormalized(kMorphId, 0.3);
+    editor->loadPreset(factoryCount);
+    EXPECT_NE(editor->view().notice(), "");
+    EXPECT_EQ(controller->getParamNormalized(kMorphId), 0.3);
+    EXPECT_EQ(controller->presetName(), "Take One");
+    EXPECT_TRUE(controller->presetEdited());
+
+    editor->loadPreset(factoryCount + 1);
+    EXPECT_DOUBLE_EQ(controller->getParamNormalized(kMorphId), 0.8);
+    EXPECT_FALSE(controller->presetEdited());
+    editor->deletePreset(factoryCount + 1);
+    EXPECT_FALSE(fs::exists(mine / "Take One.vstpreset"));
+    unsetenv("HOME");
 }
 
 } // namespace

@@ -42,6 +42,8 @@ int listPresets() {
         const plugin::PresetReading reading = plugin::PresetLibrary::read(preset.file);
         if (reading.document)
             printValues(preset.name, model::presetValuesOf(reading.document->values));
+        else
+            std::printf("    %-22s refused: %s\n", preset.name.c_str(), reading.refusal.c_str());
     }
     return 0;
 }
