@@ -4,11 +4,11 @@
 #include "tools/HostError.h"
 #include "tools/commands/BundleSnapshotsCommand.h"
 #include "tools/commands/DemoCommand.h"
+#include "tools/commands/DevicesCommand.h"
 #include "tools/commands/EditorCommand.h"
 #include "tools/commands/InfoCommand.h"
 #include "tools/commands/ModuleInfoCommand.h"
 #include "tools/commands/PlayCommand.h"
-#include "tools/commands/DevicesCommand.h"
 #include "tools/commands/RenderCommand.h"
 #include "tools/commands/SnapshotCommand.h"
 

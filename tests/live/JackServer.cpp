@@ -31,9 +31,9 @@ JackServer::JackServer(const std::string& name, int period) : serverName(name) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
         jack_status_t status{};
-        jack_client_t* probe =
-            jack_client_open("probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                             &status, serverName.c_str());
+        jack_client_t* probe = jack_client_open(
+            "probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+            serverName.c_str());
         if (probe != nullptr) {
             jack_client_close(probe);
             answered = true;

@@ -79,9 +79,8 @@ void loadInputs(const EditorOptions& options, double rate, AudioBuffer& a, Audio
     }
     a = audio_file::read(options.a);
     if (rate > 0.0 && rate != a.sampleRate)
-        a = audio_file::conform(a, rate,
-                                static_cast<int64_t>(static_cast<double>(a.frames()) * rate /
-                                                     a.sampleRate));
+        a = audio_file::conform(
+            a, rate, static_cast<int64_t>(static_cast<double>(a.frames()) * rate / a.sampleRate));
     b = audio_file::conform(audio_file::read(options.b), a.sampleRate, a.frames());
 }
 

@@ -90,8 +90,8 @@ std::string decibels(float peak) {
 AudioBuffer atRate(const std::string& path, unsigned rate, int64_t frames = -1) {
     const AudioBuffer file = audio_file::read(path);
     if (frames < 0)
-        frames = static_cast<int64_t>(std::llround(static_cast<double>(file.frames()) * rate /
-                                                   file.sampleRate));
+        frames = static_cast<int64_t>(
+            std::llround(static_cast<double>(file.frames()) * rate / file.sampleRate));
     return audio_file::conform(file, rate, frames);
 }
 
@@ -116,9 +116,9 @@ public:
         if (!shown)
             return;
         const double morph = instance.controller()->getParamNormalized(model::kMorphId);
-        const int algorithm = model::param(model::kAlgorithmId)
-                                  .stepOf(instance.controller()->getParamNormalized(
-                                      model::kAlgorithmId));
+        const int algorithm =
+            model::param(model::kAlgorithmId)
+                .stepOf(instance.controller()->getParamNormalized(model::kAlgorithmId));
         std::printf("\rMorph %.2f  %-9s  A %s  B %s  out %s dBFS  CPU %3.0f %%  underruns %llu"
                     "  latency %.1f + %.1f ms ",
                     morph, model::kAlgorithmNames[static_cast<size_t>(algorithm)],
@@ -223,9 +223,9 @@ int runPlay(const PlayOptions& options, const std::atomic<bool>& interrupted) {
         for (auto key = keys.next(character); key != live::TerminalKeys::kNone;
              key = keys.next(character)) {
             const double morph = instance.controller()->getParamNormalized(model::kMorphId);
-            const int algorithm = model::param(model::kAlgorithmId)
-                                      .stepOf(instance.controller()->getParamNormalized(
-                                          model::kAlgorithmId));
+            const int algorithm =
+                model::param(model::kAlgorithmId)
+                    .stepOf(instance.controller()->getParamNormalized(model::kAlgorithmId));
             if (key == live::TerminalKeys::kLeft || key == live::TerminalKeys::kRight) {
                 const double step = key == live::TerminalKeys::kLeft ? -kMorphStep : kMorphStep;
                 edit(instance, model::kMorphId, std::clamp(morph + step, 0.0, 1.0));
@@ -233,8 +233,7 @@ int runPlay(const PlayOptions& options, const std::atomic<bool>& interrupted) {
             } else if (key == live::TerminalKeys::kTab) {
                 edit(instance, model::kAlgorithmId,
                      ParameterSet::algorithmNormalized((algorithm + 1) % 4));
-            } else if (key == live::TerminalKeys::kOther && character >= '1' &&
-                       character <= '4') {
+            } else if (key == live::TerminalKeys::kOther && character >= '1' && character <= '4') {
                 edit(instance, model::kAlgorithmId,
                      ParameterSet::algorithmNormalized(character - '1'));
             } else if (key == live::TerminalKeys::kOther &&
@@ -271,11 +270,10 @@ int runPlay(const PlayOptions& options, const std::atomic<bool>& interrupted) {
                 wall > 0.0 ? busySeconds / wall * 100.0 : 0.0, status.peakCpuLoad * 100.0);
     if (!options.record.empty())
         std::printf("tavimo play: recorded %s%s\n", options.record.c_str(),
-                    status.lostRecordFrames > 0
-                        ? (" (" + std::to_string(status.lostRecordFrames) +
-                           " frames lost: the disk did not keep up)")
-                              .c_str()
-                        : "");
+                    status.lostRecordFrames > 0 ? (" (" + std::to_string(status.lostRecordFrames) +
+                                                   " frames lost: the disk did not keep up)")
+                                                      .c_str()
+                                                : "");
     return 0;
 }
 
@@ -307,15 +305,14 @@ void addPlayCommand(CLI::App& app, std::function<int()>& action,
         const int given = static_cast<int>(options->files.size());
         if (given != wanted && !(options->input == "none" && given == 0))
             throw CLI::ValidationError(
-                "play", options->input == "none"
-                            ? "give both A and B, or neither"
-                            : "--input " + options->input + " takes " + std::to_string(wanted) +
-                                  (wanted == 1 ? " file (" + std::string(options->input == "a"
-                                                                             ? "B"
-                                                                             : "A") +
-                                                     ")"
-                                               : " files") +
-                                  ", not " + std::to_string(given));
+                "play",
+                options->input == "none"
+                    ? "give both A and B, or neither"
+                    : "--input " + options->input + " takes " + std::to_string(wanted) +
+                          (wanted == 1
+                               ? " file (" + std::string(options->input == "a" ? "B" : "A") + ")"
+                               : " files") +
+                          ", not " + std::to_string(given));
         action = [options, &interrupted] { return runPlay(*options, interrupted); };
     });
 }

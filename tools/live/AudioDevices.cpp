@@ -133,10 +133,10 @@ DeviceInfo AudioDevices::find(const std::string& nameOrIndex) const {
                 match = &device;
     }
     if (match == nullptr)
-        throw host::HostError("no audio device \"" + nameOrIndex + "\" (" +
-                              (devices.empty() ? std::string("this machine has none")
-                                               : "tavimo devices lists them") +
-                              ")");
+        throw host::HostError(
+            "no audio device \"" + nameOrIndex + "\" (" +
+            (devices.empty() ? std::string("this machine has none") : "tavimo devices lists them") +
+            ")");
     if (match->outputs == 0)
         throw host::HostError("the audio device \"" + match->name + "\" has no outputs");
     return *match;

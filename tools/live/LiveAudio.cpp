@@ -118,8 +118,7 @@ void LiveAudio::openStream(int requestedBlock) {
                               "\": " + e.getMessage());
     }
     if (!audio.isStreamOpen())
-        throw host::HostError("cannot open the audio device \"" + device.name + "\": " +
-                              lastError);
+        throw host::HostError("cannot open the audio device \"" + device.name + "\": " + lastError);
     open = true;
     blockSize = static_cast<int>(frames);
 }
@@ -238,8 +237,7 @@ const float* const* LiveAudio::source(const LiveInput& in, std::vector<std::vect
     return pointers.data();
 }
 
-void LiveAudio::process(float* output, const float* input, unsigned frameCount,
-                        unsigned status) {
+void LiveAudio::process(float* output, const float* input, unsigned frameCount, unsigned status) {
     const auto started = Clock::now();
     if ((status & (RTAUDIO_OUTPUT_UNDERFLOW | RTAUDIO_INPUT_OVERFLOW)) != 0)
         underruns.fetch_add(1, std::memory_order_relaxed);
@@ -269,8 +267,7 @@ void LiveAudio::process(float* output, const float* input, unsigned frameCount,
             changes->add(static_cast<Steinberg::Vst::ParamID>(id), 0, edits[id]);
 
     try {
-        instance.process(mainIn, sideIn, pointersOut.data(), static_cast<int>(frameCount),
-                         changes);
+        instance.process(mainIn, sideIn, pointersOut.data(), static_cast<int>(frameCount), changes);
     } catch (...) {
         // The plug-in refused a block: silence from now on, and the main thread says so.
         failed = true;

@@ -29,13 +29,13 @@ struct LiveStatus {
     double cpuLoad = 0.0;     // time in the callback over the time it covered, since last asked
     double peakCpuLoad = 0.0; // the busiest single block since the start
     float peakA = 0.0f, peakB = 0.0f, peakOut = 0.0f; // since last asked
-    uint64_t underruns = 0;   // device under- and overruns since the start
+    uint64_t underruns = 0;                           // device under- and overruns since the start
     uint64_t blocks = 0;
     uint64_t frames = 0;
     uint64_t lostRecordFrames = 0;
     int blockSize = 0;
     double rate = 0.0;
-    int pluginLatency = 0; // samples
+    int pluginLatency = 0;  // samples
     long deviceLatency = 0; // samples, as the device reports it
 };
 
