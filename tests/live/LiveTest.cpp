@@ -211,16 +211,24 @@ public:
     // Waits until tavimo plays, connects its ports to ours (its inputs too, when it has them)
     // and starts sending. False when it does not come.
     bool connectToTavimo(bool inputs) {
+        // Its last port is connected to the server's own when it has started; connecting
+        // earlier would race with its own connections.
+        const char* last = inputs ? "tavimo:inport 1" : "tavimo:outport 1";
+        const char* system = inputs ? "system:capture_2" : "system:playback_2";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            jack_port_t* port = jack_port_by_name(client, last);
+            if (port != nullptr && jack_port_connected_to(port, system))
+                break;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         for (int c = 0; c < 2; ++c) {
             const std::string n = std::to_string(c);
-            // Ports of a client that is not playing yet refuse connections: try until it is.
-            while (!connect(("tavimo:outport " + n).c_str(), jack_port_name(in[c])) ||
-                   (inputs && !connect(jack_port_name(out[c]), ("tavimo:inport " + n).c_str()))) {
-                if (std::chrono::steady_clock::now() > deadline)
-                    return false;
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
+            if (!connect(("tavimo:outport " + n).c_str(), jack_port_name(in[c])) ||
+                (inputs && !connect(jack_port_name(out[c]), ("tavimo:inport " + n).c_str())))
+                return false;
         }
         armed = true;
         return true;
@@ -247,6 +255,7 @@ private:
 
     static int onProcess(jack_nframes_t frames, void* self) {
         auto* feeder = static_cast<Feeder*>(self);
+        const bool armed = feeder->armed.load();
         for (int c = 0; c < 2; ++c) {
             auto* to = static_cast<float*>(jack_port_get_buffer(feeder->out[c], frames));
             const auto* from =
@@ -254,13 +263,13 @@ private:
             const int64_t at = feeder->position.load();
             for (jack_nframes_t i = 0; i < frames; ++i) {
                 const int64_t n = at + i;
-                const bool sending = feeder->armed && n < feeder->sent.frames();
+                const bool sending = armed && n < feeder->sent.frames();
                 to[i] = sending ? feeder->sent.channels[size_t(c)][size_t(n)] : 0.0f;
-                if (feeder->armed && n < feeder->heard.frames())
+                if (armed && n < feeder->heard.frames())
                     feeder->heard.channels[size_t(c)][size_t(n)] = from[i];
             }
         }
-        if (feeder->armed)
+        if (armed)
             feeder->position.fetch_add(frames);
         return 0;
     }
@@ -293,7 +302,9 @@ TEST_F(Live, LiveInputComesOutAfterTheLatency) {
     const int latency = reportedLatency(run.out);
     ASSERT_GT(latency, 0) << run.out;
 
-    const int64_t count = sendFrames / 2;
+    // A short stretch: a late cycle on a busy machine drops a block of live input, which no
+    // plug-in can help, and must not be taken for a wrong delay.
+    const int64_t count = 8192;
     for (int c = 0; c < 2; ++c) {
         const Alignment found =
             align(feeder.heard.channels[size_t(c)], feeder.sent.channels[size_t(c)], count, 0,
