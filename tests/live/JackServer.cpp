@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +21,8 @@ JackServer::JackServer(const std::string& name, int period) : serverName(name) {
     const std::string periodText = std::to_string(period);
     pid = fork();
     if (pid == 0) {
+        // A test that dies must not leave its server behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDOUT_FILENO);
         dup2(devnull, STDERR_FILENO);
