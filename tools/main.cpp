@@ -4,9 +4,11 @@
 #include "tools/HostError.h"
 #include "tools/commands/BundleSnapshotsCommand.h"
 #include "tools/commands/DemoCommand.h"
+#include "tools/commands/DevicesCommand.h"
 #include "tools/commands/EditorCommand.h"
 #include "tools/commands/InfoCommand.h"
 #include "tools/commands/ModuleInfoCommand.h"
+#include "tools/commands/PlayCommand.h"
 #include "tools/commands/PresetsCommand.h"
 #include "tools/commands/RenderCommand.h"
 #include "tools/commands/SnapshotCommand.h"
@@ -98,6 +100,14 @@ int main(int argc, char** argv) {
     tav::tools::addBundleSnapshotsCommand(app, action);
 #endif
     tav::tools::addEditorCommand(app, action, interrupted);
+#endif
+#ifdef TAVIMO_HAVE_LIVE_AUDIO
+    tav::tools::addPlayCommand(app, action, interrupted);
+    tav::tools::addDevicesCommand(app, action);
+#else
+    app.footer(std::string(kExitStatusText) +
+               "\nThis build has no live audio (tavimo play, tavimo devices and the editor's "
+               "sound are in the Linux build only).");
 #endif
 
     addHelpCommand(app, action);
