@@ -56,7 +56,8 @@ TEST(StateWrites, ShortOrFailedWritesAreReportedOnBothSides) {
         ShortStream stream(capacity);
         EXPECT_EQ(plugin.component->getState(&stream), kResultFalse) << capacity;
     }
-    for (int32 capacity : {0, 4, 7}) {
+    // The controller's state: version, theme, edited flag, name length and "Init".
+    for (int32 capacity : {0, 4, 19}) {
         ShortStream stream(capacity);
         EXPECT_EQ(plugin.controller->getState(&stream), kResultFalse) << capacity;
     }
@@ -66,7 +67,7 @@ TEST(StateWrites, ShortOrFailedWritesAreReportedOnBothSides) {
 
     ShortStream roomy(52);
     EXPECT_EQ(plugin.component->getState(&roomy), kResultOk);
-    ShortStream exact(8);
+    ShortStream exact(20);
     EXPECT_EQ(plugin.controller->getState(&exact), kResultOk);
 }
 

@@ -250,9 +250,9 @@ void addSnapshotCommand(CLI::App& app) {
         ->capture_default_str();
     command->add_flag("--edited", o.edited, "The preset's values were edited (\"*\" on the pill)");
     command->add_option("--typed", o.typed, "With --overlay name: the text typed into the field")
-        ->type_name("TEXT")
+        ->type_name("WORDS")
         ->each([&o](const std::string&) { o.typedGiven = true; });
-    command->add_option("--notice", o.notice, "A notice on the status card")->type_name("TEXT");
+    command->add_option("--notice", o.notice, "A notice on the status card")->type_name("WORDS");
     const std::map<std::string, int> elements{
         {"none", 0},  {"wordmark", 1},  {"preset", 2}, {"settings", 3}, {"bypass", 4},
         {"morph", 5}, {"algorithm", 6}, {"mix", 7},    {"output", 8},   {"route", 11}};
