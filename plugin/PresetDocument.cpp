@@ -1,5 +1,6 @@
 #include "plugin/PresetDocument.h"
 
+#include "model/Utf8.h"
 #include "plugin/TavimoIds.h"
 
 #include "pluginterfaces/base/ustring.h"
@@ -126,32 +127,6 @@ PresetReading refused(std::string why) {
     return {std::nullopt, std::move(why)};
 }
 
-// UTF-16 as UTF-8, surrogate pairs joined.
-std::string utf8Of(const TChar* text) {
-    std::string out;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t c = static_cast<char16_t>(text[i]);
-        if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[++i]) - 0xDC00);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<std::string> presetFileNameOf(IBStream* stream) {
@@ -163,13 +138,13 @@ std::optional<std::string> presetFileNameOf(IBStream* stream) {
     if (IAttributeList* list = attributes->getAttributes()) {
         String128 type{};
         if (list->getString("StateType", type, sizeof(type)) == kResultTrue &&
-            utf8Of(type) == "Project")
+            model::utf8FromUtf16(reinterpret_cast<const char16_t*>(type)) == "Project")
             return std::nullopt;
     }
     String128 name{};
     if (attributes->getFileName(name) != kResultTrue || name[0] == 0)
         return std::nullopt;
-    std::string file = utf8Of(name);
+    std::string file = model::utf8FromUtf16(reinterpret_cast<const char16_t*>(name));
     if (const size_t slash = file.find_last_of("/\\"); slash != std::string::npos)
         file.erase(0, slash + 1);
     if (file.size() > 10 && file.ends_with(".vstpreset"))

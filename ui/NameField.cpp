@@ -55,28 +55,6 @@ int32_t decodeUtf8(std::string_view text, size_t at, char32_t& character) {
     return length;
 }
 
-std::string encodeUtf8(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        if (c >= 0xD800 && c <= 0xDFFF)
-            return out;
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c <= 0x10FFFF) {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
 bool NameField::drawable(char32_t c) {
     // What both Departure Mono and Anybody hold, read from their character maps; the no-break
     // and soft hyphen are left out, since a name shows neither.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Utf8.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -55,7 +57,6 @@ private:
 // 0 when the bytes there are not a valid sequence (or `at` is at the end).
 int32_t decodeUtf8(std::string_view text, size_t at, char32_t& character);
 
-// Any thread; allocates. The code point as UTF-8 (nothing for surrogates or values past U+10FFFF).
-std::string encodeUtf8(char32_t character);
+using model::encodeUtf8;
 
 } // namespace tav::ui

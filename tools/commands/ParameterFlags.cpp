@@ -162,14 +162,7 @@ host::RenderSettings ParameterFlags::renderSettings() const {
 }
 
 host::ParameterSet ParameterFlags::parameterSet() const {
-    const host::RenderSettings settings = renderSettings();
-    host::ParameterSet values;
-    values.morph = settings.morph.valueAt(0.0);
-    values.algorithm = host::ParameterSet::algorithmNormalized(algorithm);
-    values.mix = host::ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
-    values.output = host::ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
-    values.quality = quality != 0 ? 1.0 : 0.0;
-    return values;
+    return host::Renderer::startValues(renderSettings());
 }
 
 } // namespace tav::tools

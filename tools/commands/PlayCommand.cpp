@@ -172,12 +172,7 @@ int runPlay(const PlayOptions& options, const std::atomic<bool>& interrupted) {
 
     const PluginModule module(pluginPath(options.plugin));
     PluginInstance instance(module);
-    ParameterSet values;
-    values.morph = settings.morph.valueAt(0.0);
-    values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
-    values.mix = ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
-    values.output = ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
-    values.quality = settings.quality != 0 ? 1.0 : 0.0;
+    const ParameterSet values = Renderer::startValues(settings);
     instance.restoreParameters(values);
 
     live::LiveAudio audio(instance, devices, device, rate, inA, inB, values);

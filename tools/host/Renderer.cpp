@@ -34,6 +34,16 @@ std::vector<float*> pointersTo(std::vector<std::vector<float>>& chunk) {
 
 } // namespace
 
+ParameterSet Renderer::startValues(const RenderSettings& settings) {
+    ParameterSet values;
+    values.morph = settings.morph.valueAt(0.0);
+    values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
+    values.mix = ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
+    values.output = ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
+    values.quality = settings.quality != 0 ? 1.0 : 0.0;
+    return values;
+}
+
 void Renderer::validate(const RenderSettings& settings) {
     const model::ParamSpec& algorithm = model::param(model::kAlgorithmId);
     const model::ParamSpec& mix = model::param(model::kMixId);
@@ -62,12 +72,7 @@ RenderResult Renderer::render(const PluginModule& module, const AudioBuffer& a,
     const double rate = a.sampleRate;
     PluginInstance instance(module);
 
-    ParameterSet values;
-    values.morph = settings.morph.valueAt(0.0);
-    values.algorithm = ParameterSet::algorithmNormalized(settings.algorithm);
-    values.mix = ParameterSet::mixNormalized(settings.mixPercent.valueAt(0.0));
-    values.output = ParameterSet::outputNormalized(settings.outputDb.valueAt(0.0));
-    values.quality = settings.quality != 0 ? 1.0 : 0.0;
+    const ParameterSet values = startValues(settings);
     instance.restoreParameters(values);
 
     ProcessingSetup setup;

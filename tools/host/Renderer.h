@@ -2,6 +2,7 @@
 
 #include "tools/audio/AudioFile.h"
 #include "tools/audio/MorphRamp.h"
+#include "tools/host/PluginInstance.h"
 #include "tools/host/PluginModule.h"
 
 #include <atomic>
@@ -33,6 +34,9 @@ public:
 
     // Main thread; allocates. Throws HostError on settings out of range.
     static void validate(const RenderSettings& settings);
+
+    // Any thread; never allocates. The parameters' values where the settings start.
+    static ParameterSet startValues(const RenderSettings& settings);
 
     // Main thread; allocates. a and b share a rate and length (b as conformed to a). The
     // output has a's rate, channels and length, aligned with a: the plug-in is run for a's
