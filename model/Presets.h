@@ -44,8 +44,8 @@ inline constexpr std::array<FactoryPreset, 20> kFactoryPresets{{
     {"Partials Blend", "Starting Points", {0.5, kPartials, 100.0, 0.0, false}},
     {"Imprint Blend", "Starting Points", {0.5, kImprint, 100.0, 0.0, false}},
     {"Diffuse Blend", "Starting Points", {0.5, kDiffuse, 100.0, 0.0, false}},
-    {"Hint of Transport", "Subtle Blends", {0.2, kTransport, 100.0, 0.0, false}},
-    {"Hint of Partials", "Subtle Blends", {0.2, kPartials, 100.0, 0.0, false}},
+    {"Hint of Transport", "Subtle Blends", {0.25, kTransport, 100.0, 0.0, false}},
+    {"Hint of Partials", "Subtle Blends", {0.25, kPartials, 100.0, 0.0, false}},
     {"Light Imprint", "Subtle Blends", {0.25, kImprint, 100.0, 0.0, false}},
     {"Light Diffusion", "Subtle Blends", {0.2, kDiffuse, 100.0, 0.0, false}},
     {"Full Transport", "Full Transformations", {0.9, kTransport, 100.0, 0.0, false}},
@@ -58,7 +58,7 @@ inline constexpr std::array<FactoryPreset, 20> kFactoryPresets{{
     {"Parallel Diffusion", "Parallel Blends", {0.8, kDiffuse, 50.0, 0.0, false}},
     {"Bass Transport", "Bass and Pads", {0.6, kTransport, 100.0, 0.0, true}},
     {"Bass Partials", "Bass and Pads", {0.5, kPartials, 100.0, 0.0, true}},
-    {"Pad Imprint", "Bass and Pads", {0.5, kImprint, 100.0, 0.0, true}},
+    {"Pad Imprint", "Bass and Pads", {0.35, kImprint, 100.0, 0.0, true}},
     {"Pad Diffusion", "Bass and Pads", {0.6, kDiffuse, 100.0, 0.0, true}},
 }};
 
