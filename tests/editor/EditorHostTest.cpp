@@ -28,22 +28,16 @@ namespace {
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
-class EditorHost : public ::testing::Test {
+class EditorHost : public ControllerHost {
 protected:
     void SetUp() override {
-        controller = owned(new TavimoController());
-        ASSERT_EQ(controller->initialize(&host), kResultOk);
-        controller->setComponentHandler(&handler);
-        controller->connect(&peer);
+        ControllerHost::SetUp();
         editor = owned(static_cast<TavimoEditor*>(controller->createView(ViewType::kEditor)));
         ASSERT_TRUE(editor);
     }
     void TearDown() override {
         editor = nullptr;
-        if (controller) {
-            controller->disconnect(&peer);
-            controller->terminate();
-        }
+        ControllerHost::TearDown();
     }
 
     void frames(int count, float seconds = 1.0f / 30.0f) {
@@ -51,10 +45,6 @@ protected:
             editor->updateFrame(editor->view(), seconds);
     }
 
-    HostApplication host;
-    HandlerSpy handler;
-    MessageSpy peer;
-    IPtr<TavimoController> controller;
     IPtr<TavimoEditor> editor;
 };
 

@@ -3,11 +3,15 @@
 // A host's component handler and the processor's side of the connection, as spies: every edit,
 // restart request and Quality message the controller sends is kept.
 
+#include "plugin/TavimoController.h"
 #include "plugin/TavimoIds.h"
 #include "support/NoRefCount.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstmessage.h"
+#include "public.sdk/source/vst/hosting/hostclasses.h"
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -71,6 +75,28 @@ public:
     TAVIMO_TEST_NO_REFCOUNT
 
     int qualityMessages = 0;
+};
+
+// A controller made, initialised and connected as a host does, with the spies on its two sides.
+class ControllerHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        controller = owned(new TavimoController());
+        ASSERT_EQ(controller->initialize(&host), kResultOk);
+        controller->setComponentHandler(&handler);
+        controller->connect(&peer);
+    }
+    void TearDown() override {
+        if (controller) {
+            controller->disconnect(&peer);
+            controller->terminate();
+        }
+    }
+
+    HostApplication host;
+    HandlerSpy handler;
+    MessageSpy peer;
+    IPtr<TavimoController> controller;
 };
 
 } // namespace tav::plugin

@@ -59,28 +59,20 @@ std::vector<char> stateOf(TavimoController& controller) {
     return {stream.getData(), stream.getData() + stream.getSize()};
 }
 
-class Presets : public ::testing::Test {
+class Presets : public ControllerHost {
 protected:
     void SetUp() override {
-        controller = owned(new TavimoController());
-        ASSERT_EQ(controller->initialize(&host), kResultOk);
-        controller->setComponentHandler(&handler);
-        controller->connect(&peer);
+        ControllerHost::SetUp();
         folder = fs::path(testing::TempDir()) /
                  ("presets-" +
                   std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(folder);
     }
     void TearDown() override {
-        controller->disconnect(&peer);
-        controller->terminate();
+        ControllerHost::TearDown();
         fs::remove_all(folder);
     }
 
-    HostApplication host;
-    HandlerSpy handler;
-    MessageSpy peer;
-    IPtr<TavimoController> controller;
     fs::path folder;
 };
 
