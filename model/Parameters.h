@@ -33,7 +33,7 @@ enum class ParamKind {
     Bypass // the plug-in's bypass switch: off or on
 };
 
-struct ParamSpec {
+struct ParamInfo {
     ParamId id;
     const char* name;
     const char* units; // empty when none
@@ -68,7 +68,7 @@ struct ParamSpec {
     constexpr double defaultNormalized() const { return toNormalized(defaultPlain); }
 };
 
-inline constexpr std::array<ParamSpec, kParamCount> kParams{{
+inline constexpr std::array<ParamInfo, kParamCount> kParams{{
     {kMorphId, "Morph", "", ParamKind::Range, 0.0, 1.0, 0.5, 0, {}, true, true},
     {kAlgorithmId, "Algorithm", "", ParamKind::List, 0.0, 3.0, 0.0, 3, kAlgorithmNames, true, true},
     {kMixId, "Mix", "%", ParamKind::Range, 0.0, 100.0, 100.0, 0, {}, true, true},
@@ -78,13 +78,13 @@ inline constexpr std::array<ParamSpec, kParamCount> kParams{{
 }};
 
 // Any thread. The entry of the table for an id (ids are the table's indices).
-constexpr const ParamSpec& param(ParamId id) {
+constexpr const ParamInfo& param(ParamId id) {
     return kParams[static_cast<std::size_t>(id)];
 }
 
 // How many values the processor's state keeps.
 inline constexpr int kStoredParamCount = static_cast<int>(
-    std::count_if(kParams.begin(), kParams.end(), [](const ParamSpec& p) { return p.stored; }));
+    std::count_if(kParams.begin(), kParams.end(), [](const ParamInfo& p) { return p.stored; }));
 
 // Normalized defaults in id order.
 inline constexpr std::array<double, kParamCount> kDefaultValues{

@@ -28,28 +28,28 @@ void widen(const char* text, String128 out) {
     out[i] = 0;
 }
 
-int32 flagsOf(const model::ParamSpec& spec) {
-    int32 flags = spec.automatable ? ParameterInfo::kCanAutomate : 0;
-    if (spec.kind == model::ParamKind::List)
+int32 flagsOf(const model::ParamInfo& param) {
+    int32 flags = param.automatable ? ParameterInfo::kCanAutomate : 0;
+    if (param.kind == model::ParamKind::List)
         flags |= ParameterInfo::kIsList;
-    if (spec.kind == model::ParamKind::Bypass)
+    if (param.kind == model::ParamKind::Bypass)
         flags |= ParameterInfo::kIsBypass;
     return flags;
 }
 
 // The host-side parameter object for one entry of the table.
-Parameter* makeParameter(const model::ParamSpec& spec) {
+Parameter* makeParameter(const model::ParamInfo& param) {
     String128 name{}, units{};
-    widen(spec.name, name);
-    widen(spec.units, units);
-    const TChar* unitsOrNone = spec.units[0] != 0 ? units : nullptr;
-    switch (spec.kind) {
+    widen(param.name, name);
+    widen(param.units, units);
+    const TChar* unitsOrNone = param.units[0] != 0 ? units : nullptr;
+    switch (param.kind) {
     case model::ParamKind::Range:
-        return new RangeParameter(name, spec.id, unitsOrNone, spec.minimum, spec.maximum,
-                                  spec.defaultPlain, spec.stepCount, flagsOf(spec));
+        return new RangeParameter(name, param.id, unitsOrNone, param.minimum, param.maximum,
+                                  param.defaultPlain, param.stepCount, flagsOf(param));
     case model::ParamKind::List: {
-        auto* list = new StringListParameter(name, spec.id, unitsOrNone, flagsOf(spec));
-        for (const char* entry : spec.entries) {
+        auto* list = new StringListParameter(name, param.id, unitsOrNone, flagsOf(param));
+        for (const char* entry : param.entries) {
             String128 text{};
             widen(entry, text);
             list->appendString(text);
@@ -59,8 +59,8 @@ Parameter* makeParameter(const model::ParamSpec& spec) {
     case model::ParamKind::Bypass:
         break;
     }
-    return new Parameter(name, spec.id, unitsOrNone, spec.defaultNormalized(), spec.stepCount,
-                         flagsOf(spec));
+    return new Parameter(name, param.id, unitsOrNone, param.defaultNormalized(), param.stepCount,
+                         flagsOf(param));
 }
 
 // Hosts echo values back with rounding; only a real change is an edit.
@@ -87,8 +87,8 @@ tresult PLUGIN_API TavimoController::initialize(FUnknown* context) {
     if (result != kResultOk)
         return result;
 
-    for (const model::ParamSpec& spec : model::kParams)
-        parameters.addParameter(makeParameter(spec));
+    for (const model::ParamInfo& param : model::kParams)
+        parameters.addParameter(makeParameter(param));
     return kResultOk;
 }
 
@@ -132,9 +132,9 @@ tresult PLUGIN_API TavimoController::getState(IBStream* state) {
 void TavimoController::loadPreset(const std::string& name, const model::PresetValues& values) {
     const auto normalized = model::normalizedValues(values, getParamNormalized(kBypassId));
     takingPresetValues = true;
-    for (const model::ParamSpec& spec : model::kParams)
-        if (spec.id != kBypassId)
-            setValueAsEdit(spec.id, normalized[static_cast<size_t>(spec.id)]);
+    for (const model::ParamInfo& param : model::kParams)
+        if (param.id != kBypassId)
+            setValueAsEdit(param.id, normalized[static_cast<size_t>(param.id)]);
     takingPresetValues = false;
     settings.presetName = name;
     settings.presetEdited = false;
@@ -150,9 +150,9 @@ void TavimoController::setValueAsEdit(ParamID tag, ParamValue value) {
 PresetDocument TavimoController::currentPreset(const std::string& name) const {
     PresetDocument document;
     document.name = name;
-    for (const model::ParamSpec& spec : model::kParams)
-        document.values[static_cast<size_t>(spec.id)] =
-            const_cast<TavimoController*>(this)->getParamNormalized(spec.id);
+    for (const model::ParamInfo& param : model::kParams)
+        document.values[static_cast<size_t>(param.id)] =
+            const_cast<TavimoController*>(this)->getParamNormalized(param.id);
     document.values[kBypassId] = 0.0;
     return document;
 }

@@ -131,8 +131,8 @@ std::string floorName(double floorDb) {
 
 } // namespace
 
-const std::vector<PairSpec>& pairSpecs() {
-    static const std::vector<PairSpec> pairs = {
+const std::vector<PairSource>& pairSources() {
+    static const std::vector<PairSource> pairs = {
         {"pad under speech", "pad.wav", -20.0, "voice1.wav", 0.0, ""},
         {"piano+drums / choir", "pianodrums.wav", 0.0, "choir.wav", 0.0, "drums.hits.txt"},
         {"drums / pad", "drums.wav", 0.0, "pad.wav", 0.0, "drums.hits.txt"},
@@ -143,10 +143,10 @@ const std::vector<PairSpec>& pairSpecs() {
     return pairs;
 }
 
-const PairSpec& pairNamed(std::string_view name) {
-    for (const PairSpec& spec : pairSpecs())
-        if (spec.name == name)
-            return spec;
+const PairSource& pairNamed(std::string_view name) {
+    for (const PairSource& source : pairSources())
+        if (source.name == name)
+            return source;
     throw std::out_of_range("no pair named " + std::string(name));
 }
 
@@ -171,20 +171,20 @@ Stereo readAudio(const std::filesystem::path& path) {
     return out;
 }
 
-Case loadPair(const PairSpec& spec, const std::filesystem::path& folder, double seconds) {
+Case loadPair(const PairSource& source, const std::filesystem::path& folder, double seconds) {
     Case c;
-    c.name = spec.name;
-    c.a = readAudio(folder / spec.fileA);
-    c.b = readAudio(folder / spec.fileB);
-    scale(c.a, gainOf(spec.gainADb));
-    scale(c.b, gainOf(spec.gainBDb));
+    c.name = source.name;
+    c.a = readAudio(folder / source.fileA);
+    c.b = readAudio(folder / source.fileB);
+    scale(c.a, gainOf(source.gainADb));
+    scale(c.b, gainOf(source.gainBDb));
     std::size_t length = std::min(c.a[0].size(), c.b[0].size());
     if (seconds > 0.0)
         length = std::min(length, samplesOf(seconds));
     cut(c.a, length);
     cut(c.b, length);
-    if (!spec.hits.empty())
-        for (std::size_t hit : readHits(folder / spec.hits))
+    if (!source.hits.empty())
+        for (std::size_t hit : readHits(folder / source.hits))
             if (hit < length)
                 c.hits.push_back(hit);
     c.swellsFrom = samplesOf(kStartUpSeconds);

@@ -21,7 +21,7 @@ using Stereo = std::array<std::vector<float>, kChannels>;
 
 // Two material files played into A and B at fixed gains; hits names the file of drum hit
 // times that belongs to the pair's drums, or is empty.
-struct PairSpec {
+struct PairSource {
     std::string_view name;
     std::string_view fileA;
     double gainADb;
@@ -31,8 +31,8 @@ struct PairSpec {
 };
 
 // The pairs every full table renders; pairNamed finds one (throws std::out_of_range).
-const std::vector<PairSpec>& pairSpecs();
-const PairSpec& pairNamed(std::string_view name);
+const std::vector<PairSource>& pairSources();
+const PairSource& pairNamed(std::string_view name);
 
 // One render's inputs and what is measured on them.
 struct Case {
@@ -57,7 +57,7 @@ Stereo readAudio(const std::filesystem::path& path);
 
 // The pair's files from folder at its gains, cut to the first `seconds` (0: whole files).
 // Throws std::runtime_error when a file is missing or unreadable.
-Case loadPair(const PairSpec& spec, const std::filesystem::path& folder, double seconds = 0.0);
+Case loadPair(const PairSource& source, const std::filesystem::path& folder, double seconds = 0.0);
 
 // When a stop case's stopping input goes quiet and comes back, in seconds.
 struct StopTimes {

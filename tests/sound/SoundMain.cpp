@@ -68,8 +68,8 @@ int run(const std::filesystem::path& folder) {
     std::list<Case> cases;
     std::vector<Job> jobs;
     const std::vector<float> pairMorphs(std::begin(kPairMorphs), std::end(kPairMorphs));
-    for (const PairSpec& spec : pairSpecs())
-        addJobs(jobs, cases.emplace_back(loadPair(spec, folder)), pairMorphs);
+    for (const PairSource& source : pairSources())
+        addJobs(jobs, cases.emplace_back(loadPair(source, folder)), pairMorphs);
     std::vector<float> stopMorphs;
     for (int i = 1; i <= kStopMorphs; ++i)
         stopMorphs.push_back(kStopMorphStep * static_cast<float>(i));
@@ -100,8 +100,8 @@ int run(const std::filesystem::path& folder) {
 // wet signal: a parallel preset's Mix is applied after it, so its wet part is what is measured.
 int runPresets(const std::filesystem::path& folder) {
     std::list<Case> cases;
-    for (const PairSpec& spec : pairSpecs())
-        cases.push_back(loadPair(spec, folder));
+    for (const PairSource& source : pairSources())
+        cases.push_back(loadPair(source, folder));
     std::vector<Job> jobs;
     for (const tav::model::FactoryPreset& preset : tav::model::kFactoryPresets)
         for (const Case& c : cases)

@@ -18,8 +18,8 @@ using host::MorphRamp;
 using host::RampLimits;
 
 RampLimits limitsOf(model::ParamId id, const char* option, const char* unit) {
-    const model::ParamSpec& spec = model::param(id);
-    return RampLimits{option, spec.minimum, spec.maximum, unit};
+    const model::ParamInfo& param = model::param(id);
+    return RampLimits{option, param.minimum, param.maximum, unit};
 }
 
 const char* rampWords(ParameterFlags::Ramps ramps) {

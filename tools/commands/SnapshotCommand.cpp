@@ -191,9 +191,9 @@ void addSnapshotCommand(CLI::App& app) {
         ->type_name("NAME")
         ->transform(choiceOf(themes))
         ->default_str("paper");
-    const model::ParamSpec& morph = model::param(model::kMorphId);
-    const model::ParamSpec& mix = model::param(model::kMixId);
-    const model::ParamSpec& gain = model::param(model::kOutputId);
+    const model::ParamInfo& morph = model::param(model::kMorphId);
+    const model::ParamInfo& mix = model::param(model::kMixId);
+    const model::ParamInfo& gain = model::param(model::kOutputId);
     command->add_option("--morph", o.morph, "Morph, 0 to 1")
         ->type_name("VALUE")
         ->check(numberFrom(morph.minimum, morph.maximum, ""))

@@ -45,14 +45,14 @@ ParameterSet Renderer::startValues(const RenderSettings& settings) {
 }
 
 void Renderer::validate(const RenderSettings& settings) {
-    const model::ParamSpec& algorithm = model::param(model::kAlgorithmId);
-    const model::ParamSpec& mix = model::param(model::kMixId);
-    const model::ParamSpec& output = model::param(model::kOutputId);
+    const model::ParamInfo& algorithm = model::param(model::kAlgorithmId);
+    const model::ParamInfo& mix = model::param(model::kMixId);
+    const model::ParamInfo& output = model::param(model::kOutputId);
     if (settings.algorithm < algorithm.minimum || settings.algorithm > algorithm.maximum)
         throw HostError("--algorithm must be transport, partials, imprint or diffuse");
-    const auto within = [](const MorphRamp& ramp, const model::ParamSpec& spec) {
+    const auto within = [](const MorphRamp& ramp, const model::ParamInfo& param) {
         for (const auto& point : ramp.breakpoints())
-            if (!(point.second >= spec.minimum && point.second <= spec.maximum))
+            if (!(point.second >= param.minimum && point.second <= param.maximum))
                 return false;
         return true;
     };
