@@ -10,9 +10,7 @@ constexpr auto kFactoryCount = static_cast<int32_t>(model::kFactoryPresets.size(
 
 } // namespace
 
-PresetMenu::PresetMenu(PresetLibrary library) : folder(std::move(library)) {
-    refresh();
-}
+PresetMenu::PresetMenu(PresetLibrary library) : folder(std::move(library)) {}
 
 bool PresetMenu::refresh() {
     std::error_code error;

@@ -15,7 +15,8 @@ namespace tav::plugin {
 // order, then the user's preset files sorted by name. Runs on the UI thread; allocates.
 class PresetMenu {
 public:
-    // UI thread; allocates. Over the user's folder (tests pass their own).
+    // UI thread; allocates. Over the user's folder (tests pass their own); empty until the
+    // first refresh.
     explicit PresetMenu(PresetLibrary library = PresetLibrary());
 
     // UI thread; allocates. Reads the user's folder again; true when its presets changed.

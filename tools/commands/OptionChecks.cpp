@@ -1,30 +1,17 @@
 #include "tools/commands/OptionChecks.h"
 
 #include "tools/HostError.h"
+#include "tools/host/ParameterOptions.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 
 namespace tav::tools {
 namespace {
 
-std::string number(double value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
-}
-
 std::string rangeText(double minimum, double maximum, const std::string& unit) {
-    return number(minimum) + " to " + number(maximum) + (unit.empty() ? "" : " " + unit);
-}
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return host::rangeInWords({"", minimum, maximum, unit.c_str()});
 }
 
 // The value read as a finite number; nothing left over.
@@ -90,7 +77,7 @@ std::vector<std::string> namesOf(const std::map<std::string, int>& choices) {
 CLI::Validator choiceOf(const std::map<std::string, int>& choices) {
     return CLI::Validator(
         [choices](std::string& text) -> std::string {
-            const auto found = choices.find(lower(text));
+            const auto found = choices.find(host::lowerCase(text.c_str()));
             if (found == choices.end())
                 return "\"" + text + "\" is not one of " + inWords(namesOf(choices));
             text = std::to_string(found->second);
@@ -102,7 +89,7 @@ CLI::Validator choiceOf(const std::map<std::string, int>& choices) {
 CLI::Validator oneOf(const std::vector<std::string>& choices) {
     return CLI::Validator(
         [choices](std::string& text) -> std::string {
-            const std::string name = lower(text);
+            const std::string name = host::lowerCase(text.c_str());
             if (std::find(choices.begin(), choices.end(), name) == choices.end())
                 return "\"" + text + "\" is not one of " + inWords(choices);
             text = name;
