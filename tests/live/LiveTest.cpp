@@ -98,8 +98,9 @@ protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder = freshFolder(std::string("live-") + info->name());
-        server = std::make_unique<JackServer>(serverNameFor(info->name()), kPeriod);
-        ASSERT_TRUE(server->ok()) << "the JACK server did not start";
+        server = std::make_unique<JackServer>(serverNameFor(info->name()), kPeriod,
+                                              folder / "jackd.log");
+        ASSERT_TRUE(server->ok()) << "the JACK server did not start:\n" << server->output();
     }
 
     // A and B files of a few seconds, different from each other.
