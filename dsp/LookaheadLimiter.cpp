@@ -8,12 +8,13 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace tav {
 namespace {
 
-constexpr float kReleaseSeconds = 0.1f;
+constexpr float kReleaseSeconds = 0.025f;
 // Full scale: the wet signal may always reach it, louder inputs raise the ceiling.
 constexpr float kMinimumCeiling = 1.0f;
 
@@ -75,29 +76,48 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, float input
         return; // not prepared: nothing sized to work with
     // Written so that a NaN peak falls back to full scale instead of disabling the limiter.
     const float ceiling = inputPeak > kMinimumCeiling ? inputPeak : kMinimumCeiling;
-    // Only the gain's own recursion runs sample by sample; finding the peaks and applying the
-    // gain to the delayed signal run over short stretches in vector lanes.
+    float ceilings[kSubBlock];
+    std::fill_n(ceilings, kSubBlock, ceiling);
+    for (int start = 0; start < numSamples; start += kSubBlock)
+        processStretch(signal, start, std::min(kSubBlock, numSamples - start), ceilings);
+}
+
+void LookaheadLimiter::process(float* const* signal, int numSamples, const float* ceilings) {
+    if (queuedGain.empty())
+        return;
     for (int start = 0; start < numSamples; start += kSubBlock) {
         const int count = std::min(kSubBlock, numSamples - start);
-        float gain[kSubBlock];
-        requiredGains(signal, start, count, ceiling, gain);
-        // A resting gain, or one released at once because only silence is left, needs no
-        // per-sample recursion.
-        bool resting = restingAtUnity(gain, count);
-        if (!resting && silentThroughout(signal, start, count)) {
-            settleAtUnity();
-            resting = true;
+        float checked[kSubBlock];
+        for (int i = 0; i < count; ++i) {
+            const float ceiling = ceilings[start + i];
+            checked[i] = ceiling >= 0.0f && ceiling <= FLT_MAX ? ceiling : kMinimumCeiling;
         }
-        if (resting)
-            holdUnity(gain, count);
-        else
-            smoothGains(gain, count);
-        applyDelayed(signal, start, count, gain);
+        processStretch(signal, start, count, checked);
     }
 }
 
-void LookaheadLimiter::requiredGains(float* const* signal, int start, int count, float ceiling,
-                                     float* gain) const {
+void LookaheadLimiter::processStretch(float* const* signal, int start, int count,
+                                      const float* ceiling) {
+    // Only the gain's own recursion runs sample by sample; finding the peaks and applying the
+    // gain to the delayed signal run over short stretches in vector lanes.
+    float gain[kSubBlock];
+    requiredGains(signal, start, count, ceiling, gain);
+    // A resting gain, or one released at once because only silence is left, needs no
+    // per-sample recursion.
+    bool resting = restingAtUnity(gain, count);
+    if (!resting && silentThroughout(signal, start, count)) {
+        settleAtUnity();
+        resting = true;
+    }
+    if (resting)
+        holdUnity(gain, count);
+    else
+        smoothGains(gain, count);
+    applyDelayed(signal, start, count, gain);
+}
+
+void LookaheadLimiter::requiredGains(float* const* signal, int start, int count,
+                                     const float* ceiling, float* gain) const {
     float peak[kSubBlock] = {};
     for (std::size_t c = 0; c < channelStates.size(); ++c) {
         const float* x = signal[c] + start;
@@ -110,17 +130,17 @@ void LookaheadLimiter::requiredGains(float* const* signal, int start, int count,
         for (; i < count; ++i)
             peak[i] = std::max(peak[i], std::abs(x[i]));
     }
-    const __m128 limit = _mm_set1_ps(ceiling);
     const __m128 unity = _mm_set1_ps(1.0f);
     int i = 0;
     for (; i + 4 <= count; i += 4) {
+        const __m128 limit = _mm_loadu_ps(ceiling + i);
         const __m128 p = _mm_loadu_ps(peak + i);
         const __m128 over = _mm_cmpgt_ps(p, limit);
         const __m128 scaled = _mm_div_ps(limit, p);
         _mm_storeu_ps(gain + i, _mm_or_ps(_mm_and_ps(over, scaled), _mm_andnot_ps(over, unity)));
     }
     for (; i < count; ++i)
-        gain[i] = peak[i] > ceiling ? ceiling / peak[i] : 1.0f;
+        gain[i] = peak[i] > ceiling[i] ? ceiling[i] / peak[i] : 1.0f;
 }
 
 bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {

@@ -5,8 +5,9 @@
 
 namespace tav {
 
-// Keeps the wet signal under max(1, input peak): delays it by the look-ahead L and lowers
-// one linked gain ahead of each peak, so the gain is reached exactly when the peak leaves.
+// Keeps the wet signal under a ceiling: max(1, input peak), or one given sample by sample.
+// Delays it by the look-ahead L and lowers one linked gain ahead of each peak, so the gain is
+// reached exactly when the peak leaves.
 class LookaheadLimiter {
 public:
     // Any thread; allocates. L = max(16, round(1.5 ms)), 100 ms release; ends in reset.
@@ -18,6 +19,10 @@ public:
     // Audio thread; never allocates. Limits signal[c][0..numSamples) in place.
     void process(float* const* signal, int numSamples, float inputPeak);
 
+    // Audio thread; never allocates. The same under ceilings[i] for the sample signal[c][i]
+    // (before its delay); a ceiling that is not a positive number falls back to full scale.
+    void process(float* const* signal, int numSamples, const float* ceilings);
+
     int lookahead() const { return lookaheadSamples; }
 
 private:
@@ -26,9 +31,11 @@ private:
 
     // Pushes this sample's need into the sliding window of the last L + 1 and returns its minimum.
     float windowMinimum(float need);
-    // gain[i] = the gain each sample of signal[c][start + i] needs to stay under ceiling.
-    void requiredGains(float* const* signal, int start, int count, float ceiling,
+    // gain[i] = the gain each sample of signal[c][start + i] needs to stay under ceiling[i].
+    void requiredGains(float* const* signal, int start, int count, const float* ceiling,
                        float* gain) const;
+    // Gains, smoothing and the delayed signal for one stretch of at most kSubBlock samples.
+    void processStretch(float* const* signal, int start, int count, const float* ceiling);
     // Turns required gains into the smoothed gain sequence, in place, sample by sample.
     void smoothGains(float* gain, int count);
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.

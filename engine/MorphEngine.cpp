@@ -113,6 +113,7 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     const int frameSize = fftSizeFor(sampleRate, quality);
     stft.prepare(sampleRate, channels, frameSize);
     limiter.prepare(sampleRate, channels);
+    guard.prepare(sampleRate, channels, frameSize, maxBlockSize);
     shaper.prepare(sampleRate, channels, frameSize);
     dryLength = frameSize + limiter.lookahead() + 1;
 
@@ -127,7 +128,7 @@ void MorphEngine::prepare(double sampleRate, int channelCount, int maxBlock, int
     pointersB.resize(static_cast<std::size_t>(channels));
     pointersWet.resize(static_cast<std::size_t>(channels));
     for (std::vector<float>* perSample :
-         {&mixRamp, &gainRamp, &bypassRamp, &wetShare, &drySamples, &sideChannel})
+         {&mixRamp, &gainRamp, &bypassRamp, &wetShare, &ceilings, &drySamples, &sideChannel})
         perSample->assign(static_cast<std::size_t>(maxBlockSize), 0.0f);
     for (int c = 0; c < channels; ++c) {
         pointersA[c] = channelStates[c].scratchA.data();
@@ -149,6 +150,7 @@ void MorphEngine::reset() {
         return;
     stft.reset();
     shaper.reset();
+    guard.reset();
     limiter.reset();
     for (ChannelState& state : channelStates)
         std::fill(state.dryDelay.begin(), state.dryDelay.end(), 0.0f);
@@ -211,7 +213,11 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
         shaper.reset();
         silenceWet(count);
     }
-    limiter.process(pointersWet.data(), count, inputPeak);
+    // The wet signal never peaks far over the inputs around it, nor over full scale unless
+    // the inputs do.
+    guard.process(pointersA.data(), pointersB.data(), count, std::max(inputPeak, 1.0f),
+                  ceilings.data());
+    limiter.process(pointersWet.data(), count, ceilings.data());
 
     mixIntoOutput(out, offset, count, params);
     previousMix = params.mix;

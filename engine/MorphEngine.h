@@ -2,6 +2,7 @@
 
 #include "dsp/FrameMeters.h"
 #include "dsp/LookaheadLimiter.h"
+#include "dsp/SwellGuard.h"
 #include "engine/EngineParams.h"
 #include "engine/StftEngine.h"
 #include "engine/WetShaper.h"
@@ -81,13 +82,14 @@ private:
     double rate = 0.0;
     StftEngine stft;
     LookaheadLimiter limiter;
+    SwellGuard guard;
     WetShaper shaper;
     bool wetShaping = true;
     std::vector<ChannelState> channelStates;
     std::vector<const float*> pointersA, pointersB;
     std::vector<float*> pointersWet;
     // Per-sample values shared by all channels of a chunk, maxBlockSize each.
-    std::vector<float> mixRamp, gainRamp, bypassRamp, wetShare;
+    std::vector<float> mixRamp, gainRamp, bypassRamp, wetShare, ceilings;
     std::vector<float> drySamples;  // one channel's latency-aligned dry chunk
     std::vector<float> sideChannel; // one of B's channels, cleaned, while a mono engine sums them
     int dryIndex = 0;

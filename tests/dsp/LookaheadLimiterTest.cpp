@@ -106,6 +106,21 @@ TEST(LookaheadLimiter, CeilingFollowsTheInputPeak) {
     EXPECT_EQ(signal[0][100 + static_cast<std::size_t>(limiter.lookahead())], 1.4f);
 }
 
+// Ceilings given sample by sample hold each sample under its own; one that is not a number
+// falls back to full scale rather than silencing the signal.
+TEST(LookaheadLimiter, PerSampleCeilingsHoldEachSampleAndBadOnesMeanFullScale) {
+    LookaheadLimiter limiter;
+    limiter.prepare(48000.0, 1);
+    const int lookahead = limiter.lookahead();
+    std::vector<float> signal(20000, 0.5f), ceilings(signal.size(), 0.25f);
+    std::fill(ceilings.begin() + 4000, ceilings.end(), std::nanf(""));
+    float* channels[] = {signal.data()};
+    limiter.process(channels, static_cast<int>(signal.size()), ceilings.data());
+    for (int i = lookahead; i < 4000 + lookahead; ++i)
+        ASSERT_LE(signal[static_cast<std::size_t>(i)], 0.25f + 1e-6f) << i;
+    EXPECT_NEAR(signal.back(), 0.5f, 1e-4f);
+}
+
 TEST(LookaheadLimiter, RandomPeaksNeverExceedTheCeilingAndGainReturnsToUnity) {
     std::mt19937 rng(2024);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);

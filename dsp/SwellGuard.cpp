@@ -1,0 +1,120 @@
+#include "dsp/SwellGuard.h"
+
+#include "dsp/VectorMath.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tav {
+namespace {
+
+// How far the wet signal may peak over the louder input: about +2.5 dB, room for the crest
+// factor a morph adds without letting a swell through.
+constexpr float kHeadroom = 1.333f;
+// How long the inputs' peaks are held after the moment a wet sample was made from: long enough
+// for a period of a low bass note and for a decaying sound's tail, short enough that energy a
+// frame smears past the end of a sound does not stand out. Nothing is held ahead of that
+// moment: what a frame smears ahead of a hit is held to the level before the hit.
+constexpr double kHoldSeconds = 0.025;
+// The ceiling never falls below -90 dBFS: the rounding residue a frame spreads around a sound
+// is far below it, and the limiter must not fall to silence over it just before the sound.
+constexpr float kLowestCeiling = 3.2e-5f;
+
+// The largest magnitude of x[0..count).
+float largestMagnitude(const float* x, int count) {
+    __m128 largest = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        largest = _mm_max_ps(largest, vecmath::absolute(_mm_loadu_ps(x + i)));
+    float result = vecmath::largestLane(largest);
+    for (; i < count; ++i)
+        result = std::max(result, std::fabs(x[i]));
+    return result;
+}
+
+// Floor division by a positive divisor: before the first frame, wet samples belong to
+// negative blocks.
+int64_t floorDivide(int64_t value, int64_t divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
+
+} // namespace
+
+void SwellGuard::prepare(double sampleRate, int channelCount, int frameSize, int maxBlockSize) {
+    channels = std::max(channelCount, 0);
+    delayBlocks = std::max(frameSize, 0) / kBlock;
+    holdBlocks = static_cast<int>(std::ceil(sampleRate * kHoldSeconds / kBlock));
+    // From the oldest block a chunk's first wet sample looks at to the newest a chunk completes.
+    const int span = delayBlocks + holdBlocks + std::max(maxBlockSize, 0) / kBlock + 4;
+    ring.assign(static_cast<std::size_t>(span), 0.0f);
+    queue.assign(static_cast<std::size_t>(holdBlocks + 2), 0);
+    reset();
+}
+
+void SwellGuard::reset() {
+    std::fill(ring.begin(), ring.end(), 0.0f);
+    current = 0.0f;
+    samplesTaken = 0;
+    queueHead = queueSize = 0;
+    nextQueued = 0;
+}
+
+void SwellGuard::process(const float* const* inA, const float* const* inB, int count,
+                         float fullScale, float* ceilings) {
+    if (ring.empty() || count <= 0)
+        return;
+    const int64_t firstWet = samplesTaken - static_cast<int64_t>(delayBlocks) * kBlock;
+    takeInputs(inA, inB, count);
+    for (int i = 0; i < count;) {
+        const int64_t block = floorDivide(firstWet + i, kBlock);
+        const int run =
+            static_cast<int>(std::min<int64_t>(count - i, (block + 1) * kBlock - (firstWet + i)));
+        const float ceiling = std::max(kHeadroom * heldPeak(block), kLowestCeiling);
+        std::fill_n(ceilings + i, run, std::min(ceiling, fullScale));
+        i += run;
+    }
+}
+
+void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, int count) {
+    const auto size = static_cast<int64_t>(ring.size());
+    for (int i = 0; i < count;) {
+        const int run = std::min(count - i, kBlock - static_cast<int>(samplesTaken % kBlock));
+        for (int c = 0; c < channels; ++c)
+            current = std::max(
+                {current, largestMagnitude(inA[c] + i, run), largestMagnitude(inB[c] + i, run)});
+        samplesTaken += run;
+        i += run;
+        if (samplesTaken % kBlock == 0) {
+            ring[static_cast<std::size_t>((samplesTaken / kBlock - 1) % size)] = current;
+            current = 0.0f;
+        }
+    }
+}
+
+float SwellGuard::heldPeak(int64_t wetBlock) {
+    if (wetBlock < 0)
+        return 0.0f;
+    const auto size = static_cast<int64_t>(ring.size());
+    const auto slots = static_cast<int>(queue.size());
+    const auto peakOf = [&](int64_t block) { return ring[static_cast<std::size_t>(block % size)]; };
+    const auto slot = [&](int position) {
+        return static_cast<std::size_t>((queueHead + position) % slots);
+    };
+    // Blocks enter once, in order; smaller peaks behind a larger newcomer can never be the
+    // maximum again.
+    for (; nextQueued <= wetBlock; ++nextQueued) {
+        while (queueSize > 0 && peakOf(queue[slot(queueSize - 1)]) <= peakOf(nextQueued))
+            --queueSize;
+        queue[slot(queueSize)] = nextQueued;
+        ++queueSize;
+    }
+    while (queueSize > 0 && queue[slot(0)] < wetBlock - holdBlocks) {
+        queueHead = (queueHead + 1) % slots;
+        --queueSize;
+    }
+    return queueSize > 0 ? peakOf(queue[slot(0)]) : 0.0f;
+}
+
+} // namespace tav
