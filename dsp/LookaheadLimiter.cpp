@@ -14,6 +14,7 @@
 namespace tav {
 namespace {
 
+// Short, so that a guard reduction ahead of a hit lets go in time for the hit itself.
 constexpr float kReleaseSeconds = 0.025f;
 // Full scale: the wet signal may always reach it, louder inputs raise the ceiling.
 constexpr float kMinimumCeiling = 1.0f;

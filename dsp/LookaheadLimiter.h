@@ -10,7 +10,7 @@ namespace tav {
 // reached exactly when the peak leaves.
 class LookaheadLimiter {
 public:
-    // Any thread; allocates. L = max(16, round(1.5 ms)), 100 ms release; ends in reset.
+    // Any thread; allocates. L = max(16, round(1.5 ms)), 25 ms release; ends in reset.
     void prepare(double sampleRate, int channels);
 
     // Audio thread; never allocates. Unity gain, empty delay lines.
