@@ -103,16 +103,17 @@ float SwellGuard::heldPeak(int64_t wetBlock) {
         return static_cast<std::size_t>((queueHead + position) % slots);
     };
     // Blocks enter once, in order; smaller peaks behind a larger newcomer can never be the
-    // maximum again.
+    // maximum again, and blocks that left the hold leave the front as each one enters, so the
+    // queue never holds more than the hold's blocks and the newcomer.
     for (; nextQueued <= wetBlock; ++nextQueued) {
         while (queueSize > 0 && peakOf(queue[slot(queueSize - 1)]) <= peakOf(nextQueued))
             --queueSize;
         queue[slot(queueSize)] = nextQueued;
         ++queueSize;
-    }
-    while (queueSize > 0 && queue[slot(0)] < wetBlock - holdBlocks) {
-        queueHead = (queueHead + 1) % slots;
-        --queueSize;
+        while (queue[slot(0)] < nextQueued - holdBlocks) {
+            queueHead = (queueHead + 1) % slots;
+            --queueSize;
+        }
     }
     return queueSize > 0 ? peakOf(queue[slot(0)]) : 0.0f;
 }
