@@ -19,6 +19,22 @@ constexpr float kReleaseSeconds = 0.025f;
 // Full scale: the wet signal may always reach it, louder inputs raise the ceiling.
 constexpr float kMinimumCeiling = 1.0f;
 
+// checked[i] = ceilings[i] where it is a number from 0 to FLT_MAX, full scale elsewhere
+// (NaN fails both comparisons).
+void checkCeilings(const float* ceilings, int count, float* checked) {
+    const __m128 fallback = _mm_set1_ps(kMinimumCeiling);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 ceiling = _mm_loadu_ps(ceilings + i);
+        const __m128 usable = _mm_and_ps(_mm_cmpge_ps(ceiling, _mm_setzero_ps()),
+                                         _mm_cmple_ps(ceiling, _mm_set1_ps(FLT_MAX)));
+        _mm_storeu_ps(checked + i,
+                      _mm_or_ps(_mm_and_ps(usable, ceiling), _mm_andnot_ps(usable, fallback)));
+    }
+    for (; i < count; ++i)
+        checked[i] = ceilings[i] >= 0.0f && ceilings[i] <= FLT_MAX ? ceilings[i] : kMinimumCeiling;
+}
+
 } // namespace
 
 void LookaheadLimiter::prepare(double sampleRate, int channels) {
@@ -89,10 +105,7 @@ void LookaheadLimiter::process(float* const* signal, int numSamples, const float
     for (int start = 0; start < numSamples; start += kSubBlock) {
         const int count = std::min(kSubBlock, numSamples - start);
         float checked[kSubBlock];
-        for (int i = 0; i < count; ++i) {
-            const float ceiling = ceilings[start + i];
-            checked[i] = ceiling >= 0.0f && ceiling <= FLT_MAX ? ceiling : kMinimumCeiling;
-        }
+        checkCeilings(ceilings + start, count, checked);
         processStretch(signal, start, count, checked);
     }
 }
