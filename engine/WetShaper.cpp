@@ -46,6 +46,9 @@ constexpr float kMaximumCorrection = 1.4125375f;
 constexpr float kRiseRatio = 4.0f;
 constexpr float kExcessRatio = 1.4125375f;
 constexpr float kFallExcessRatio = 2.5118864f;
+// A hit has arrived where the held target stands more than 9 dB over the reference's
+// envelope: that is the hit itself, not the ripple of a low chord within its blocks.
+constexpr float kArrivalRatio = 8.0f;
 // After a fall the allowed level follows the inputs' target held over this long: quick enough
 // for the gaps between words, long enough to ride over the ripple of one low note's waveform.
 constexpr double kHoldSeconds = 0.005;
@@ -108,6 +111,11 @@ __m128 approximateExp2(__m128 y) {
 __m128 power(__m128 x, float exponent) {
     const __m128 result = approximateExp2(_mm_mul_ps(_mm_set1_ps(exponent), approximateLog2(x)));
     return _mm_and_ps(result, _mm_cmpge_ps(x, _mm_set1_ps(FLT_MIN)));
+}
+
+// The wet signal's power against the reference's, at most 1; 1 where the reference is silent.
+float standingOf(float wetPower, float reference) {
+    return reference > kSilentPower ? std::min(1.0f, wetPower / reference) : 1.0f;
 }
 
 // One-pole coefficient for a time constant, for steps of `length` samples.
@@ -247,14 +255,15 @@ void WetShaper::reset() {
     std::fill(recentTargets.begin(), recentTargets.end(), 0.0f);
     recentIndex = 0;
     blockPosition = 0;
-    wetEnvelope = 0.0f;
+    wetEnvelope = wetReferenceEnvelope = 0.0f;
+    bedStanding = 1.0f;
     slowReference = slowWet = 0.0;
     level.reset();
     blocksToTravel = 0;
     envelopeA = envelopeB = 0.0f;
     recentPeak = 0.0f;
     slowTarget = slowGain = fastGain = 1.0f;
-    gainFrom = gainTo = 1.0f;
+    slowFrom = slowTo = fastFrom = fastTo = 1.0f;
     queueHead = queueSize = ringIndex = 0;
 }
 
@@ -303,29 +312,37 @@ void WetShaper::filterRun(const float* const* inA, const float* const* inB, floa
 }
 
 void WetShaper::applyGain(float* const* wet, const float* share, int offset, int count) {
-    if (gainFrom == 1.0f && gainTo == 1.0f)
+    if (slowFrom == 1.0f && slowTo == 1.0f && fastFrom == 1.0f && fastTo == 1.0f)
         return;
-    // The gain glides across the control block; the wet share fades its effect, so that
-    // where the share is 0 the factor is exactly 1.
-    // Four samples per step, each lane doing the scalar arithmetic.
-    const float step = (gainTo - gainFrom) / static_cast<float>(controlLength);
+    // Both gains glide across the control block. The wet share fades the slow correction's
+    // effect; the suppression acts in full wherever any of the algorithm's frame is heard,
+    // since the energy it removes is smeared in full even where the share is small. Where the
+    // share is 0 the factor is exactly 1.
+    const float scale = 1.0f / static_cast<float>(controlLength);
+    const __m128 slowStart = _mm_set1_ps(slowFrom),
+                 slowStep = _mm_set1_ps((slowTo - slowFrom) * scale);
+    const __m128 fastStart = _mm_set1_ps(fastFrom),
+                 fastStep = _mm_set1_ps((fastTo - fastFrom) * scale);
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
     const float* const shares = share + offset;
-    const auto rampAt = [&](int i) {
-        const float gain = gainFrom + step * static_cast<float>(blockPosition + i + 1);
-        return 1.0f + shares[i] * (gain - 1.0f);
+    const auto rampAt = [&](__m128 position, __m128 s) {
+        const __m128 slow = _mm_add_ps(slowStart, _mm_mul_ps(slowStep, position));
+        const __m128 fast = _mm_add_ps(fastStart, _mm_mul_ps(fastStep, position));
+        const __m128 slowFactor = _mm_add_ps(one, _mm_mul_ps(s, _mm_sub_ps(slow, one)));
+        const __m128 fastFactor =
+            _mm_add_ps(one, _mm_and_ps(_mm_cmpgt_ps(s, zero), _mm_sub_ps(fast, one)));
+        return _mm_mul_ps(slowFactor, fastFactor);
     };
-    const __m128 from = _mm_set1_ps(gainFrom), step4 = _mm_set1_ps(step);
-    const __m128 one = _mm_set1_ps(1.0f);
     int i = 0;
     for (; i + 4 <= count; i += 4) {
         const __m128 position = _mm_cvtepi32_ps(
             _mm_add_epi32(_mm_set1_epi32(blockPosition + i + 1), _mm_setr_epi32(0, 1, 2, 3)));
-        const __m128 gain = _mm_add_ps(from, _mm_mul_ps(step4, position));
         _mm_storeu_ps(&gainRamp[static_cast<std::size_t>(i)],
-                      _mm_add_ps(one, _mm_mul_ps(_mm_loadu_ps(shares + i), _mm_sub_ps(gain, one))));
+                      rampAt(position, _mm_loadu_ps(shares + i)));
     }
     for (; i < count; ++i)
-        gainRamp[static_cast<std::size_t>(i)] = rampAt(i);
+        gainRamp[static_cast<std::size_t>(i)] = _mm_cvtss_f32(
+            rampAt(_mm_set1_ps(static_cast<float>(blockPosition + i + 1)), _mm_set1_ps(shares[i])));
     for (int c = 0; c < channels; ++c) {
         float* w = wet[c] + offset;
         if (spans::allZero(w, count))
@@ -375,6 +392,7 @@ void WetShaper::updateControl(float morph) {
     const float ahead =
         referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
     wetEnvelope += wetCoefficient * (powerWet - wetEnvelope);
+    wetReferenceEnvelope += referenceCoefficient * (powerWet - wetReferenceEnvelope);
 
     slowReference += averageCoefficient * (aligned - slowReference);
     slowWet += averageCoefficient * (powerWet - slowWet);
@@ -385,22 +403,32 @@ void WetShaper::updateControl(float morph) {
 
     // Energy smeared out of a frame lands ahead of a hit and after a sound that stops: the
     // suppression acts where the reference is about to rise or has just fallen, the latter
-    // measured on the held target, which falls within milliseconds.
+    // measured on the held target, which falls within milliseconds. Ahead of a rise the wet
+    // signal keeps the standing against the reference it had before the rise came within a
+    // frame (a bed the matching left below the reference must not swell into the hit); once
+    // the held target shows the hit itself, the hit sets the allowed level and the suppression
+    // lets go at once, so that the hit's attack comes through whole.
     recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
     const bool rising = ahead > kRiseRatio * aligned;
+    const bool arrived = alignedHeld > kArrivalRatio * aligned;
     const bool fallen = recentPeak > kRiseRatio * alignedHeld;
     const float wetLevel = wetEnvelope * slowGain * slowGain;
+    if (!rising || arrived)
+        bedStanding = standingOf(wetReferenceEnvelope * slowGain * slowGain, aligned);
     float allowed = wetLevel;
     if (rising)
-        allowed = kExcessRatio * aligned;
+        allowed = kExcessRatio * (arrived ? alignedHeld : aligned * bedStanding);
     if (fallen)
         allowed = std::min(allowed, kFallExcessRatio * alignedHeld);
     const float suppression = wetLevel > allowed ? std::sqrt(allowed / wetLevel) : 1.0f;
-    fastGain += (suppression < fastGain ? attackCoefficient : releaseCoefficient) *
+    const bool letGo = arrived && !fallen;
+    fastGain += (suppression < fastGain || letGo ? attackCoefficient : releaseCoefficient) *
                 (suppression - fastGain);
 
-    gainFrom = gainTo;
-    gainTo = slowGain * fastGain;
+    slowFrom = slowTo;
+    slowTo = slowGain;
+    fastFrom = fastTo;
+    fastTo = fastGain;
 }
 
 WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float morph) const {

@@ -22,8 +22,10 @@ struct WetShaperChannel {
 // cannot see); a fast suppression pulls the wet signal down toward that reference where it
 // stands well above it just before the reference rises (energy smeared ahead of a hit).
 // The wet signal leaves the STFT N samples after its input, so the inputs' powers are delayed
-// by N to line up with it, and the undelayed inputs show what is coming. Its effect is scaled
-// per sample by the STFT engine's wet share, so it is exactly unity at the Morph ends.
+// by N to line up with it, and the undelayed inputs show what is coming. The slow correction is
+// scaled per sample by the STFT engine's wet share; the suppression acts in full wherever the
+// share is above 0, since even a small share of the algorithm's frame carries its smear whole.
+// Both are exactly unity at the Morph ends.
 class WetShaper {
 public:
     // Any thread, serialised with process; allocates. frameSize is the STFT frame length N,
@@ -86,14 +88,17 @@ private:
     // Running state.
     int blockPosition = 0;
     MorphLine morphLine;
-    float wetEnvelope = 0.0f; // the wet signal's short-term power
+    float wetEnvelope = 0.0f;          // the wet signal's short-term power
+    float wetReferenceEnvelope = 0.0f; // the same, as smooth as the reference's envelope
+    float bedStanding = 1.0f; // its power against the reference before the coming rise, at most 1
     double slowReference = 0.0, slowWet = 0.0;
     float envelopeA = 0.0f, envelopeB = 0.0f; // the inputs' powers at input time
     loudness::SlowLevel<float> level;         // the loudness law's slow averages
     int blocksToTravel = 0;                   // control blocks until its travel is worked out again
     float recentPeak = 0.0f; // the aligned held target's peak, falling by kRiseRatio per frame
     float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
-    float gainFrom = 1.0f, gainTo = 1.0f; // the ramp across the current control block
+    // The gains' ramps across the current control block.
+    float slowFrom = 1.0f, slowTo = 1.0f, fastFrom = 1.0f, fastTo = 1.0f;
 
     // The reference envelope of the last N / K + 1 blocks and a sliding maximum over them.
     std::vector<float> referenceRing;
