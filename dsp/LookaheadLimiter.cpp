@@ -125,8 +125,10 @@ void LookaheadLimiter::processStretch(float* const* signal, int start, int count
     }
     if (resting)
         holdUnity(gain, count);
+    else if (windowAtUnity(gain, count))
+        smoothGains<true>(gain, count);
     else
-        smoothGains(gain, count);
+        smoothGains<false>(gain, count);
     applyDelayed(signal, start, count, gain);
 }
 
@@ -157,17 +159,20 @@ void LookaheadLimiter::requiredGains(float* const* signal, int start, int count,
         gain[i] = peak[i] > ceiling[i] ? ceiling[i] / peak[i] : 1.0f;
 }
 
+bool LookaheadLimiter::windowAtUnity(const float* need, int count) const {
+    // Needs never exceed 1, so a unity front means the whole window holds unity.
+    if (queueSize > 0 && queuedGain[static_cast<std::size_t>(queueHead)] != 1.0f)
+        return false;
+    return std::all_of(need, need + count, [](float value) { return value == 1.0f; });
+}
+
 bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {
     // After a reduction the double gain may settle a hair under 1, where a release step no
     // longer moves it; that counts as resting too, as long as it reads 1 in float.
     const double release = releaseCoefficient;
     const bool gainResting = static_cast<float>(smoothedGain) == 1.0f &&
                              smoothedGain + (1.0 - smoothedGain) * release == smoothedGain;
-    // Needs never exceed 1, so a unity front means the whole window holds unity.
-    if (!gainResting || (queueSize > 0 && queuedGain[static_cast<std::size_t>(queueHead)] != 1.0f))
-        return false;
-    const auto isUnity = [](float value) { return value == 1.0f; };
-    return unityRun >= ringSize && std::all_of(need, need + count, isUnity);
+    return gainResting && unityRun >= ringSize && windowAtUnity(need, count);
 }
 
 bool LookaheadLimiter::silentThroughout(float* const* signal, int start, int count) const {
@@ -200,6 +205,7 @@ void LookaheadLimiter::holdUnity(float* gain, int count) {
     queuedGain[0] = 1.0f;
 }
 
+template <bool kUnityWindow>
 void LookaheadLimiter::smoothGains(float* gain, int count) {
     const float inverseRing = 1.0f / static_cast<float>(ringSize);
     const double release = releaseCoefficient;
@@ -213,8 +219,11 @@ void LookaheadLimiter::smoothGains(float* gain, int count) {
         // Instant attack down to the window minimum, exponential release toward unity. The
         // gain is tracked in double: in float, release steps below half an ulp round away and
         // leave it stuck about 1e-4 under unity for good after the first reduction.
-        const double minimum = windowMinimum(gain[i]);
-        gainState = std::min(minimum, gainState + (1.0 - gainState) * release);
+        if constexpr (kUnityWindow)
+            gainState += (1.0 - gainState) * release;
+        else
+            gainState = std::min(static_cast<double>(windowMinimum(gain[i])),
+                                 gainState + (1.0 - gainState) * release);
         const float smoothed = static_cast<float>(gainState);
 
         // The moving average over R samples turns the gain steps into ramps that end at the peak.
@@ -230,6 +239,13 @@ void LookaheadLimiter::smoothGains(float* gain, int count) {
     smoothedGain = gainState;
     averageSum = sum;
     unityRun = unity;
+    if constexpr (kUnityWindow) {
+        // Each sample would have emptied the queue down to its own unity entry.
+        queueHead = 0;
+        queueSize = 1;
+        minimumQueue[0] = sampleCounter - 1;
+        queuedGain[0] = 1.0f;
+    }
 }
 
 void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {

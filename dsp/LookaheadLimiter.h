@@ -36,8 +36,13 @@ private:
                        float* gain) const;
     // Gains, smoothing and the delayed signal for one stretch of at most kSubBlock samples.
     void processStretch(float* const* signal, int start, int count, const float* ceiling);
-    // Turns required gains into the smoothed gain sequence, in place, sample by sample.
+    // Turns required gains into the smoothed gain sequence, in place, sample by sample. With
+    // kUnityWindow (windowAtUnity holds) the window's minimum is 1 throughout: the gain only
+    // releases, and the sliding minimum need not run.
+    template <bool kUnityWindow>
     void smoothGains(float* gain, int count);
+    // Whether every need in the window and in the stretch is 1.
+    bool windowAtUnity(const float* need, int count) const;
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.
     bool restingAtUnity(const float* need, int count) const;
     // Whether every channel's stretch and everything still in its delay line is exactly zero.

@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace tav {
@@ -22,15 +23,16 @@ constexpr double kHoldSeconds = 0.025;
 // is far below it, and the limiter must not fall to silence over it just before the sound.
 constexpr float kLowestCeiling = 3.2e-5f;
 
-// The largest magnitude of x[0..count).
-float largestMagnitude(const float* x, int count) {
+// The largest magnitude of a[0..count) and b[0..count) together.
+float largestMagnitude(const float* a, const float* b, int count) {
     __m128 largest = _mm_setzero_ps();
     int i = 0;
     for (; i + 4 <= count; i += 4)
-        largest = _mm_max_ps(largest, vecmath::absolute(_mm_loadu_ps(x + i)));
+        largest = _mm_max_ps(largest, _mm_max_ps(vecmath::absolute(_mm_loadu_ps(a + i)),
+                                                 vecmath::absolute(_mm_loadu_ps(b + i))));
     float result = vecmath::largestLane(largest);
     for (; i < count; ++i)
-        result = std::max(result, std::fabs(x[i]));
+        result = std::max({result, std::fabs(a[i]), std::fabs(b[i])});
     return result;
 }
 
@@ -47,9 +49,10 @@ void SwellGuard::prepare(double sampleRate, int channelCount, int frameSize, int
     delayBlocks = std::max(frameSize, 0) / kBlock;
     holdBlocks = static_cast<int>(std::ceil(sampleRate * kHoldSeconds / kBlock));
     // From the oldest block a chunk's first wet sample looks at to the newest a chunk completes.
+    // Both rings are a power of two long, so that a block number finds its slot by a mask.
     const int span = delayBlocks + holdBlocks + std::max(maxBlockSize, 0) / kBlock + 4;
-    ring.assign(static_cast<std::size_t>(span), 0.0f);
-    queue.assign(static_cast<std::size_t>(holdBlocks + 2), 0);
+    ring.assign(std::bit_ceil(static_cast<std::size_t>(span)), 0.0f);
+    queue.assign(std::bit_ceil(static_cast<std::size_t>(holdBlocks + 2)), 0);
     reset();
 }
 
@@ -78,16 +81,15 @@ void SwellGuard::process(const float* const* inA, const float* const* inB, int c
 }
 
 void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, int count) {
-    const auto size = static_cast<int64_t>(ring.size());
+    const auto mask = static_cast<int64_t>(ring.size()) - 1;
     for (int i = 0; i < count;) {
         const int run = std::min(count - i, kBlock - static_cast<int>(samplesTaken % kBlock));
         for (int c = 0; c < channels; ++c)
-            current = std::max(
-                {current, largestMagnitude(inA[c] + i, run), largestMagnitude(inB[c] + i, run)});
+            current = std::max(current, largestMagnitude(inA[c] + i, inB[c] + i, run));
         samplesTaken += run;
         i += run;
         if (samplesTaken % kBlock == 0) {
-            ring[static_cast<std::size_t>((samplesTaken / kBlock - 1) % size)] = current;
+            ring[static_cast<std::size_t>((samplesTaken / kBlock - 1) & mask)] = current;
             current = 0.0f;
         }
     }
@@ -96,11 +98,13 @@ void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, in
 float SwellGuard::heldPeak(int64_t wetBlock) {
     if (wetBlock < 0)
         return 0.0f;
-    const auto size = static_cast<int64_t>(ring.size());
-    const auto slots = static_cast<int>(queue.size());
-    const auto peakOf = [&](int64_t block) { return ring[static_cast<std::size_t>(block % size)]; };
+    const auto ringMask = static_cast<int64_t>(ring.size()) - 1;
+    const auto slotMask = static_cast<int>(queue.size()) - 1;
+    const auto peakOf = [&](int64_t block) {
+        return ring[static_cast<std::size_t>(block & ringMask)];
+    };
     const auto slot = [&](int position) {
-        return static_cast<std::size_t>((queueHead + position) % slots);
+        return static_cast<std::size_t>((queueHead + position) & slotMask);
     };
     // Blocks enter once, in order; smaller peaks behind a larger newcomer can never be the
     // maximum again, and blocks that left the hold leave the front as each one enters, so the
@@ -111,7 +115,7 @@ float SwellGuard::heldPeak(int64_t wetBlock) {
         queue[slot(queueSize)] = nextQueued;
         ++queueSize;
         while (queue[slot(0)] < nextQueued - holdBlocks) {
-            queueHead = (queueHead + 1) % slots;
+            queueHead = (queueHead + 1) & slotMask;
             --queueSize;
         }
     }
