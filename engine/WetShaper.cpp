@@ -404,8 +404,9 @@ void WetShaper::updateControl(float morph) {
     // Energy smeared out of a frame lands ahead of a hit and after a sound that stops: the
     // suppression acts where the reference is about to rise or has just fallen, the latter
     // measured on the held target, which falls within milliseconds. Ahead of a rise the wet
-    // signal keeps the standing against the reference it had before the rise came within a
-    // frame (a bed the matching left below the reference must not swell into the hit); once
+    // signal keeps the lowest standing against the reference it has had since the rise came
+    // within a frame (a bed that decays below the reference, or that the matching left there,
+    // must not swell into the hit); once
     // the held target shows the hit itself, the hit sets the allowed level and the suppression
     // lets go at once, so that the hit's attack comes through whole.
     recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
@@ -413,8 +414,8 @@ void WetShaper::updateControl(float morph) {
     const bool arrived = alignedHeld > kArrivalRatio * aligned;
     const bool fallen = recentPeak > kRiseRatio * alignedHeld;
     const float wetLevel = wetEnvelope * slowGain * slowGain;
-    if (!rising || arrived)
-        bedStanding = standingOf(wetReferenceEnvelope * slowGain * slowGain, aligned);
+    const float standing = standingOf(wetReferenceEnvelope * slowGain * slowGain, aligned);
+    bedStanding = !rising || arrived ? standing : std::min(bedStanding, standing);
     float allowed = wetLevel;
     if (rising)
         allowed = kExcessRatio * (arrived ? alignedHeld : aligned * bedStanding);

@@ -90,7 +90,8 @@ private:
     MorphLine morphLine;
     float wetEnvelope = 0.0f;          // the wet signal's short-term power
     float wetReferenceEnvelope = 0.0f; // the same, as smooth as the reference's envelope
-    float bedStanding = 1.0f; // its power against the reference before the coming rise, at most 1
+    // Its lowest power against the reference's ahead of the coming rise, at most 1.
+    float bedStanding = 1.0f;
     double slowReference = 0.0, slowWet = 0.0;
     float envelopeA = 0.0f, envelopeB = 0.0f; // the inputs' powers at input time
     loudness::SlowLevel<float> level;         // the loudness law's slow averages
