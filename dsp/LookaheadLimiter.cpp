@@ -199,6 +199,10 @@ void LookaheadLimiter::holdUnity(float* gain, int count) {
     const float inverseRing = 1.0f / static_cast<float>(ringSize);
     std::fill_n(gain, count, std::min(static_cast<float>(averageSum) * inverseRing, 1.0f));
     sampleCounter += count;
+    keepOnlyNewestUnity();
+}
+
+void LookaheadLimiter::keepOnlyNewestUnity() {
     queueHead = 0;
     queueSize = 1;
     minimumQueue[0] = sampleCounter - 1;
@@ -239,13 +243,9 @@ void LookaheadLimiter::smoothGains(float* gain, int count) {
     smoothedGain = gainState;
     averageSum = sum;
     unityRun = unity;
-    if constexpr (kUnityWindow) {
-        // Each sample would have emptied the queue down to its own unity entry.
-        queueHead = 0;
-        queueSize = 1;
-        minimumQueue[0] = sampleCounter - 1;
-        queuedGain[0] = 1.0f;
-    }
+    // Each sample would have emptied the queue down to its own unity entry.
+    if constexpr (kUnityWindow)
+        keepOnlyNewestUnity();
 }
 
 void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {

@@ -53,6 +53,8 @@ private:
     void settleAtUnity();
     // The sequence smoothGains gives for a resting stretch, without the per-sample recursion.
     void holdUnity(float* gain, int count);
+    // The sliding minimum's queue as unity needs leave it: one unity entry, the newest sample's.
+    void keepOnlyNewestUnity();
     // signal[c][start + i] = gain[i] times the sample L earlier; advances the write position.
     void applyDelayed(float* const* signal, int start, int count, const float* gain);
 

@@ -406,9 +406,8 @@ void WetShaper::updateControl(float morph) {
     // measured on the held target, which falls within milliseconds. Ahead of a rise the wet
     // signal keeps the lowest standing against the reference it has had since the rise came
     // within a frame (a bed that decays below the reference, or that the matching left there,
-    // must not swell into the hit); once
-    // the held target shows the hit itself, the hit sets the allowed level and the suppression
-    // lets go at once, so that the hit's attack comes through whole.
+    // must not swell into the hit); once the held target shows the hit itself, the hit sets the
+    // allowed level and the suppression lets go at once, so that its attack comes through whole.
     recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
     const bool rising = ahead > kRiseRatio * aligned;
     const bool arrived = alignedHeld > kArrivalRatio * aligned;
