@@ -40,9 +40,9 @@ constexpr double kSlowGainSeconds = 0.3;
 constexpr float kMinimumCorrection = 0.70794578f;
 constexpr float kMaximumCorrection = 1.4125375f;
 // The suppression: it acts when the reference is about to rise by more than 6 dB within one
-// frame, or has fallen by as much within the last, and the wet signal stands more than 1.5 dB
-// above the reference; it pulls down to that 1.5 dB, within about a millisecond, and lets go
-// within a few.
+// frame, or has fallen by as much within the last. Ahead of the rise it holds the wet signal to
+// its standing before; once the hit is there, to 1.5 dB over it; after the fall, to 4 dB over
+// the held target. It pulls down within about a millisecond and lets go within a few.
 constexpr float kRiseRatio = 4.0f;
 constexpr float kExcessRatio = 1.4125375f;
 constexpr float kFallExcessRatio = 2.5118864f;
@@ -118,6 +118,18 @@ float standingOf(float wetPower, float reference) {
     return reference > kSilentPower ? std::min(1.0f, wetPower / reference) : 1.0f;
 }
 
+// The wet signal's standing against the reference after the slow gain's power; ahead of a
+// rise its lowest since the rise came within a frame.
+void trackBed(WetLevels& levels, float reference, float gainPower, bool keepLowest) {
+    const float standing = standingOf(levels.smooth * gainPower, reference);
+    levels.bedStanding = keepLowest ? std::min(levels.bedStanding, standing) : standing;
+}
+
+// How far a power must come down to stay within an allowed power: their ratio, at most 1.
+float shortfall(float allowed, float power) {
+    return power > allowed ? allowed / power : 1.0f;
+}
+
 // One-pole coefficient for a time constant, for steps of `length` samples.
 float smoothingCoefficient(double seconds, int length, double sampleRate) {
     return static_cast<float>(1.0 - std::exp(-length / (seconds * sampleRate)));
@@ -135,12 +147,12 @@ struct FilterCoefficients {
 
 // One channel's filter memory, held in registers for a run.
 struct FilterLanes {
-    __m128 x1, x2, u1, u2, y1, y2, power;
+    __m128 x1, x2, u1, u2, y1, y2, power, rawPower;
 
     explicit FilterLanes(const WetShaperChannel& s)
         : x1(_mm_load_ps(s.x1)), x2(_mm_load_ps(s.x2)), u1(_mm_load_ps(s.u1)),
           u2(_mm_load_ps(s.u2)), y1(_mm_load_ps(s.y1)), y2(_mm_load_ps(s.y2)),
-          power(_mm_load_ps(s.power)) {}
+          power(_mm_load_ps(s.power)), rawPower(_mm_load_ps(s.rawPower)) {}
 
     void store(WetShaperChannel& s) const {
         _mm_store_ps(s.x1, x1);
@@ -150,6 +162,7 @@ struct FilterLanes {
         _mm_store_ps(s.y1, y1);
         _mm_store_ps(s.y2, y2);
         _mm_store_ps(s.power, power);
+        _mm_store_ps(s.rawPower, rawPower);
     }
 
     // One sample of A, B and the wet signal through both sections: u = x - 2 x1 + x2 + a1 u1 +
@@ -169,6 +182,7 @@ struct FilterLanes {
         y2 = y1;
         y1 = y;
         power = _mm_add_ps(power, _mm_mul_ps(y, y));
+        rawPower = _mm_add_ps(rawPower, _mm_mul_ps(x, x));
     }
 };
 
@@ -238,6 +252,7 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
     channelStates.assign(static_cast<std::size_t>(channels), WetShaperChannel{});
     gainRamp.assign(static_cast<std::size_t>(controlLength), 1.0f);
     referenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
+    rawReferenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
     heldRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
     const auto holdBlocks = std::lround(kHoldSeconds * sampleRate / controlLength);
     recentTargets.assign(static_cast<std::size_t>(std::clamp(holdBlocks, 1L, long(delayBlocks))),
@@ -251,16 +266,16 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
 void WetShaper::reset() {
     std::fill(channelStates.begin(), channelStates.end(), WetShaperChannel{});
     std::fill(referenceRing.begin(), referenceRing.end(), 0.0f);
+    std::fill(rawReferenceRing.begin(), rawReferenceRing.end(), 0.0f);
     std::fill(heldRing.begin(), heldRing.end(), 0.0f);
     std::fill(recentTargets.begin(), recentTargets.end(), 0.0f);
     recentIndex = 0;
     blockPosition = 0;
-    wetEnvelope = wetReferenceEnvelope = 0.0f;
-    bedStanding = 1.0f;
+    weighted = raw = WetLevels{};
     slowReference = slowWet = 0.0;
     level.reset();
     blocksToTravel = 0;
-    envelopeA = envelopeB = 0.0f;
+    envelopeA = envelopeB = rawEnvelopeA = rawEnvelopeB = 0.0f;
     recentPeak = 0.0f;
     slowTarget = slowGain = fastGain = 1.0f;
     slowFrom = slowTo = fastFrom = fastTo = 1.0f;
@@ -357,16 +372,21 @@ void WetShaper::applyGain(float* const* wet, const float* share, int offset, int
 }
 
 void WetShaper::updateControl(float morph) {
-    float sums[3] = {};
+    float sums[3] = {}, rawSums[3] = {};
     for (WetShaperChannel& state : channelStates)
         for (int lane = 0; lane < 3; ++lane) {
             sums[lane] += state.power[lane];
-            state.power[lane] = 0.0f;
+            rawSums[lane] += state.rawPower[lane];
+            state.power[lane] = state.rawPower[lane] = 0.0f;
         }
+    const float rawScale = 1.0f / static_cast<float>(controlLength);
+    const float rawA = rawSums[0] * rawScale, rawB = rawSums[1] * rawScale,
+                rawWet = rawSums[2] * rawScale;
     const float powerA = sums[0] * powerScale;
     const float powerB = sums[1] * powerScale;
     const float powerWet = sums[2] * powerScale;
-    if (!std::isfinite(powerA + powerB) || !std::isfinite(powerWet)) {
+    if (!std::isfinite(powerA + powerB) || !std::isfinite(powerWet) ||
+        !std::isfinite(rawA + rawB + rawWet)) {
         // Overflowing input: start afresh rather than carry infinities.
         reset();
         return;
@@ -374,6 +394,8 @@ void WetShaper::updateControl(float morph) {
     // The reference follows the inputs' envelopes with the frames' loudness target.
     envelopeA += referenceCoefficient * (powerA - envelopeA);
     envelopeB += referenceCoefficient * (powerB - envelopeB);
+    rawEnvelopeA += referenceCoefficient * (rawA - rawEnvelopeA);
+    rawEnvelopeB += referenceCoefficient * (rawB - rawEnvelopeB);
     level.observe(powerA, powerB, inputAverageCoefficient);
     if (--blocksToTravel <= 0) {
         level.update(morph);
@@ -382,20 +404,32 @@ void WetShaper::updateControl(float morph) {
     const Targets targets = inputTargets(powerA, powerB, morph);
     level.observeTarget(targets.envelope, inputAverageCoefficient);
     heldRing[static_cast<std::size_t>(ringIndex)] = holdTarget(targets.block * level.balance);
-    pushReference(targets.envelope * level.balance);
+    const float reference = targets.envelope * level.balance;
+    // The unweighted reference: the inputs' unweighted energy mix, brought to where the
+    // reference stands against their weighted energy mix.
+    const float weightedMix = loudness::energyMix(envelopeA, envelopeB, morph);
+    const float rawMix = loudness::energyMix(rawEnvelopeA, rawEnvelopeB, morph);
+    rawReferenceRing[static_cast<std::size_t>(ringIndex)] =
+        weightedMix > kSilentPower ? rawMix * (reference / weightedMix) : rawMix;
+    pushReference(reference);
     // The ring's next slot holds the envelope of N / K blocks ago, which lines up with the wet
     // signal; the queue's front holds the largest from then to now.
     const float aligned = referenceRing[static_cast<std::size_t>(ringIndex)];
+    const float rawAligned = rawReferenceRing[static_cast<std::size_t>(ringIndex)];
     const int heldSlot = ringIndex + heldLead;
     const float alignedHeld = heldRing[static_cast<std::size_t>(
         heldSlot > delayBlocks ? heldSlot - delayBlocks - 1 : heldSlot)];
     const float ahead =
         referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
-    wetEnvelope += wetCoefficient * (powerWet - wetEnvelope);
-    wetReferenceEnvelope += referenceCoefficient * (powerWet - wetReferenceEnvelope);
+    follow(weighted, powerWet);
+    follow(raw, rawWet);
 
+    // The slow correction sees the wet signal with the suppression counted half (in dB): part
+    // of the smear it removes is the hit's own energy, which the reference counts, and part never
+    // belonged to the inputs. Counted whole, the stretches between hits are lifted over the
+    // mix; not counted, the level falls short wherever the suppression works.
     slowReference += averageCoefficient * (aligned - slowReference);
-    slowWet += averageCoefficient * (powerWet - slowWet);
+    slowWet += averageCoefficient * (powerWet * fastGain - slowWet);
     if (slowReference > kSilentPower && slowWet > kSilentPower)
         slowTarget = std::clamp(static_cast<float>(std::sqrt(slowReference / slowWet)),
                                 kMinimumCorrection, kMaximumCorrection);
@@ -404,23 +438,30 @@ void WetShaper::updateControl(float morph) {
     // Energy smeared out of a frame lands ahead of a hit and after a sound that stops: the
     // suppression acts where the reference is about to rise or has just fallen, the latter
     // measured on the held target, which falls within milliseconds. Ahead of a rise the wet
-    // signal keeps the lowest standing against the reference it has had since the rise came
-    // within a frame (a bed that decays below the reference, or that the matching left there,
-    // must not swell into the hit); once the held target shows the hit itself, the hit sets the
-    // allowed level and the suppression lets go at once, so that its attack comes through whole.
+    // signal is held to the lowest standing against the reference it has had since the rise
+    // came within a frame (a bed that decays below the reference, or that the matching left
+    // there, must not swell into the hit), both loudness-weighted and unweighted: a kick's smear
+    // lies mostly below the weighting's reach. Once the held target shows the hit itself, the
+    // hit sets the allowed level and the suppression lets go at once, so that its attack comes
+    // through whole.
     recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
     const bool rising = ahead > kRiseRatio * aligned;
     const bool arrived = alignedHeld > kArrivalRatio * aligned;
     const bool fallen = recentPeak > kRiseRatio * alignedHeld;
-    const float wetLevel = wetEnvelope * slowGain * slowGain;
-    const float standing = standingOf(wetReferenceEnvelope * slowGain * slowGain, aligned);
-    bedStanding = !rising || arrived ? standing : std::min(bedStanding, standing);
-    float allowed = wetLevel;
-    if (rising)
-        allowed = kExcessRatio * (arrived ? alignedHeld : aligned * bedStanding);
+    const float gainPower = slowGain * slowGain;
+    const bool keepLowest = rising && !arrived;
+    trackBed(weighted, aligned, gainPower, keepLowest);
+    trackBed(raw, rawAligned, gainPower, keepLowest);
+    const float wetLevel = weighted.fast * gainPower;
+    float ratio = 1.0f; // the allowed power over the wet signal's, at most 1
+    if (keepLowest)
+        ratio = std::min(shortfall(aligned * weighted.bedStanding, wetLevel),
+                         shortfall(rawAligned * raw.bedStanding, raw.fast * gainPower));
+    else if (rising)
+        ratio = shortfall(kExcessRatio * alignedHeld, wetLevel);
     if (fallen)
-        allowed = std::min(allowed, kFallExcessRatio * alignedHeld);
-    const float suppression = wetLevel > allowed ? std::sqrt(allowed / wetLevel) : 1.0f;
+        ratio = std::min(ratio, shortfall(kFallExcessRatio * alignedHeld, wetLevel));
+    const float suppression = std::sqrt(ratio);
     const bool letGo = arrived && !fallen;
     fastGain += (suppression < fastGain || letGo ? attackCoefficient : releaseCoefficient) *
                 (suppression - fastGain);
@@ -447,6 +488,11 @@ WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float mor
                                   1.0f / exponent));
     return {loudness::target(envelopeMix, perceived[0], level.travel),
             loudness::target(blockMix, perceived[1], level.travel)};
+}
+
+void WetShaper::follow(WetLevels& levels, float power) const {
+    levels.fast += wetCoefficient * (power - levels.fast);
+    levels.smooth += referenceCoefficient * (power - levels.smooth);
 }
 
 float WetShaper::holdTarget(float target) {

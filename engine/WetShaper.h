@@ -14,13 +14,22 @@ struct WetShaperChannel {
     alignas(16) float u1[4] = {}, u2[4] = {}; // its last two outputs, the low-pass inputs
     alignas(16) float y1[4] = {}, y2[4] = {}; // low-pass section: last two outputs
     alignas(16) float power[4] = {};          // weighted power summed over this control block
+    alignas(16) float rawPower[4] = {};       // the same lanes' unweighted power
+};
+
+// The wet signal's power in one weighting: fast enough to catch energy that builds up within a
+// frame, smooth enough to compare with the reference's envelope, and the smooth one's lowest
+// standing against the reference (at most 1) since a coming rise came within a frame.
+struct WetLevels {
+    float fast = 0.0f, smooth = 0.0f, bedStanding = 1.0f;
 };
 
 // Shapes the level of the resynthesised wet signal in time, with one gain for every channel.
 // A slow correction holds the wet signal's loudness-weighted power to the Morph-weighted mix
 // of the inputs' (frames that partly cancel in overlap-add lose power the per-frame matching
 // cannot see); a fast suppression pulls the wet signal down toward that reference where it
-// stands well above it just before the reference rises (energy smeared ahead of a hit).
+// stands well above it just before the reference rises (energy smeared ahead of a hit), in
+// loudness-weighted and in unweighted power.
 // The wet signal leaves the STFT N samples after its input, so the inputs' powers are delayed
 // by N to line up with it, and the undelayed inputs show what is coming. The slow correction is
 // scaled per sample by the STFT engine's wet share; the suppression acts in full wherever the
@@ -55,6 +64,7 @@ private:
                    int count);
     void applyGain(float* const* wet, const float* share, int offset, int count);
     void updateControl(float morph);
+    void follow(WetLevels& levels, float power) const;
     void pushReference(float reference);
     float holdTarget(float target);
     // The loudness target of the inputs' envelopes and of this block's powers.
@@ -88,14 +98,12 @@ private:
     // Running state.
     int blockPosition = 0;
     MorphLine morphLine;
-    float wetEnvelope = 0.0f;          // the wet signal's short-term power
-    float wetReferenceEnvelope = 0.0f; // the same, as smooth as the reference's envelope
-    // Its lowest power against the reference's ahead of the coming rise, at most 1.
-    float bedStanding = 1.0f;
+    WetLevels weighted, raw; // the wet signal's powers, loudness-weighted and unweighted
     double slowReference = 0.0, slowWet = 0.0;
-    float envelopeA = 0.0f, envelopeB = 0.0f; // the inputs' powers at input time
-    loudness::SlowLevel<float> level;         // the loudness law's slow averages
-    int blocksToTravel = 0;                   // control blocks until its travel is worked out again
+    float envelopeA = 0.0f, envelopeB = 0.0f;       // the inputs' powers at input time
+    float rawEnvelopeA = 0.0f, rawEnvelopeB = 0.0f; // and unweighted
+    loudness::SlowLevel<float> level;               // the loudness law's slow averages
+    int blocksToTravel = 0;  // control blocks until its travel is worked out again
     float recentPeak = 0.0f; // the aligned held target's peak, falling by kRiseRatio per frame
     float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
     // The gains' ramps across the current control block.
@@ -103,8 +111,9 @@ private:
 
     // The reference envelope of the last N / K + 1 blocks and a sliding maximum over them.
     std::vector<float> referenceRing;
-    std::vector<int> maximumQueue; // ring slots
-    int ringIndex = 0;             // the slot written next
+    std::vector<float> rawReferenceRing; // the unweighted reference, slot for slot
+    std::vector<int> maximumQueue;       // ring slots
+    int ringIndex = 0;                   // the slot written next
     // The inputs' target per control block, held over the last few milliseconds, delayed like
     // the reference; and the last few blocks' targets it is held over.
     std::vector<float> heldRing;
