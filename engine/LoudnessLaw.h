@@ -80,16 +80,28 @@ struct SlowLevel {
     static constexpr Real kLowestBalance = Real(0.25);
 };
 
+// How far, in dB, a stretch's target moves from the travelled energy mix toward its own
+// perceived mix where that lies lower, as where one input falls silent between words: the energy
+// mix alone lifts the other input by its whole energy share in every such gap, the perceived mix
+// alone would duck it there.
+inline constexpr double kPerceivedPull = 0.15;
+
 // The energy a frame (or any short stretch) of the morph should have, from the energy mix and
 // the perceived mix of its own inputs and the slow travel: the energy mix scaled by the travel,
-// so that the level moves evenly in loudness while its fast shape follows the inputs, but never
-// below the stretch's own perceived mix: in a pause of one input the other is left no quieter
-// than the loudness law asks. With a travel of 1 (the Morph ends) exactly the energy mix.
+// so that the level moves evenly in loudness while its fast shape follows the inputs, pulled a
+// little toward the stretch's perceived mix, but never below that perceived mix: in a pause of
+// one input the other is left no quieter than the loudness law asks. With a travel of 1 (the
+// Morph ends) exactly the energy mix.
 template <typename Real>
 Real target(Real energyMix, Real perceivedMix, Real travel) {
     if (travel == Real(1))
         return energyMix;
-    return std::max(energyMix * travel, std::min(perceivedMix, energyMix));
+    const Real travelled = energyMix * travel;
+    const Real pulled =
+        perceivedMix < travelled
+            ? travelled * std::pow(perceivedMix / travelled, static_cast<Real>(kPerceivedPull))
+            : travelled;
+    return std::max(pulled, std::min(perceivedMix, energyMix));
 }
 
 } // namespace tav::loudness
