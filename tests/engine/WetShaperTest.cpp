@@ -130,35 +130,44 @@ double preEchoDb(const Signal& out, int latency) {
     return median(ratios);
 }
 
+// One row of a pre-echo table: every algorithm with the shaping off and on; shaped, the hits
+// may cast at most 3 dB ahead of themselves.
+struct PreEchoTable {
+    std::vector<std::string> rows;
+    std::vector<std::vector<double>> off, on;
+
+    void addRow(const std::string& row, int quality, float morph, const Signal& a,
+                const Signal& b) {
+        const int latency = latencySamples(kRate, quality);
+        rows.push_back(row);
+        off.emplace_back();
+        on.emplace_back();
+        for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
+            off.back().push_back(
+                preEchoDb(render(quality, algorithm, morph, a, b, false), latency));
+            on.back().push_back(preEchoDb(render(quality, algorithm, morph, a, b, true), latency));
+            EXPECT_LE(on.back().back(), 3.0) << row << ", " << kAlgorithmNames[algorithm];
+        }
+    }
+};
+
 TEST(WetShaper, HitsCastAtMostThreeDecibelsAheadOfThemselves) {
     const int length = static_cast<int>(4.0 * kRate);
     const Signal drums = hits(length);
     const Signal chord = bedChord(length);
-    std::vector<std::string> rows;
-    std::vector<std::vector<double>> off, on;
+    PreEchoTable table;
     for (int quality : {kQualityStandard, kQualityHigh}) {
-        const int latency = latencySamples(kRate, quality);
         for (bool hitsInA : {true, false}) {
             for (float morph : {0.3f, 0.7f}) {
                 char row[64];
                 std::snprintf(row, sizeof row, "%s, hits in %s, %.1f", kQualityNames[quality],
                               hitsInA ? "A" : "B", morph);
-                rows.emplace_back(row);
-                off.emplace_back();
-                on.emplace_back();
-                const Signal& a = hitsInA ? drums : chord;
-                const Signal& b = hitsInA ? chord : drums;
-                for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
-                    off.back().push_back(
-                        preEchoDb(render(quality, algorithm, morph, a, b, false), latency));
-                    on.back().push_back(
-                        preEchoDb(render(quality, algorithm, morph, a, b, true), latency));
-                    EXPECT_LE(on.back().back(), 3.0) << row << ", " << kAlgorithmNames[algorithm];
-                }
+                table.addRow(row, quality, morph, hitsInA ? drums : chord, hitsInA ? chord : drums);
             }
         }
     }
-    printTable("Pre-echo, dB over the bed 25..5 ms before each hit", rows, off, on);
+    printTable("Pre-echo, dB over the bed 25..5 ms before each hit", table.rows, table.off,
+               table.on);
 }
 
 // A kick: a falling low tone under a short click. Its smear lies mostly below the loudness
@@ -186,23 +195,11 @@ TEST(WetShaper, KicksCastAtMostThreeDecibelsAheadOfThemselvesNearTheMorphEnd) {
     const int length = static_cast<int>(4.0 * kRate);
     const Signal drums = kicks(length);
     const Signal chord = bedChord(length);
-    std::vector<std::string> rows;
-    std::vector<std::vector<double>> off, on;
-    for (int quality : {kQualityStandard, kQualityHigh}) {
-        const int latency = latencySamples(kRate, quality);
-        rows.emplace_back(kQualityNames[quality]);
-        off.emplace_back();
-        on.emplace_back();
-        for (int algorithm = 0; algorithm < kAlgorithmCount; ++algorithm) {
-            off.back().push_back(
-                preEchoDb(render(quality, algorithm, 0.02f, drums, chord, false), latency));
-            on.back().push_back(
-                preEchoDb(render(quality, algorithm, 0.02f, drums, chord, true), latency));
-            EXPECT_LE(on.back().back(), 3.0) << rows.back() << ", " << kAlgorithmNames[algorithm];
-        }
-    }
-    printTable("Kick pre-echo at Morph 0.02, dB over the bed 25..5 ms before each kick", rows, off,
-               on);
+    PreEchoTable table;
+    for (int quality : {kQualityStandard, kQualityHigh})
+        table.addRow(kQualityNames[quality], quality, 0.02f, drums, chord);
+    printTable("Kick pre-echo at Morph 0.02, dB over the bed 25..5 ms before each kick", table.rows,
+               table.off, table.on);
 }
 
 // Near the Morph ends the wet signal is mostly the input's own frame: the suppression ahead of
