@@ -372,6 +372,34 @@ void WetShaper::applyGain(float* const* wet, const float* share, int offset, int
 }
 
 void WetShaper::updateControl(float morph) {
+    const BlockPowers powers = takeBlockPowers();
+    if (!std::isfinite(powers.a + powers.b) || !std::isfinite(powers.wet) ||
+        !std::isfinite(powers.rawA + powers.rawB + powers.rawWet)) {
+        // Overflowing input: start afresh rather than carry infinities.
+        reset();
+        return;
+    }
+    followInputs(powers, morph);
+    // The rings' next slot holds the envelopes of N / K blocks ago, which line up with the wet
+    // signal; the queue's front holds the largest from then to now.
+    const Aligned at{
+        referenceRing[static_cast<std::size_t>(ringIndex)],
+        rawReferenceRing[static_cast<std::size_t>(ringIndex)],
+        heldRing[static_cast<std::size_t>(heldSlot())],
+        referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])],
+    };
+    follow(weighted, powers.wet);
+    follow(raw, powers.rawWet);
+    correctSlowly(at.reference, powers.wet);
+    suppressSmear(at);
+
+    slowFrom = slowTo;
+    slowTo = slowGain;
+    fastFrom = fastTo;
+    fastTo = fastGain;
+}
+
+WetShaper::BlockPowers WetShaper::takeBlockPowers() {
     float sums[3] = {}, rawSums[3] = {};
     for (WetShaperChannel& state : channelStates)
         for (int lane = 0; lane < 3; ++lane) {
@@ -380,28 +408,22 @@ void WetShaper::updateControl(float morph) {
             state.power[lane] = state.rawPower[lane] = 0.0f;
         }
     const float rawScale = 1.0f / static_cast<float>(controlLength);
-    const float rawA = rawSums[0] * rawScale, rawB = rawSums[1] * rawScale,
-                rawWet = rawSums[2] * rawScale;
-    const float powerA = sums[0] * powerScale;
-    const float powerB = sums[1] * powerScale;
-    const float powerWet = sums[2] * powerScale;
-    if (!std::isfinite(powerA + powerB) || !std::isfinite(powerWet) ||
-        !std::isfinite(rawA + rawB + rawWet)) {
-        // Overflowing input: start afresh rather than carry infinities.
-        reset();
-        return;
-    }
+    return {sums[0] * powerScale,  sums[1] * powerScale,  sums[2] * powerScale,
+            rawSums[0] * rawScale, rawSums[1] * rawScale, rawSums[2] * rawScale};
+}
+
+void WetShaper::followInputs(const BlockPowers& powers, float morph) {
     // The reference follows the inputs' envelopes with the frames' loudness target.
-    envelopeA += referenceCoefficient * (powerA - envelopeA);
-    envelopeB += referenceCoefficient * (powerB - envelopeB);
-    rawEnvelopeA += referenceCoefficient * (rawA - rawEnvelopeA);
-    rawEnvelopeB += referenceCoefficient * (rawB - rawEnvelopeB);
-    level.observe(powerA, powerB, inputAverageCoefficient);
+    envelopeA += referenceCoefficient * (powers.a - envelopeA);
+    envelopeB += referenceCoefficient * (powers.b - envelopeB);
+    rawEnvelopeA += referenceCoefficient * (powers.rawA - rawEnvelopeA);
+    rawEnvelopeB += referenceCoefficient * (powers.rawB - rawEnvelopeB);
+    level.observe(powers.a, powers.b, inputAverageCoefficient);
     if (--blocksToTravel <= 0) {
         level.update(morph);
         blocksToTravel = kTravelBlocks;
     }
-    const Targets targets = inputTargets(powerA, powerB, morph);
+    const Targets targets = inputTargets(powers.a, powers.b, morph);
     level.observeTarget(targets.envelope, inputAverageCoefficient);
     heldRing[static_cast<std::size_t>(ringIndex)] = holdTarget(targets.block * level.balance);
     const float reference = targets.envelope * level.balance;
@@ -412,29 +434,27 @@ void WetShaper::updateControl(float morph) {
     rawReferenceRing[static_cast<std::size_t>(ringIndex)] =
         weightedMix > kSilentPower ? rawMix * (reference / weightedMix) : rawMix;
     pushReference(reference);
-    // The ring's next slot holds the envelope of N / K blocks ago, which lines up with the wet
-    // signal; the queue's front holds the largest from then to now.
-    const float aligned = referenceRing[static_cast<std::size_t>(ringIndex)];
-    const float rawAligned = rawReferenceRing[static_cast<std::size_t>(ringIndex)];
-    const int heldSlot = ringIndex + heldLead;
-    const float alignedHeld = heldRing[static_cast<std::size_t>(
-        heldSlot > delayBlocks ? heldSlot - delayBlocks - 1 : heldSlot)];
-    const float ahead =
-        referenceRing[static_cast<std::size_t>(maximumQueue[static_cast<std::size_t>(queueHead)])];
-    follow(weighted, powerWet);
-    follow(raw, rawWet);
+}
 
+int WetShaper::heldSlot() const {
+    const int slot = ringIndex + heldLead;
+    return slot > delayBlocks ? slot - delayBlocks - 1 : slot;
+}
+
+void WetShaper::correctSlowly(float reference, float powerWet) {
     // The slow correction sees the wet signal with the suppression counted half (in dB): part
     // of the smear it removes is the hit's own energy, which the reference counts, and part never
     // belonged to the inputs. Counted whole, the stretches between hits are lifted over the
     // mix; not counted, the level falls short wherever the suppression works.
-    slowReference += averageCoefficient * (aligned - slowReference);
+    slowReference += averageCoefficient * (reference - slowReference);
     slowWet += averageCoefficient * (powerWet * fastGain - slowWet);
     if (slowReference > kSilentPower && slowWet > kSilentPower)
         slowTarget = std::clamp(static_cast<float>(std::sqrt(slowReference / slowWet)),
                                 kMinimumCorrection, kMaximumCorrection);
     slowGain += slowGainCoefficient * (slowTarget - slowGain);
+}
 
+void WetShaper::suppressSmear(const Aligned& at) {
     // Energy smeared out of a frame lands ahead of a hit and after a sound that stops: the
     // suppression acts where the reference is about to rise or has just fallen, the latter
     // measured on the held target, which falls within milliseconds. Ahead of a rise the wet
@@ -444,32 +464,27 @@ void WetShaper::updateControl(float morph) {
     // lies mostly below the weighting's reach. Once the held target shows the hit itself, the
     // hit sets the allowed level and the suppression lets go at once, so that its attack comes
     // through whole.
-    recentPeak = std::max(alignedHeld, recentPeak * peakDecay);
-    const bool rising = ahead > kRiseRatio * aligned;
-    const bool arrived = alignedHeld > kArrivalRatio * aligned;
-    const bool fallen = recentPeak > kRiseRatio * alignedHeld;
+    recentPeak = std::max(at.held, recentPeak * peakDecay);
+    const bool rising = at.ahead > kRiseRatio * at.reference;
+    const bool arrived = at.held > kArrivalRatio * at.reference;
+    const bool fallen = recentPeak > kRiseRatio * at.held;
     const float gainPower = slowGain * slowGain;
     const bool keepLowest = rising && !arrived;
-    trackBed(weighted, aligned, gainPower, keepLowest);
-    trackBed(raw, rawAligned, gainPower, keepLowest);
+    trackBed(weighted, at.reference, gainPower, keepLowest);
+    trackBed(raw, at.rawReference, gainPower, keepLowest);
     const float wetLevel = weighted.fast * gainPower;
     float ratio = 1.0f; // the allowed power over the wet signal's, at most 1
     if (keepLowest)
-        ratio = std::min(shortfall(aligned * weighted.bedStanding, wetLevel),
-                         shortfall(rawAligned * raw.bedStanding, raw.fast * gainPower));
+        ratio = std::min(shortfall(at.reference * weighted.bedStanding, wetLevel),
+                         shortfall(at.rawReference * raw.bedStanding, raw.fast * gainPower));
     else if (rising)
-        ratio = shortfall(kExcessRatio * alignedHeld, wetLevel);
+        ratio = shortfall(kExcessRatio * at.held, wetLevel);
     if (fallen)
-        ratio = std::min(ratio, shortfall(kFallExcessRatio * alignedHeld, wetLevel));
+        ratio = std::min(ratio, shortfall(kFallExcessRatio * at.held, wetLevel));
     const float suppression = std::sqrt(ratio);
     const bool letGo = arrived && !fallen;
     fastGain += (suppression < fastGain || letGo ? attackCoefficient : releaseCoefficient) *
                 (suppression - fastGain);
-
-    slowFrom = slowTo;
-    slowTo = slowGain;
-    fastFrom = fastTo;
-    fastTo = fastGain;
 }
 
 WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float morph) const {

@@ -63,7 +63,21 @@ private:
     void filterRun(const float* const* inA, const float* const* inB, float* const* wet, int offset,
                    int count);
     void applyGain(float* const* wet, const float* share, int offset, int count);
+    // One control block's powers: loudness-weighted and unweighted, of A, B and the wet signal.
+    struct BlockPowers {
+        float a, b, wet, rawA, rawB, rawWet;
+    };
+    // The references lined up with the wet signal: weighted and unweighted, the held target,
+    // and the largest reference within the coming frame.
+    struct Aligned {
+        float reference, rawReference, held, ahead;
+    };
     void updateControl(float morph);
+    BlockPowers takeBlockPowers();
+    void followInputs(const BlockPowers& powers, float morph);
+    int heldSlot() const;
+    void correctSlowly(float reference, float powerWet);
+    void suppressSmear(const Aligned& at);
     void follow(WetLevels& levels, float power) const;
     void pushReference(float reference);
     float holdTarget(float target);
