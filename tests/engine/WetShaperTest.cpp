@@ -89,13 +89,18 @@ constexpr double kFirstHitSeconds = 0.5;
 constexpr double kHitSpacingSeconds = 0.5;
 constexpr int kHitCount = 7;
 
+// When hit h starts, in seconds.
+double hitSeconds(int h) {
+    return kFirstHitSeconds + h * kHitSpacingSeconds;
+}
+
 Signal hits(int length) {
     Signal out(static_cast<std::size_t>(length), 0.0f);
     std::mt19937 random(13);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     const int hitLength = static_cast<int>(0.08 * kRate);
     for (int h = 0; h < kHitCount; ++h) {
-        const int start = static_cast<int>((kFirstHitSeconds + h * kHitSpacingSeconds) * kRate);
+        const int start = static_cast<int>(hitSeconds(h) * kRate);
         for (int i = 0; i < hitLength; ++i)
             out[start + i] =
                 0.8f * unit(random) * static_cast<float>(std::exp(-i / (0.015 * kRate)));
@@ -122,7 +127,7 @@ double preEchoDb(const Signal& out, int latency) {
     };
     std::vector<double> ratios;
     for (int h = 0; h < kHitCount; ++h) {
-        const double hit = kFirstHitSeconds + h * kHitSpacingSeconds;
+        const double hit = hitSeconds(h);
         const double ahead = meanSquare(out, at(hit, 25.0), at(hit, 5.0));
         const double bed = meanSquare(out, at(hit, 200.0), at(hit, 100.0));
         ratios.push_back(10.0 * std::log10(ahead / bed));
@@ -178,7 +183,7 @@ Signal kicks(int length) {
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     const int kickLength = static_cast<int>(0.3 * kRate);
     for (int h = 0; h < kHitCount; ++h) {
-        const int start = static_cast<int>((kFirstHitSeconds + h * kHitSpacingSeconds) * kRate);
+        const int start = static_cast<int>(hitSeconds(h) * kRate);
         double phase = 0.0;
         for (int i = 0; i < kickLength; ++i) {
             const double t = i / kRate;
@@ -212,8 +217,7 @@ TEST(WetShaper, HitsComeThroughWholeNearTheMorphEnd) {
     const auto hitPower = [&](const Signal& out) {
         double sum = 0.0;
         for (int h = 0; h < kHitCount; ++h) {
-            const long start =
-                std::lround((kFirstHitSeconds + h * kHitSpacingSeconds) * kRate) + latency;
+            const long start = std::lround(hitSeconds(h) * kRate) + latency;
             sum += meanSquare(out, start, start + static_cast<long>(0.02 * kRate));
         }
         return sum;
