@@ -86,22 +86,37 @@ struct SlowLevel {
 // alone would duck it there.
 inline constexpr double kPerceivedPull = 0.15;
 
+// The travelled energy mix pulled kPerceivedPull of the way (in dB) toward a perceived mix
+// below it: travelled^(1 - pull) * perceived^pull.
+template <typename Real>
+Real pulledMix(Real travelled, Real perceivedMix) {
+    return travelled * std::pow(perceivedMix / travelled, static_cast<Real>(kPerceivedPull));
+}
+
 // The energy a frame (or any short stretch) of the morph should have, from the energy mix and
 // the perceived mix of its own inputs and the slow travel: the energy mix scaled by the travel,
 // so that the level moves evenly in loudness while its fast shape follows the inputs, pulled a
 // little toward the stretch's perceived mix, but never below that perceived mix: in a pause of
 // one input the other is left no quieter than the loudness law asks. With a travel of 1 (the
-// Morph ends) exactly the energy mix.
+// Morph ends) exactly the energy mix. pulled is pulledMix(energyMix * travel, perceivedMix),
+// worked out by callers with powers of their own; it is used only where the perceived mix lies
+// below the travelled energy mix.
 template <typename Real>
-Real target(Real energyMix, Real perceivedMix, Real travel) {
+Real targetWithPull(Real energyMix, Real perceivedMix, Real travel, Real pulled) {
     if (travel == Real(1))
         return energyMix;
     const Real travelled = energyMix * travel;
-    const Real pulled =
-        perceivedMix < travelled
-            ? travelled * std::pow(perceivedMix / travelled, static_cast<Real>(kPerceivedPull))
-            : travelled;
-    return std::max(pulled, std::min(perceivedMix, energyMix));
+    return std::max(perceivedMix < travelled ? pulled : travelled,
+                    std::min(perceivedMix, energyMix));
+}
+
+// The same target, its pull worked out with the standard library's powers.
+template <typename Real>
+Real target(Real energyMix, Real perceivedMix, Real travel) {
+    const Real travelled = energyMix * travel;
+    const bool pulls = travel != Real(1) && perceivedMix < travelled;
+    return targetWithPull(energyMix, perceivedMix, travel,
+                          pulls ? pulledMix(travelled, perceivedMix) : travelled);
 }
 
 } // namespace tav::loudness

@@ -61,7 +61,7 @@ constexpr float kNegligibleMemory = 1e-30f;
 
 // The loudness law's slow travel and balance move over hundreds of milliseconds: they are
 // worked out afresh every few control blocks.
-constexpr int kTravelBlocks = 4;
+constexpr int kTravelBlocks = 16;
 
 // Least-squares fits over 0..1, highest power first: log2(1 + t) / t and 2^t.
 constexpr std::array<float, 5> kLog2Coefficients{0.0452682926f, -0.193516525f, 0.41524556f,
@@ -69,13 +69,15 @@ constexpr std::array<float, 5> kLog2Coefficients{0.0452682926f, -0.193516525f, 0
 constexpr std::array<float, 5> kExp2Coefficients{0.0135206032f, 0.0520374288f, 0.241427493f,
                                                  0.693006621f, 1.00000252f};
 
-// The polynomial with these coefficients at each lane, by Horner's rule.
-template <std::size_t N>
-__m128 polynomial(__m128 t, const std::array<float, N>& coefficients) {
-    __m128 p = _mm_set1_ps(coefficients[0]);
-    for (std::size_t i = 1; i < N; ++i)
-        p = _mm_add_ps(_mm_mul_ps(p, t), _mm_set1_ps(coefficients[i]));
-    return p;
+// The quartic with these coefficients at each lane, by Estrin's scheme: its pairs are worked
+// out side by side, so the chain of dependent operations is five long rather than Horner's eight.
+__m128 quartic(__m128 t, const std::array<float, 5>& c) {
+    const auto pair = [t](float high, float low) {
+        return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(high), t), _mm_set1_ps(low));
+    };
+    const __m128 t2 = _mm_mul_ps(t, t);
+    const __m128 upper = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(c[0]), t2), pair(c[1], c[2]));
+    return _mm_add_ps(_mm_mul_ps(upper, t2), pair(c[3], c[4]));
 }
 
 // log2 of each lane (positive normal floats): the exponent's bits plus a polynomial in the
@@ -89,7 +91,7 @@ __m128 approximateLog2(__m128 x) {
         _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007fffff)),
                                                  _mm_set1_epi32(0x3f800000))),
                    _mm_set1_ps(1.0f));
-    return _mm_add_ps(exponent, _mm_mul_ps(polynomial(t, kLog2Coefficients), t));
+    return _mm_add_ps(exponent, _mm_mul_ps(quartic(t, kLog2Coefficients), t));
 }
 
 // 2^y for each lane, y limited to the normal floats' range: a polynomial for the fraction
@@ -101,7 +103,7 @@ __m128 approximateExp2(__m128 y) {
     floorInt =
         _mm_add_epi32(floorInt, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(floorInt), y)));
     const __m128 f = _mm_sub_ps(y, _mm_cvtepi32_ps(floorInt));
-    const __m128 p = polynomial(f, kExp2Coefficients);
+    const __m128 p = quartic(f, kExp2Coefficients);
     const __m128 scale =
         _mm_castsi128_ps(_mm_slli_epi32(_mm_add_epi32(floorInt, _mm_set1_epi32(127)), 23));
     return _mm_mul_ps(p, scale);
@@ -111,6 +113,26 @@ __m128 approximateExp2(__m128 y) {
 __m128 power(__m128 x, float exponent) {
     const __m128 result = approximateExp2(_mm_mul_ps(_mm_set1_ps(exponent), approximateLog2(x)));
     return _mm_and_ps(result, _mm_cmpge_ps(x, _mm_set1_ps(FLT_MIN)));
+}
+
+// From two stretches' loudness mixes L (lanes 0, 1) and travelled energy mixes T (lanes 2, 3):
+// their perceived mixes L^(1 / exponent) in lanes 0, 1, and the travelled mixes pulled toward
+// them, T^(1 - pull) * L^(pull / exponent), in lanes 2, 3. Lanes whose inputs are not above the
+// smallest normal float give 0.
+__m128 perceivedAndPulled(__m128 mixes) {
+    constexpr auto exponent = static_cast<float>(loudness::kLoudnessExponent);
+    constexpr auto pull = static_cast<float>(loudness::kPerceivedPull);
+    const __m128 logs = approximateLog2(mixes);
+    const __m128 loudnessLogs = _mm_shuffle_ps(logs, logs, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m128 exponents = _mm_add_ps(
+        _mm_mul_ps(_mm_setr_ps(1.0f / exponent, 1.0f / exponent, pull / exponent, pull / exponent),
+                   loudnessLogs),
+        _mm_mul_ps(_mm_setr_ps(0.0f, 0.0f, 1.0f - pull, 1.0f - pull), logs));
+    const __m128 valid = _mm_cmpge_ps(mixes, _mm_set1_ps(FLT_MIN));
+    const __m128 loudnessValid = _mm_shuffle_ps(valid, valid, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m128 perceivedLanes = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, 0, 0));
+    return _mm_and_ps(approximateExp2(exponents),
+                      _mm_and_ps(loudnessValid, _mm_or_ps(valid, perceivedLanes)));
 }
 
 // The wet signal's power against the reference's, at most 1; 1 where the reference is silent.
@@ -400,16 +422,18 @@ void WetShaper::updateControl(float morph) {
 }
 
 WetShaper::BlockPowers WetShaper::takeBlockPowers() {
-    float sums[3] = {}, rawSums[3] = {};
-    for (WetShaperChannel& state : channelStates)
-        for (int lane = 0; lane < 3; ++lane) {
-            sums[lane] += state.power[lane];
-            rawSums[lane] += state.rawPower[lane];
-            state.power[lane] = state.rawPower[lane] = 0.0f;
-        }
-    const float rawScale = 1.0f / static_cast<float>(controlLength);
-    return {sums[0] * powerScale,  sums[1] * powerScale,  sums[2] * powerScale,
-            rawSums[0] * rawScale, rawSums[1] * rawScale, rawSums[2] * rawScale};
+    __m128 sum = _mm_setzero_ps(), rawSum = _mm_setzero_ps();
+    for (WetShaperChannel& state : channelStates) {
+        sum = _mm_add_ps(sum, _mm_load_ps(state.power));
+        rawSum = _mm_add_ps(rawSum, _mm_load_ps(state.rawPower));
+        _mm_store_ps(state.power, _mm_setzero_ps());
+        _mm_store_ps(state.rawPower, _mm_setzero_ps());
+    }
+    alignas(16) float sums[4], rawSums[4];
+    _mm_store_ps(sums, _mm_mul_ps(sum, _mm_set1_ps(powerScale)));
+    _mm_store_ps(rawSums,
+                 _mm_mul_ps(rawSum, _mm_set1_ps(1.0f / static_cast<float>(controlLength))));
+    return {sums[0], sums[1], sums[2], rawSums[0], rawSums[1], rawSums[2]};
 }
 
 void WetShaper::followInputs(const BlockPowers& powers, float morph) {
@@ -496,13 +520,13 @@ WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float mor
     constexpr auto exponent = static_cast<float>(loudness::kLoudnessExponent);
     alignas(16) float loudness[4];
     _mm_store_ps(loudness, power(_mm_setr_ps(envelopeA, envelopeB, powerA, powerB), exponent));
-    alignas(16) float perceived[4];
-    _mm_store_ps(perceived, power(_mm_setr_ps(loudness::energyMix(loudness[0], loudness[1], morph),
-                                              loudness::energyMix(loudness[2], loudness[3], morph),
-                                              0.0f, 0.0f),
-                                  1.0f / exponent));
-    return {loudness::target(envelopeMix, perceived[0], level.travel),
-            loudness::target(blockMix, perceived[1], level.travel)};
+    alignas(16) float law[4];
+    _mm_store_ps(
+        law, perceivedAndPulled(_mm_setr_ps(loudness::energyMix(loudness[0], loudness[1], morph),
+                                            loudness::energyMix(loudness[2], loudness[3], morph),
+                                            envelopeMix * level.travel, blockMix * level.travel)));
+    return {loudness::targetWithPull(envelopeMix, law[0], level.travel, law[2]),
+            loudness::targetWithPull(blockMix, law[1], level.travel, law[3])};
 }
 
 void WetShaper::follow(WetLevels& levels, float power) const {
