@@ -62,6 +62,11 @@ constexpr float kNegligibleMemory = 1e-30f;
 // The loudness law's slow travel and balance move over hundreds of milliseconds: they are
 // worked out afresh every few control blocks.
 constexpr int kTravelBlocks = 16;
+// The law's shares of the energy mixes move with the envelopes: they are worked out every
+// other block and held in between, unless the block's energy mix has moved by more than
+// kLawJump (3 dB) since they were.
+constexpr int kLawBlocks = 2;
+constexpr float kLawJump = 2.0f;
 
 // Least-squares fits over 0..1, highest power first: log2(1 + t) / t and 2^t.
 constexpr std::array<float, 5> kLog2Coefficients{0.0452682926f, -0.193516525f, 0.41524556f,
@@ -296,7 +301,9 @@ void WetShaper::reset() {
     weighted = raw = WetLevels{};
     slowReference = slowWet = 0.0;
     level.reset();
-    blocksToTravel = 0;
+    blocksToTravel = blocksToLaw = 0;
+    envelopeShare = blockShare = 1.0f;
+    lawBlockMix = 0.0f;
     envelopeA = envelopeB = rawEnvelopeA = rawEnvelopeB = 0.0f;
     recentPeak = 0.0f;
     slowTarget = slowGain = fastGain = 1.0f;
@@ -511,11 +518,20 @@ void WetShaper::suppressSmear(const Aligned& at) {
                 (suppression - fastGain);
 }
 
-WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float morph) const {
+WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float morph) {
     const float envelopeMix = loudness::energyMix(envelopeA, envelopeB, morph);
     const float blockMix = loudness::energyMix(powerA, powerB, morph);
-    if (level.travel == 1.0f)
+    if (level.travel == 1.0f) {
+        blocksToLaw = 0;
         return {envelopeMix, blockMix};
+    }
+    // In between, the shares are held, unless the block's energy has moved far from where the
+    // law last saw it (a hit, or a sound that stops): there the block's own law is wanted.
+    const bool blockMoved = blockMix > kLawJump * lawBlockMix || lawBlockMix > kLawJump * blockMix;
+    if (--blocksToLaw > 0 && !blockMoved)
+        return {envelopeMix * envelopeShare, blockMix * blockShare};
+    blocksToLaw = kLawBlocks;
+    lawBlockMix = blockMix;
     // The loudness law's powers for the envelopes and this block, four lanes at once.
     constexpr auto exponent = static_cast<float>(loudness::kLoudnessExponent);
     alignas(16) float loudness[4];
@@ -525,8 +541,11 @@ WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float mor
         law, perceivedAndPulled(_mm_setr_ps(loudness::energyMix(loudness[0], loudness[1], morph),
                                             loudness::energyMix(loudness[2], loudness[3], morph),
                                             envelopeMix * level.travel, blockMix * level.travel)));
-    return {loudness::targetWithPull(envelopeMix, law[0], level.travel, law[2]),
-            loudness::targetWithPull(blockMix, law[1], level.travel, law[3])};
+    const Targets targets{loudness::targetWithPull(envelopeMix, law[0], level.travel, law[2]),
+                          loudness::targetWithPull(blockMix, law[1], level.travel, law[3])};
+    envelopeShare = envelopeMix > 0.0f ? targets.envelope / envelopeMix : 1.0f;
+    blockShare = blockMix > 0.0f ? targets.block / blockMix : 1.0f;
+    return targets;
 }
 
 void WetShaper::follow(WetLevels& levels, float power) const {

@@ -85,7 +85,7 @@ private:
     struct Targets {
         float envelope, block;
     };
-    Targets inputTargets(float powerA, float powerB, float morph) const;
+    Targets inputTargets(float powerA, float powerB, float morph);
 
     int channels = 0;
     int controlLength = 1; // K: samples per control block, a power of two dividing N
@@ -117,8 +117,11 @@ private:
     float envelopeA = 0.0f, envelopeB = 0.0f;       // the inputs' powers at input time
     float rawEnvelopeA = 0.0f, rawEnvelopeB = 0.0f; // and unweighted
     loudness::SlowLevel<float> level;               // the loudness law's slow averages
-    int blocksToTravel = 0;  // control blocks until its travel is worked out again
-    float recentPeak = 0.0f; // the aligned held target's peak, falling by kRiseRatio per frame
+    int blocksToTravel = 0; // control blocks until its travel is worked out again
+    int blocksToLaw = 0;    // control blocks until the law's shares are worked out again
+    float envelopeShare = 1.0f, blockShare = 1.0f; // the law's targets over the energy mixes
+    float lawBlockMix = 0.0f; // the block's energy mix when they were worked out
+    float recentPeak = 0.0f;  // the aligned held target's peak, falling by kRiseRatio per frame
     float slowTarget = 1.0f, slowGain = 1.0f, fastGain = 1.0f;
     // The gains' ramps across the current control block.
     float slowFrom = 1.0f, slowTo = 1.0f, fastFrom = 1.0f, fastTo = 1.0f;
