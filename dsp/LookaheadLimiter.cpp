@@ -152,6 +152,10 @@ void LookaheadLimiter::requiredGains(float* const* signal, int start, int count,
         const __m128 limit = _mm_loadu_ps(ceiling + i);
         const __m128 p = _mm_loadu_ps(peak + i);
         const __m128 over = _mm_cmpgt_ps(p, limit);
+        if (_mm_movemask_ps(over) == 0) {
+            _mm_storeu_ps(gain + i, unity); // mostly so: no division to wait for
+            continue;
+        }
         const __m128 scaled = _mm_div_ps(limit, p);
         _mm_storeu_ps(gain + i, _mm_or_ps(_mm_and_ps(over, scaled), _mm_andnot_ps(over, unity)));
     }

@@ -23,17 +23,26 @@ constexpr double kHoldSeconds = 0.025;
 // is far below it, and the limiter must not fall to silence over it just before the sound.
 constexpr float kLowestCeiling = 3.2e-5f;
 
-// The largest magnitude of a[0..count) and b[0..count) together.
-float largestMagnitude(const float* a, const float* b, int count) {
-    __m128 largest = _mm_setzero_ps();
+// largest raised, lane by lane, to the magnitudes of a[0..count) and b[0..count).
+__m128 raiseToMagnitudes(__m128 largest, const float* a, const float* b, int count) {
     int i = 0;
     for (; i + 4 <= count; i += 4)
         largest = _mm_max_ps(largest, _mm_max_ps(vecmath::absolute(_mm_loadu_ps(a + i)),
                                                  vecmath::absolute(_mm_loadu_ps(b + i))));
-    float result = vecmath::largestLane(largest);
     for (; i < count; ++i)
-        result = std::max({result, std::fabs(a[i]), std::fabs(b[i])});
-    return result;
+        largest = _mm_max_ss(largest, _mm_max_ss(vecmath::absolute(_mm_set_ss(a[i])),
+                                                 vecmath::absolute(_mm_set_ss(b[i]))));
+    return largest;
+}
+
+// out[0..count) = value, four lanes at a time.
+void fill(float* out, int count, float value) {
+    const __m128 lanes = _mm_set1_ps(value);
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        _mm_storeu_ps(out + i, lanes);
+    for (; i < count; ++i)
+        out[i] = value;
 }
 
 // Floor division by a positive divisor: before the first frame, wet samples belong to
@@ -75,7 +84,7 @@ void SwellGuard::process(const float* const* inA, const float* const* inB, int c
         const int run =
             static_cast<int>(std::min<int64_t>(count - i, (block + 1) * kBlock - (firstWet + i)));
         const float ceiling = std::max(kHeadroom * heldPeak(block), kLowestCeiling);
-        std::fill_n(ceilings + i, run, std::min(ceiling, fullScale));
+        fill(ceilings + i, run, std::min(ceiling, fullScale));
         i += run;
     }
 }
@@ -84,8 +93,10 @@ void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, in
     const auto mask = static_cast<int64_t>(ring.size()) - 1;
     for (int i = 0; i < count;) {
         const int run = std::min(count - i, kBlock - static_cast<int>(samplesTaken % kBlock));
+        __m128 largest = _mm_set_ss(current);
         for (int c = 0; c < channels; ++c)
-            current = std::max(current, largestMagnitude(inA[c] + i, inB[c] + i, run));
+            largest = raiseToMagnitudes(largest, inA[c] + i, inB[c] + i, run);
+        current = vecmath::largestLane(largest);
         samplesTaken += run;
         i += run;
         if (samplesTaken % kBlock == 0) {
