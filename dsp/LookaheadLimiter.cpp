@@ -42,6 +42,9 @@ void LookaheadLimiter::prepare(double sampleRate, int channels) {
     ringSize = lookaheadSamples + 1;
     releaseCoefficient =
         1.0f - std::exp(-1.0f / (static_cast<float>(sampleRate) * kReleaseSeconds));
+    double factor = 1.0;
+    for (double& releaseFactor : releaseFactors)
+        releaseFactor = factor *= 1.0 - static_cast<double>(releaseCoefficient);
 
     const auto ring = static_cast<std::size_t>(ringSize);
     channelStates.assign(static_cast<std::size_t>(std::max(channels, 0)), ChannelState{});
@@ -126,9 +129,9 @@ void LookaheadLimiter::processStretch(float* const* signal, int start, int count
     if (resting)
         holdUnity(gain, count);
     else if (windowAtUnity(gain, count))
-        smoothGains<true>(gain, count);
+        releaseGains(gain, count);
     else
-        smoothGains<false>(gain, count);
+        smoothGains(gain, count);
     applyDelayed(signal, start, count, gain);
 }
 
@@ -213,43 +216,57 @@ void LookaheadLimiter::keepOnlyNewestUnity() {
     queuedGain[0] = 1.0f;
 }
 
-template <bool kUnityWindow>
 void LookaheadLimiter::smoothGains(float* gain, int count) {
-    const float inverseRing = 1.0f / static_cast<float>(ringSize);
     const double release = releaseCoefficient;
     // The gain's state lives in locals for the stretch: as members, every sample's update
     // would go through memory.
     double gainState = smoothedGain;
-    double sum = averageSum;
-    int index = writeIndex;
-    int unity = unityRun;
+    MovingAverage averaging = startAveraging();
     for (int i = 0; i < count; ++i) {
         // Instant attack down to the window minimum, exponential release toward unity. The
         // gain is tracked in double: in float, release steps below half an ulp round away and
         // leave it stuck about 1e-4 under unity for good after the first reduction.
-        if constexpr (kUnityWindow)
-            gainState += (1.0 - gainState) * release;
-        else
-            gainState = std::min(static_cast<double>(windowMinimum(gain[i])),
-                                 gainState + (1.0 - gainState) * release);
-        const float smoothed = static_cast<float>(gainState);
-
-        // The moving average over R samples turns the gain steps into ramps that end at the peak.
-        const auto slot = static_cast<std::size_t>(index);
-        sum += static_cast<double>(smoothed) - averageRing[slot];
-        averageRing[slot] = smoothed;
-        gain[i] = std::min(static_cast<float>(sum) * inverseRing, 1.0f);
-        unity = smoothed == 1.0f ? std::min(unity + 1, ringSize) : 0;
-
-        ++sampleCounter;
-        index = index + 1 == ringSize ? 0 : index + 1;
+        gainState = std::min(static_cast<double>(windowMinimum(gain[i])),
+                             gainState + (1.0 - gainState) * release);
+        gain[i] = average(averaging, static_cast<float>(gainState));
     }
     smoothedGain = gainState;
-    averageSum = sum;
-    unityRun = unity;
+    finishAveraging(averaging);
+}
+
+void LookaheadLimiter::releaseGains(float* gain, int count) {
+    // Its distance from unity shrinks by the same factor every sample, so each sample's gain
+    // follows from the stretch's start at once: only the moving average runs sample by sample.
+    const double distance = 1.0 - smoothedGain;
+    MovingAverage averaging = startAveraging();
+    for (int i = 0; i < count; ++i) {
+        const double factor = releaseFactors[static_cast<std::size_t>(i)];
+        gain[i] = average(averaging, static_cast<float>(1.0 - distance * factor));
+    }
+    smoothedGain = 1.0 - distance * releaseFactors[static_cast<std::size_t>(count - 1)];
+    finishAveraging(averaging);
     // Each sample would have emptied the queue down to its own unity entry.
-    if constexpr (kUnityWindow)
-        keepOnlyNewestUnity();
+    keepOnlyNewestUnity();
+}
+
+LookaheadLimiter::MovingAverage LookaheadLimiter::startAveraging() const {
+    return {averageSum, writeIndex, unityRun, 1.0f / static_cast<float>(ringSize)};
+}
+
+void LookaheadLimiter::finishAveraging(const MovingAverage& averaging) {
+    averageSum = averaging.sum;
+    unityRun = averaging.unity;
+}
+
+inline float LookaheadLimiter::average(MovingAverage& averaging, float smoothed) {
+    // The moving average over R samples turns the gain steps into ramps that end at the peak.
+    const auto slot = static_cast<std::size_t>(averaging.index);
+    averaging.sum += static_cast<double>(smoothed) - averageRing[slot];
+    averageRing[slot] = smoothed;
+    averaging.unity = smoothed == 1.0f ? std::min(averaging.unity + 1, ringSize) : 0;
+    averaging.index = averaging.index + 1 == ringSize ? 0 : averaging.index + 1;
+    ++sampleCounter;
+    return std::min(static_cast<float>(averaging.sum) * averaging.inverseRing, 1.0f);
 }
 
 void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -36,11 +37,22 @@ private:
                        float* gain) const;
     // Gains, smoothing and the delayed signal for one stretch of at most kSubBlock samples.
     void processStretch(float* const* signal, int start, int count, const float* ceiling);
-    // Turns required gains into the smoothed gain sequence, in place, sample by sample. With
-    // kUnityWindow (windowAtUnity holds) the window's minimum is 1 throughout: the gain only
-    // releases, and the sliding minimum need not run.
-    template <bool kUnityWindow>
+    // Turns required gains into the smoothed gain sequence, in place, sample by sample.
     void smoothGains(float* gain, int count);
+    // The same where every need in the window is 1 (windowAtUnity holds): the gain only
+    // releases, and neither the sliding minimum nor the release's recursion need run.
+    void releaseGains(float* gain, int count);
+    // The moving average's running state, held in locals over a stretch.
+    struct MovingAverage {
+        double sum;
+        int index; // the ring slot written next
+        int unity; // how many of the newest entries hold exactly 1
+        float inverseRing;
+    };
+    MovingAverage startAveraging() const;
+    void finishAveraging(const MovingAverage& averaging);
+    // Feeds one smoothed gain into the moving average and returns the averaged gain.
+    float average(MovingAverage& averaging, float smoothed);
     // Whether every need in the window and in the stretch is 1.
     bool windowAtUnity(const float* need, int count) const;
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.
@@ -66,6 +78,9 @@ private:
     int ringSize = 1;
     int writeIndex = 0;
     float releaseCoefficient = 0.0f;
+    // (1 - releaseCoefficient)^(i + 1): how far from unity a releasing gain is i + 1 samples on,
+    // against where it started.
+    std::array<double, kSubBlock> releaseFactors{};
     double smoothedGain = 1.0;
     double averageSum = 1.0;
     std::vector<ChannelState> channelStates;
