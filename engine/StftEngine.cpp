@@ -13,9 +13,11 @@ namespace tav {
 
 namespace {
 
-// Loudness gain limits: -24 dB .. +24 dB.
+// Loudness gain limits: -24 dB .. +30 dB. The upper limit leaves room for an algorithm whose
+// frame carries far less energy than its inputs, as Imprint's does where B's envelope is only
+// room tone between words, to reach the loudness target.
 constexpr float kMinimumLoudnessGain = 0.06309148f;
-constexpr float kMaximumLoudnessGain = 15.85f;
+constexpr float kMaximumLoudnessGain = 31.622777f;
 // Below these the target or the output counts as silent and the frame is muted.
 constexpr double kSilentTarget = 1e-15;
 constexpr double kSilentOutput = 1e-30;
