@@ -532,6 +532,15 @@ WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float mor
         return {envelopeMix * envelopeShare, blockMix * blockShare};
     blocksToLaw = kLawBlocks;
     lawBlockMix = blockMix;
+    const Targets targets = lawTargets(powerA, powerB, morph);
+    envelopeShare = envelopeMix > 0.0f ? targets.envelope / envelopeMix : 1.0f;
+    blockShare = blockMix > 0.0f ? targets.block / blockMix : 1.0f;
+    return targets;
+}
+
+WetShaper::Targets WetShaper::lawTargets(float powerA, float powerB, float morph) const {
+    const float envelopeMix = loudness::energyMix(envelopeA, envelopeB, morph);
+    const float blockMix = loudness::energyMix(powerA, powerB, morph);
     // The loudness law's powers for the envelopes and this block, four lanes at once.
     constexpr auto exponent = static_cast<float>(loudness::kLoudnessExponent);
     alignas(16) float loudness[4];
@@ -541,11 +550,8 @@ WetShaper::Targets WetShaper::inputTargets(float powerA, float powerB, float mor
         law, perceivedAndPulled(_mm_setr_ps(loudness::energyMix(loudness[0], loudness[1], morph),
                                             loudness::energyMix(loudness[2], loudness[3], morph),
                                             envelopeMix * level.travel, blockMix * level.travel)));
-    const Targets targets{loudness::targetWithPull(envelopeMix, law[0], level.travel, law[2]),
-                          loudness::targetWithPull(blockMix, law[1], level.travel, law[3])};
-    envelopeShare = envelopeMix > 0.0f ? targets.envelope / envelopeMix : 1.0f;
-    blockShare = blockMix > 0.0f ? targets.block / blockMix : 1.0f;
-    return targets;
+    return {loudness::targetWithPull(envelopeMix, law[0], level.travel, law[2]),
+            loudness::targetWithPull(blockMix, law[1], level.travel, law[3])};
 }
 
 void WetShaper::follow(WetLevels& levels, float power) const {

@@ -86,6 +86,8 @@ private:
         float envelope, block;
     };
     Targets inputTargets(float powerA, float powerB, float morph);
+    // The same worked out by the loudness law, with no shares held.
+    Targets lawTargets(float powerA, float powerB, float morph) const;
 
     int channels = 0;
     int controlLength = 1; // K: samples per control block, a power of two dividing N
