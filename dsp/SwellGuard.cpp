@@ -45,6 +45,18 @@ void fill(float* out, int count, float value) {
         out[i] = value;
 }
 
+// The largest of values[0..count), 0 for none; the values are magnitudes (a NaN is passed over).
+float largestOf(const float* values, int count) {
+    __m128 lanes = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        lanes = _mm_max_ps(_mm_loadu_ps(values + i), lanes);
+    float largest = vecmath::largestLane(lanes);
+    for (; i < count; ++i)
+        largest = values[i] > largest ? values[i] : largest;
+    return largest;
+}
+
 // Floor division by a positive divisor: before the first frame, wet samples belong to
 // negative blocks.
 int64_t floorDivide(int64_t value, int64_t divisor) {
@@ -58,10 +70,9 @@ void SwellGuard::prepare(double sampleRate, int channelCount, int frameSize, int
     delayBlocks = std::max(frameSize, 0) / kBlock;
     holdBlocks = static_cast<int>(std::ceil(sampleRate * kHoldSeconds / kBlock));
     // From the oldest block a chunk's first wet sample looks at to the newest a chunk completes.
-    // Both rings are a power of two long, so that a block number finds its slot by a mask.
+    // The ring is a power of two long, so that a block number finds its slot by a mask.
     const int span = delayBlocks + holdBlocks + std::max(maxBlockSize, 0) / kBlock + 4;
     ring.assign(std::bit_ceil(static_cast<std::size_t>(span)), 0.0f);
-    queue.assign(std::bit_ceil(static_cast<std::size_t>(holdBlocks + 2)), 0);
     reset();
 }
 
@@ -69,8 +80,9 @@ void SwellGuard::reset() {
     std::fill(ring.begin(), ring.end(), 0.0f);
     current = 0.0f;
     samplesTaken = 0;
-    queueHead = queueSize = 0;
-    nextQueued = 0;
+    held = 0.0f;
+    heldBlock = 0;
+    nextHeld = 0;
 }
 
 void SwellGuard::process(const float* const* inA, const float* const* inB, int count,
@@ -90,7 +102,6 @@ void SwellGuard::process(const float* const* inA, const float* const* inB, int c
 }
 
 void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, int count) {
-    const auto mask = static_cast<int64_t>(ring.size()) - 1;
     for (int i = 0; i < count;) {
         const int run = std::min(count - i, kBlock - static_cast<int>(samplesTaken % kBlock));
         __m128 largest = _mm_set_ss(current);
@@ -100,7 +111,7 @@ void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, in
         samplesTaken += run;
         i += run;
         if (samplesTaken % kBlock == 0) {
-            ring[static_cast<std::size_t>((samplesTaken / kBlock - 1) & mask)] = current;
+            ring[static_cast<std::size_t>((samplesTaken / kBlock - 1) & ringMask())] = current;
             current = 0.0f;
         }
     }
@@ -109,28 +120,34 @@ void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, in
 float SwellGuard::heldPeak(int64_t wetBlock) {
     if (wetBlock < 0)
         return 0.0f;
-    const auto ringMask = static_cast<int64_t>(ring.size()) - 1;
-    const auto slotMask = static_cast<int>(queue.size()) - 1;
-    const auto peakOf = [&](int64_t block) {
-        return ring[static_cast<std::size_t>(block & ringMask)];
-    };
-    const auto slot = [&](int position) {
-        return static_cast<std::size_t>((queueHead + position) & slotMask);
-    };
-    // Blocks enter once, in order; smaller peaks behind a larger newcomer can never be the
-    // maximum again, and blocks that left the hold leave the front as each one enters, so the
-    // queue never holds more than the hold's blocks and the newcomer.
-    for (; nextQueued <= wetBlock; ++nextQueued) {
-        while (queueSize > 0 && peakOf(queue[slot(queueSize - 1)]) <= peakOf(nextQueued))
-            --queueSize;
-        queue[slot(queueSize)] = nextQueued;
-        ++queueSize;
-        while (queue[slot(0)] < nextQueued - holdBlocks) {
-            queueHead = (queueHead + 1) & slotMask;
-            --queueSize;
+    // Blocks enter once, in order. The held maximum only has to be looked for again when the
+    // block it came from leaves the hold; a newcomer at least as large takes its place.
+    for (; nextHeld <= wetBlock; ++nextHeld) {
+        const float peak = ring[static_cast<std::size_t>(nextHeld & ringMask())];
+        if (peak >= held) {
+            held = peak;
+            heldBlock = nextHeld;
+        } else if (heldBlock < nextHeld - holdBlocks) {
+            findHeld(nextHeld);
         }
     }
-    return queueSize > 0 ? peakOf(queue[slot(0)]) : 0.0f;
+    return held;
+}
+
+void SwellGuard::findHeld(int64_t newest) {
+    const int64_t oldest = std::max<int64_t>(newest - holdBlocks, 0);
+    const auto first = static_cast<int>(oldest & ringMask());
+    const auto count = static_cast<int>(newest - oldest + 1);
+    // The held blocks lie in at most two runs of the ring.
+    const int firstRun = std::min(count, static_cast<int>(ring.size()) - first);
+    held = std::max(largestOf(ring.data() + first, firstRun),
+                    largestOf(ring.data(), count - firstRun));
+    // The oldest block that holds it: the next search is due when that one leaves.
+    int position = 0;
+    while (position + 1 < count &&
+           ring[static_cast<std::size_t>((oldest + position) & ringMask())] != held)
+        ++position;
+    heldBlock = oldest + position;
 }
 
 } // namespace tav

@@ -32,6 +32,9 @@ private:
     void takeInputs(const float* const* inA, const float* const* inB, int count);
     // The held peak for the wet samples of one block; blocks are asked for in order.
     float heldPeak(int64_t wetBlock);
+    // Looks for the largest peak again over the blocks held for the block newest.
+    void findHeld(int64_t newest);
+    int64_t ringMask() const { return static_cast<int64_t>(ring.size()) - 1; }
 
     // Samples per block: the time grid of the held peaks, fixed in absolute sample time so the
     // host's block size never changes the sound.
@@ -43,10 +46,11 @@ private:
     std::vector<float> ring;  // the newest blocks' peaks, by block number modulo its size
     float current = 0.0f;     // the peak of the block being filled
     int64_t samplesTaken = 0; // input samples seen since reset
-    // A sliding maximum over the held blocks: block numbers whose peaks fall front to back.
-    std::vector<int64_t> queue;
-    int queueHead = 0, queueSize = 0;
-    int64_t nextQueued = 0; // the next block to enter the queue
+    // The largest peak over the blocks held for the wet block entered last, the oldest block
+    // that has it, and the next block to enter.
+    float held = 0.0f;
+    int64_t heldBlock = 0;
+    int64_t nextHeld = 0;
 };
 
 } // namespace tav

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <vector>
 
 namespace tav {
@@ -49,6 +51,38 @@ TEST(SwellGuard, CeilingFollowsTheLouderInputOneFrameLaterAndHoldsBriefly) {
     // Full scale caps it, and the host's block size changes nothing.
     EXPECT_EQ(ceilingsOf(a, b, 100, 0.6f)[6000 + kFrame], 0.6f);
     EXPECT_EQ(ceilingsOf(a, b, 512, 1.0f), ceilings);
+}
+
+// Sounds that rise and fall at random, steeply and slowly: every ceiling stands the same factor
+// over the largest input sample of the 16-sample blocks it holds, the wet sample's own block and
+// the 25 ms before it, as a search through all of them finds it.
+TEST(SwellGuard, CeilingIsTheLargestPeakOfTheHeldBlocks) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<float> a(72000), b(72000);
+    float level = 0.1f, decay = 1.0f;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (random() % 1500 == 0) {
+            level = std::exp(4.0f * unit(random)) * 0.02f;
+            decay = 1.0f - 0.001f * std::abs(unit(random));
+        }
+        level *= decay;
+        a[i] = level * unit(random);
+        b[i] = 0.3f * level * unit(random);
+    }
+    const std::vector<float> ceilings = ceilingsOf(a, b, 333, 1.0f);
+
+    constexpr int kBlock = 16, kHeldBlocks = 75; // ceil(25 ms / 16 samples) at 48 kHz
+    for (std::size_t wet = kFrame; wet < a.size(); wet += 5) {
+        const std::size_t block = (wet - kFrame) / kBlock;
+        const std::size_t first = block >= kHeldBlocks ? (block - kHeldBlocks) * kBlock : 0;
+        float largest = 0.0f;
+        for (std::size_t i = first; i < (block + 1) * kBlock; ++i)
+            largest = std::max({largest, std::abs(a[i]), std::abs(b[i])});
+        if (largest > 1e-3f && largest < 0.5f) {
+            ASSERT_FLOAT_EQ(ceilings[wet] / largest, 1.333f) << wet;
+        }
+    }
 }
 
 } // namespace
