@@ -35,6 +35,37 @@ void checkCeilings(const float* ceilings, int count, float* checked) {
         checked[i] = ceilings[i] >= 0.0f && ceilings[i] <= FLT_MAX ? ceilings[i] : kMinimumCeiling;
 }
 
+// change[i] = entering[i] - ring[i] in double, and the entering values take the ring's places.
+void exchangeEntries(const float* entering, float* ring, double* change, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 in = _mm_loadu_ps(entering + i);
+        const __m128 out = _mm_loadu_ps(ring + i);
+        _mm_storeu_pd(change + i, _mm_sub_pd(_mm_cvtps_pd(in), _mm_cvtps_pd(out)));
+        _mm_storeu_pd(change + i + 2, _mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(in, in)),
+                                                 _mm_cvtps_pd(_mm_movehl_ps(out, out))));
+        _mm_storeu_ps(ring + i, in);
+    }
+    for (; i < count; ++i) {
+        change[i] = static_cast<double>(entering[i]) - ring[i];
+        ring[i] = entering[i];
+    }
+}
+
+// gain[i] = min(sums[i] * inverseCount, 1), the sums rounded to float first.
+void scaleAverages(const double* sums, int count, float inverseCount, float* gain) {
+    const __m128 scale = _mm_set1_ps(inverseCount);
+    const __m128 unity = _mm_set1_ps(1.0f);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 sum = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(sums + i)),
+                                         _mm_cvtpd_ps(_mm_loadu_pd(sums + i + 2)));
+        _mm_storeu_ps(gain + i, _mm_min_ps(unity, _mm_mul_ps(sum, scale)));
+    }
+    for (; i < count; ++i)
+        gain[i] = std::min(static_cast<float>(sums[i]) * inverseCount, 1.0f);
+}
+
 } // namespace
 
 void LookaheadLimiter::prepare(double sampleRate, int channels) {
@@ -218,55 +249,70 @@ void LookaheadLimiter::keepOnlyNewestUnity() {
 
 void LookaheadLimiter::smoothGains(float* gain, int count) {
     const double release = releaseCoefficient;
-    // The gain's state lives in locals for the stretch: as members, every sample's update
+    // The gain's state lives in a local for the stretch: as a member, every sample's update
     // would go through memory.
     double gainState = smoothedGain;
-    MovingAverage averaging = startAveraging();
     for (int i = 0; i < count; ++i) {
         // Instant attack down to the window minimum, exponential release toward unity. The
         // gain is tracked in double: in float, release steps below half an ulp round away and
         // leave it stuck about 1e-4 under unity for good after the first reduction.
         gainState = std::min(static_cast<double>(windowMinimum(gain[i])),
                              gainState + (1.0 - gainState) * release);
-        gain[i] = average(averaging, static_cast<float>(gainState));
+        gain[i] = static_cast<float>(gainState);
+        ++sampleCounter;
     }
     smoothedGain = gainState;
-    finishAveraging(averaging);
+    averageStretch(gain, count);
 }
 
 void LookaheadLimiter::releaseGains(float* gain, int count) {
     // Its distance from unity shrinks by the same factor every sample, so each sample's gain
-    // follows from the stretch's start at once: only the moving average runs sample by sample.
+    // follows from the stretch's start at once.
     const double distance = 1.0 - smoothedGain;
-    MovingAverage averaging = startAveraging();
-    for (int i = 0; i < count; ++i) {
-        const double factor = releaseFactors[static_cast<std::size_t>(i)];
-        gain[i] = average(averaging, static_cast<float>(1.0 - distance * factor));
+    const __m128d scale = _mm_set1_pd(distance);
+    const __m128d unity = _mm_set1_pd(1.0);
+    const double* factors = releaseFactors.data();
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 low =
+            _mm_cvtpd_ps(_mm_sub_pd(unity, _mm_mul_pd(scale, _mm_loadu_pd(factors + i))));
+        const __m128 high =
+            _mm_cvtpd_ps(_mm_sub_pd(unity, _mm_mul_pd(scale, _mm_loadu_pd(factors + i + 2))));
+        _mm_storeu_ps(gain + i, _mm_movelh_ps(low, high));
     }
-    smoothedGain = 1.0 - distance * releaseFactors[static_cast<std::size_t>(count - 1)];
-    finishAveraging(averaging);
+    for (; i < count; ++i)
+        gain[i] = static_cast<float>(1.0 - distance * factors[i]);
+    smoothedGain = 1.0 - distance * factors[count - 1];
+    sampleCounter += count;
+    averageStretch(gain, count);
     // Each sample would have emptied the queue down to its own unity entry.
     keepOnlyNewestUnity();
 }
 
-LookaheadLimiter::MovingAverage LookaheadLimiter::startAveraging() const {
-    return {averageSum, writeIndex, unityRun, 1.0f / static_cast<float>(ringSize)};
-}
-
-void LookaheadLimiter::finishAveraging(const MovingAverage& averaging) {
-    averageSum = averaging.sum;
-    unityRun = averaging.unity;
-}
-
-inline float LookaheadLimiter::average(MovingAverage& averaging, float smoothed) {
+void LookaheadLimiter::averageStretch(float* gain, int count) {
     // The moving average over R samples turns the gain steps into ramps that end at the peak.
-    const auto slot = static_cast<std::size_t>(averaging.index);
-    averaging.sum += static_cast<double>(smoothed) - averageRing[slot];
-    averageRing[slot] = smoothed;
-    averaging.unity = smoothed == 1.0f ? std::min(averaging.unity + 1, ringSize) : 0;
-    averaging.index = averaging.index + 1 == ringSize ? 0 : averaging.index + 1;
-    ++sampleCounter;
-    return std::min(static_cast<float>(averaging.sum) * averaging.inverseRing, 1.0f);
+    // Only its running sum is a chain from sample to sample; what enters and leaves the ring,
+    // and the scaling after it, run in vector lanes apart from that chain.
+    double sum[kSubBlock];
+    for (int done = 0, slot = writeIndex; done < count;) {
+        const int run = std::min(count - done, ringSize - slot);
+        exchangeEntries(gain + done, averageRing.data() + slot, sum + done, run);
+        done += run;
+        slot = 0;
+    }
+    double running = averageSum;
+    for (int i = 0; i < count; ++i)
+        sum[i] = running += sum[i];
+    averageSum = running;
+    countUnityRun(gain, count);
+    scaleAverages(sum, count, 1.0f / static_cast<float>(ringSize), gain);
+}
+
+void LookaheadLimiter::countUnityRun(const float* smoothed, int count) {
+    int trailing = 0;
+    while (trailing < count && smoothed[count - 1 - trailing] == 1.0f)
+        ++trailing;
+    unityRun = std::min(trailing == count ? unityRun + count : trailing, ringSize);
 }
 
 void LookaheadLimiter::applyDelayed(float* const* signal, int start, int count, const float* gain) {

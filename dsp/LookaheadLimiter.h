@@ -42,17 +42,11 @@ private:
     // The same where every need in the window is 1 (windowAtUnity holds): the gain only
     // releases, and neither the sliding minimum nor the release's recursion need run.
     void releaseGains(float* gain, int count);
-    // The moving average's running state, held in locals over a stretch.
-    struct MovingAverage {
-        double sum;
-        int index; // the ring slot written next
-        int unity; // how many of the newest entries hold exactly 1
-        float inverseRing;
-    };
-    MovingAverage startAveraging() const;
-    void finishAveraging(const MovingAverage& averaging);
-    // Feeds one smoothed gain into the moving average and returns the averaged gain.
-    float average(MovingAverage& averaging, float smoothed);
+    // Feeds a stretch of smoothed gains into the moving average and replaces them, in place,
+    // by the averaged gains; the sample counter is the caller's to advance.
+    void averageStretch(float* gain, int count);
+    // Extends or restarts the count of newest averaged entries that hold exactly 1.
+    void countUnityRun(const float* smoothed, int count);
     // Whether every need in the window and in the stretch is 1.
     bool windowAtUnity(const float* need, int count) const;
     // Whether the gain rests at unity and every sample of the stretch needs no reduction.
