@@ -85,12 +85,10 @@ void SwellGuard::reset() {
     nextHeld = 0;
 }
 
-void SwellGuard::process(const float* const* inA, const float* const* inB, int count,
-                         float fullScale, float* ceilings) {
+void SwellGuard::ceilings(int count, float fullScale, float* ceilings) {
     if (ring.empty() || count <= 0)
         return;
-    const int64_t firstWet = samplesTaken - static_cast<int64_t>(delayBlocks) * kBlock;
-    takeInputs(inA, inB, count);
+    const int64_t firstWet = samplesTaken - count - static_cast<int64_t>(delayBlocks) * kBlock;
     for (int i = 0; i < count;) {
         const int64_t block = floorDivide(firstWet + i, kBlock);
         const int run =
@@ -102,6 +100,8 @@ void SwellGuard::process(const float* const* inA, const float* const* inB, int c
 }
 
 void SwellGuard::takeInputs(const float* const* inA, const float* const* inB, int count) {
+    if (ring.empty() || count <= 0)
+        return;
     for (int i = 0; i < count;) {
         const int run = std::min(count - i, kBlock - static_cast<int>(samplesTaken % kBlock));
         __m128 largest = _mm_set_ss(current);

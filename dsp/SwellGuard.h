@@ -22,14 +22,16 @@ public:
     // starts at its floor, as for silent inputs.
     void reset();
 
-    // Audio thread; never allocates, locks or throws. inA, inB: this chunk's cleaned, undelayed
-    // inputs (`channels` valid pointers each); ceilings: count samples, the ceiling of the wet
-    // samples that leave the STFT in this chunk, at most fullScale.
-    void process(const float* const* inA, const float* const* inB, int count, float fullScale,
-                 float* ceilings);
+    // Audio thread; never allocates, locks or throws. inA, inB: a chunk's cleaned, undelayed
+    // inputs (`channels` valid pointers each). Best taken as soon as they are cleaned, while
+    // they are still in cache; ceilings() for the same chunk follows.
+    void takeInputs(const float* const* inA, const float* const* inB, int count);
+
+    // Audio thread; never allocates, locks or throws. ceilings: count samples, the ceiling of
+    // the wet samples that leave the STFT in the chunk taken last, at most fullScale.
+    void ceilings(int count, float fullScale, float* ceilings);
 
 private:
-    void takeInputs(const float* const* inA, const float* const* inB, int count);
     // The held peak for the wet samples of one block; blocks are asked for in order.
     float heldPeak(int64_t wetBlock);
     // Looks for the largest peak again over the blocks held for the block newest.

@@ -200,6 +200,7 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
     // The whole chunk is copied before any output sample is written, so out may alias inA.
     cleanInputs(inA, inB, sideChannels, offset, count);
     followInputPeak(count);
+    guard.takeInputs(pointersA.data(), pointersB.data(), count);
 
     stft.requestAlgorithm(params.algorithm);
     stft.process(pointersA.data(), pointersB.data(), pointersWet.data(), count, params.morph,
@@ -215,8 +216,7 @@ void MorphEngine::processChunk(const float* const* inA, const float* const* inB,
     }
     // The wet signal never peaks far over the inputs around it, nor over full scale unless
     // the inputs do.
-    guard.process(pointersA.data(), pointersB.data(), count, std::max(inputPeak, 1.0f),
-                  ceilings.data());
+    guard.ceilings(count, std::max(inputPeak, 1.0f), ceilings.data());
     limiter.process(pointersWet.data(), count, ceilings.data());
 
     mixIntoOutput(out, offset, count, params);

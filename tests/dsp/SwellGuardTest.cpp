@@ -23,7 +23,8 @@ std::vector<float> ceilingsOf(const std::vector<float>& a, const std::vector<flo
         const int count = static_cast<int>(std::min(a.size() - start, std::size_t(chunkSize)));
         const float* inA[] = {a.data() + start};
         const float* inB[] = {b.data() + start};
-        guard.process(inA, inB, count, fullScale, ceilings.data() + start);
+        guard.takeInputs(inA, inB, count);
+        guard.ceilings(count, fullScale, ceilings.data() + start);
     }
     return ceilings;
 }
