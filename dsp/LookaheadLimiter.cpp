@@ -35,6 +35,19 @@ void checkCeilings(const float* ceilings, int count, float* checked) {
         checked[i] = ceilings[i] >= 0.0f && ceilings[i] <= FLT_MAX ? ceilings[i] : kMinimumCeiling;
 }
 
+// Whether every one of x[0..count) is exactly 1.
+bool allUnity(const float* x, int count) {
+    const __m128 unity = _mm_set1_ps(1.0f);
+    __m128 equal = _mm_castsi128_ps(_mm_set1_epi32(-1));
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        equal = _mm_and_ps(equal, _mm_cmpeq_ps(_mm_loadu_ps(x + i), unity));
+    bool all = _mm_movemask_ps(equal) == 0xF;
+    for (; i < count; ++i)
+        all = all && x[i] == 1.0f;
+    return all;
+}
+
 // change[i] = entering[i] - ring[i] in double, and the entering values take the ring's places.
 void exchangeEntries(const float* entering, float* ring, double* change, int count) {
     int i = 0;
@@ -201,7 +214,7 @@ bool LookaheadLimiter::windowAtUnity(const float* need, int count) const {
     // Needs never exceed 1, so a unity front means the whole window holds unity.
     if (queueSize > 0 && queuedGain[static_cast<std::size_t>(queueHead)] != 1.0f)
         return false;
-    return std::all_of(need, need + count, [](float value) { return value == 1.0f; });
+    return allUnity(need, count);
 }
 
 bool LookaheadLimiter::restingAtUnity(const float* need, int count) const {
