@@ -1,6 +1,11 @@
 #pragma once
 
+#include "dsp/VectorMath.h"
+
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 // How loud the morph of two inputs should be. The frames match their own loudness-weighted
@@ -39,6 +44,39 @@ Real perceivedMix(Real energyA, Real energyB, Real morph) {
     return perceivedFromLoudness(std::pow(energyA, exponent), std::pow(energyB, exponent), morph);
 }
 
+// The perceived mixes of two pairs of energies at once, (a0, b0) and (a1, b1), in vector lanes
+// and float precision (within a few millionths). Each pair is scaled by its larger energy
+// first: the law is homogeneous, and so no power leaves the float range whatever the energies.
+// Any thread; never allocates.
+inline void perceivedMixes(double a0, double b0, double a1, double b1, double morph, double& mix0,
+                           double& mix1) {
+    const double scale0 = std::max(a0, b0);
+    const double scale1 = std::max(a1, b1);
+    const auto share = [](double energy, double scale) {
+        return scale > 0.0 ? static_cast<float>(energy / scale) : 0.0f;
+    };
+    const __m128 smallest = _mm_set1_ps(FLT_MIN);
+    // Lanes at or below the smallest normal float count as silent: their loudness is 0.
+    const __m128 energies =
+        _mm_setr_ps(share(a0, scale0), share(b0, scale0), share(a1, scale1), share(b1, scale1));
+    const __m128 loudness =
+        _mm_and_ps(vecmath::exp(_mm_mul_ps(_mm_set1_ps(static_cast<float>(kLoudnessExponent)),
+                                           vecmath::log(energies))),
+                   _mm_cmpgt_ps(energies, smallest));
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, loudness);
+    const auto m = static_cast<float>(morph);
+    const __m128 mixes =
+        _mm_setr_ps(energyMix(lanes[0], lanes[1], m), energyMix(lanes[2], lanes[3], m), 0.0f, 0.0f);
+    const __m128 perceived =
+        _mm_and_ps(vecmath::exp(_mm_mul_ps(_mm_set1_ps(static_cast<float>(1.0 / kLoudnessExponent)),
+                                           vecmath::log(mixes))),
+                   _mm_cmpgt_ps(mixes, smallest));
+    _mm_store_ps(lanes, perceived);
+    mix0 = scale0 * lanes[0];
+    mix1 = scale1 * lanes[1];
+}
+
 // The law's slow part: the inputs' energies and the targets averaged over kSlowAverageSeconds,
 // and what follows from them for the next stretches. Kept per channel by the frames and once by
 // the wet shaping, fed once per frame or control block. Any thread, serialised with its user;
@@ -65,12 +103,18 @@ struct SlowLevel {
     // ends and wherever the averages say nothing. The balance makes up for the pauses: a pause
     // lifted to its own perceived mix raises the average over what the averages' law asks.
     void update(Real morph) {
+        update(morph,
+               morph > Real(0) && morph < Real(1) ? perceivedMix(slowA, slowB, morph) : Real(0));
+    }
+
+    // The same with the averages' perceived mix worked out by the caller (used only for a
+    // Morph strictly between 0 and 1).
+    void update(Real morph, Real perceived) {
         travel = balance = Real(1);
         const Real slowMix = energyMix(slowA, slowB, morph);
         if (!(morph > Real(0) && morph < Real(1)) || !(slowMix > Real(0)) ||
             !std::isfinite(slowMix))
             return;
-        const Real perceived = perceivedMix(slowA, slowB, morph);
         travel = std::min(perceived / slowMix, Real(1));
         if (slowTarget > perceived)
             balance = std::max(perceived / slowTarget, kLowestBalance);

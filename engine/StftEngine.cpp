@@ -290,13 +290,19 @@ double StftEngine::loudnessTarget(StftChannel& channel, const StftChannelFrames&
     const double energyB = analyses.analysisB.energy;
     loudness::SlowLevel<double>& level = channel.level;
     level.observe(energyA, energyB, slowEnergyStep);
-    level.update(morph);
     const double mix = loudness::energyMix<double>(energyA, energyB, morph);
+    if (!(morph > 0.0f && morph < 1.0f)) {
+        level.update(morph);
+        level.observeTarget(mix, slowEnergyStep);
+        return mix * level.balance;
+    }
+    // The averages' and this frame's perceived mixes side by side.
+    double slowPerceived = 0.0, framePerceived = 0.0;
+    loudness::perceivedMixes(level.slowA, level.slowB, energyA, energyB, morph, slowPerceived,
+                             framePerceived);
+    level.update(morph, slowPerceived);
     const double target =
-        level.travel == 1.0
-            ? mix
-            : loudness::target(mix, loudness::perceivedMix<double>(energyA, energyB, morph),
-                               level.travel);
+        level.travel == 1.0 ? mix : loudness::target(mix, framePerceived, level.travel);
     level.observeTarget(target, slowEnergyStep);
     return target * level.balance;
 }
