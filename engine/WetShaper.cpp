@@ -167,54 +167,8 @@ double bilinearPole(double hz, double sampleRate) {
     return (2.0 * sampleRate - omega) / (2.0 * sampleRate + omega);
 }
 
-// The weighting filters' coefficients in all four lanes.
-struct FilterCoefficients {
-    __m128 highA1, highA2, lowZero, lowA1, lowA2;
-};
-
-// One channel's filter memory, held in registers for a run.
-struct FilterLanes {
-    __m128 x1, x2, u1, u2, y1, y2, power, rawPower;
-
-    explicit FilterLanes(const WetShaperChannel& s)
-        : x1(_mm_load_ps(s.x1)), x2(_mm_load_ps(s.x2)), u1(_mm_load_ps(s.u1)),
-          u2(_mm_load_ps(s.u2)), y1(_mm_load_ps(s.y1)), y2(_mm_load_ps(s.y2)),
-          power(_mm_load_ps(s.power)), rawPower(_mm_load_ps(s.rawPower)) {}
-
-    void store(WetShaperChannel& s) const {
-        _mm_store_ps(s.x1, x1);
-        _mm_store_ps(s.x2, x2);
-        _mm_store_ps(s.u1, u1);
-        _mm_store_ps(s.u2, u2);
-        _mm_store_ps(s.y1, y1);
-        _mm_store_ps(s.y2, y2);
-        _mm_store_ps(s.power, power);
-        _mm_store_ps(s.rawPower, rawPower);
-    }
-
-    // One sample of A, B and the wet signal through both sections: u = x - 2 x1 + x2 + a1 u1 +
-    // a2 u2, y = u + q u1 + b1 y1 + b2 y2. Each section adds its last output's feedback last,
-    // so the recursion from one sample to the next is one multiply and one add.
-    void step(__m128 x, const FilterCoefficients& k) {
-        const __m128 difference = _mm_sub_ps(_mm_add_ps(x, x2), _mm_add_ps(x1, x1));
-        const __m128 u =
-            _mm_add_ps(_mm_add_ps(difference, _mm_mul_ps(k.highA2, u2)), _mm_mul_ps(k.highA1, u1));
-        const __m128 lowInput = _mm_add_ps(u, _mm_mul_ps(k.lowZero, u1));
-        const __m128 y =
-            _mm_add_ps(_mm_add_ps(lowInput, _mm_mul_ps(k.lowA2, y2)), _mm_mul_ps(k.lowA1, y1));
-        x2 = x1;
-        x1 = x;
-        u2 = u1;
-        u1 = u;
-        y2 = y1;
-        y1 = y;
-        power = _mm_add_ps(power, _mm_mul_ps(y, y));
-        rawPower = _mm_add_ps(rawPower, _mm_mul_ps(x, x));
-    }
-};
-
 // The largest magnitude among the channel's filter memories.
-float largestMemory(const WetShaperChannel& state) {
+float largestMemory(const WeightingFilters& state) {
     __m128 largest = _mm_setzero_ps();
     for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
         largest = _mm_max_ps(largest, vecmath::absolute(_mm_load_ps(memory)));
@@ -222,7 +176,7 @@ float largestMemory(const WetShaperChannel& state) {
 }
 
 // Whether every filter memory of the channel is exactly zero.
-bool atRest(const WetShaperChannel& state) {
+bool atRest(const WeightingFilters& state) {
     return largestMemory(state) == 0.0f;
 }
 
@@ -230,7 +184,7 @@ bool atRest(const WetShaperChannel& state) {
 // flushes to zero, the other is left unbalanced and the memories circle just above the smallest
 // normal float for good. Memories this far below any signal are cleared instead, so that the
 // filters come to rest; their power would flush to zero anyway.
-void settleNegligibleMemories(WetShaperChannel& state) {
+void settleNegligibleMemories(WeightingFilters& state) {
     if (largestMemory(state) < kNegligibleMemory) {
         for (float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
             std::fill(memory, memory + 4, 0.0f);
@@ -250,11 +204,12 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
     const double highPole0 = bilinearPole(kHighPoleHz[0], sampleRate);
     const double highPole1 = bilinearPole(kHighPoleHz[1], sampleRate);
     const double lowPole = std::exp(-2.0 * std::numbers::pi * kLowPoleHz / sampleRate);
-    highFeedback1 = static_cast<float>(highPole0 + highPole1);
-    highFeedback2 = static_cast<float>(-highPole0 * highPole1);
-    lowZero = kLowZero;
-    lowFeedback1 = static_cast<float>(2.0 * lowPole);
-    lowFeedback2 = static_cast<float>(-lowPole * lowPole);
+    weighting.highFeedback1 = static_cast<float>(highPole0 + highPole1);
+    weighting.highFeedback2 = static_cast<float>(-highPole0 * highPole1);
+    weighting.lowZero = kLowZero;
+    weighting.lowFeedback1 = static_cast<float>(2.0 * lowPole);
+    weighting.lowFeedback2 = static_cast<float>(-lowPole * lowPole);
+    pairRun = weighting::avxPairRun();
     // Scaled so that 1 kHz weighs 1.
     const std::complex<double> z1 =
         std::polar(1.0, -2.0 * std::numbers::pi * kNormalisationHz / sampleRate);
@@ -276,7 +231,7 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
     attackCoefficient = smoothingCoefficient(kAttackSeconds, controlLength, sampleRate);
     releaseCoefficient = smoothingCoefficient(kReleaseSeconds, controlLength, sampleRate);
 
-    channelStates.assign(static_cast<std::size_t>(channels), WetShaperChannel{});
+    channelStates.assign(static_cast<std::size_t>(channels), WeightingFilters{});
     gainRamp.assign(static_cast<std::size_t>(controlLength), 1.0f);
     referenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
     rawReferenceRing.assign(static_cast<std::size_t>(delayBlocks + 1), 0.0f);
@@ -291,7 +246,7 @@ void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
 }
 
 void WetShaper::reset() {
-    std::fill(channelStates.begin(), channelStates.end(), WetShaperChannel{});
+    std::fill(channelStates.begin(), channelStates.end(), WeightingFilters{});
     std::fill(referenceRing.begin(), referenceRing.end(), 0.0f);
     std::fill(rawReferenceRing.begin(), rawReferenceRing.end(), 0.0f);
     std::fill(heldRing.begin(), heldRing.end(), 0.0f);
@@ -338,20 +293,31 @@ bool WetShaper::filtersAtRest() const {
 
 void WetShaper::filterRun(const float* const* inA, const float* const* inB, float* const* wet,
                           int offset, int count) {
-    const FilterCoefficients k{_mm_set1_ps(highFeedback1), _mm_set1_ps(highFeedback2),
-                               _mm_set1_ps(lowZero), _mm_set1_ps(lowFeedback1),
-                               _mm_set1_ps(lowFeedback2)};
-    for (int c = 0; c < channels; ++c) {
-        const float *a = inA[c] + offset, *b = inB[c] + offset, *w = wet[c] + offset;
-        // Filters at rest fed only zeros stay at rest and add no power: nothing to run.
-        if (atRest(channelStates[c]) && spans::allZero(a, count) && spans::allZero(b, count) &&
-            spans::allZero(w, count))
+    const auto inputs = [&](int c) {
+        return WeightingInputs{inA[c] + offset, inB[c] + offset, wet[c] + offset};
+    };
+    // Filters at rest fed only zeros stay at rest and add no power: nothing to run.
+    const auto running = [&](int c) {
+        const WeightingInputs in = inputs(c);
+        return !atRest(channelStates[c]) || !spans::allZero(in.a, count) ||
+               !spans::allZero(in.b, count) || !spans::allZero(in.wet, count);
+    };
+    for (int c = 0; c < channels;) {
+        if (!running(c)) {
+            ++c;
             continue;
-        FilterLanes lanes(channelStates[c]);
-        for (int i = 0; i < count; ++i)
-            lanes.step(_mm_setr_ps(a[i], b[i], w[i], 0.0f), k);
-        lanes.store(channelStates[c]);
+        }
+        if (pairRun != nullptr && c + 1 < channels && running(c + 1)) {
+            pairRun(channelStates[c], channelStates[c + 1], inputs(c), inputs(c + 1), count,
+                    weighting);
+            settleNegligibleMemories(channelStates[c]);
+            settleNegligibleMemories(channelStates[c + 1]);
+            c += 2;
+            continue;
+        }
+        weighting::run(channelStates[c], inputs(c), count, weighting);
         settleNegligibleMemories(channelStates[c]);
+        ++c;
     }
 }
 
@@ -430,7 +396,7 @@ void WetShaper::updateControl(float morph) {
 
 WetShaper::BlockPowers WetShaper::takeBlockPowers() {
     __m128 sum = _mm_setzero_ps(), rawSum = _mm_setzero_ps();
-    for (WetShaperChannel& state : channelStates) {
+    for (WeightingFilters& state : channelStates) {
         sum = _mm_add_ps(sum, _mm_load_ps(state.power));
         rawSum = _mm_add_ps(rawSum, _mm_load_ps(state.rawPower));
         _mm_store_ps(state.power, _mm_setzero_ps());

@@ -2,20 +2,11 @@
 
 #include "engine/LoudnessLaw.h"
 #include "engine/MorphLine.h"
+#include "engine/WeightingFilters.h"
 
 #include <vector>
 
 namespace tav {
-
-// One channel's loudness-weighting filters, run on four lanes at once: input A, input B and
-// the wet signal (the fourth lane idles). Two direct-form sections per lane.
-struct WetShaperChannel {
-    alignas(16) float x1[4] = {}, x2[4] = {}; // high-pass section: last two inputs
-    alignas(16) float u1[4] = {}, u2[4] = {}; // its last two outputs, the low-pass inputs
-    alignas(16) float y1[4] = {}, y2[4] = {}; // low-pass section: last two outputs
-    alignas(16) float power[4] = {};          // weighted power summed over this control block
-    alignas(16) float rawPower[4] = {};       // the same lanes' unweighted power
-};
 
 // The wet signal's power in one weighting: fast enough to catch energy that builds up within a
 // frame, smooth enough to compare with the reference's envelope, and the smooth one's lowest
@@ -95,8 +86,9 @@ private:
     float powerScale = 1.0f;
 
     // Weighting filter coefficients (see prepare).
-    float highFeedback1 = 0.0f, highFeedback2 = 0.0f;
-    float lowZero = 0.0f, lowFeedback1 = 0.0f, lowFeedback2 = 0.0f;
+    WeightingCoefficients weighting;
+    // Runs two channels' filters at once where the processor allows it, or null.
+    weighting::PairRun pairRun = nullptr;
 
     // Per-block smoothing coefficients.
     float referenceCoefficient = 0.0f;
@@ -108,7 +100,7 @@ private:
     float attackCoefficient = 0.0f;
     float releaseCoefficient = 0.0f;
 
-    std::vector<WetShaperChannel> channelStates;
+    std::vector<WeightingFilters> channelStates;
     std::vector<float> gainRamp; // K samples of this run's applied gain
 
     // Running state.
