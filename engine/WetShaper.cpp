@@ -39,11 +39,12 @@ constexpr double kSlowGainSeconds = 0.3;
 // The slow correction stays within +-3 dB.
 constexpr float kMinimumCorrection = 0.70794578f;
 constexpr float kMaximumCorrection = 1.4125375f;
-// The suppression: it acts when the reference is about to rise by more than 6 dB within one
-// frame, or has fallen by as much within the last. Ahead of the rise it holds the wet signal to
+// The suppression: it acts when the reference is about to rise by more than 4.8 dB within one
+// frame, or has fallen by as much within the last (a hit under a louder bed raises the mix by
+// little more than that). Ahead of the rise it holds the wet signal to
 // its standing before; once the hit is there, to 1.5 dB over it; after the fall, to 4 dB over
 // the held target. It pulls down within about a millisecond and lets go within a few.
-constexpr float kRiseRatio = 4.0f;
+constexpr float kRiseRatio = 3.0f;
 constexpr float kExcessRatio = 1.4125375f;
 constexpr float kFallExcessRatio = 2.5118864f;
 // A hit has arrived where the held target stands more than 9 dB over the reference's
