@@ -1,11 +1,25 @@
 #include "engine/WeightingFilters.h"
 
+#include "dsp/VectorMath.h"
 #include "engine/WeightingLanes.h"
 
 #include <emmintrin.h>
 
+#include <algorithm>
+
 namespace tav::weighting {
 namespace {
+
+// Filter memories below this are cleared (far under any signal; see settleNegligibleMemories).
+constexpr float kNegligibleMemory = 1e-30f;
+
+// The largest magnitude among the channel's filter memories.
+float largestMemory(const WeightingFilters& state) {
+    __m128 largest = _mm_setzero_ps();
+    for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
+        largest = _mm_max_ps(largest, vecmath::absolute(_mm_load_ps(memory)));
+    return vecmath::largestLane(largest);
+}
 
 struct Sse2 {
     using Vector = __m128;
@@ -37,6 +51,22 @@ void run(WeightingFilters& filters, WeightingInputs in, int count,
     _mm_store_ps(filters.y2, lanes.y2);
     _mm_store_ps(filters.power, lanes.power);
     _mm_store_ps(filters.rawPower, lanes.rawPower);
+}
+
+bool atRest(const WeightingFilters& filters) {
+    return largestMemory(filters) == 0.0f;
+}
+
+void settleNegligibleMemories(WeightingFilters& filters) {
+    // Decaying filters need not reach zero when denormals are flushed: once one feedback
+    // product flushes to zero, the other is left unbalanced and the memories circle just above
+    // the smallest normal float for good. Memories this far below any signal are cleared
+    // instead, so that the filters come to rest; their power would flush to zero anyway.
+    if (largestMemory(filters) < kNegligibleMemory) {
+        for (float* memory :
+             {filters.x1, filters.x2, filters.u1, filters.u2, filters.y1, filters.y2})
+            std::fill(memory, memory + 4, 0.0f);
+    }
 }
 
 PairRun avxPairRun() {

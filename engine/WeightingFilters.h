@@ -33,6 +33,13 @@ namespace weighting {
 void run(WeightingFilters& filters, WeightingInputs in, int count,
          const WeightingCoefficients& coefficients);
 
+// Any thread; never allocates. Whether every filter memory is exactly zero: fed only zeros,
+// such filters stay at rest and add no power.
+bool atRest(const WeightingFilters& filters);
+
+// Audio thread; never allocates. Clears memories that have decayed far below any signal.
+void settleNegligibleMemories(WeightingFilters& filters);
+
 // Two channels' filters side by side, in the eight lanes of AVX registers: exactly what run
 // does for each, at about half the cost.
 using PairRun = void (*)(WeightingFilters& first, WeightingFilters& second, WeightingInputs inFirst,

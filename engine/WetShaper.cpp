@@ -1,7 +1,6 @@
 #include "engine/WetShaper.h"
 
 #include "dsp/SpanSums.h"
-#include "dsp/VectorMath.h"
 #include "engine/LoudnessLaw.h"
 
 #include <emmintrin.h>
@@ -57,8 +56,6 @@ constexpr double kAttackSeconds = 0.0003;
 constexpr double kReleaseSeconds = 0.004;
 // Weighted powers below this count as silence for the slow correction.
 constexpr double kSilentPower = 1e-20;
-// Filter memories below this are cleared (far under any signal; see settleNegligibleMemories).
-constexpr float kNegligibleMemory = 1e-30f;
 
 // The loudness law's slow travel and balance move over hundreds of milliseconds: they are
 // worked out afresh every few control blocks.
@@ -168,30 +165,6 @@ double bilinearPole(double hz, double sampleRate) {
     return (2.0 * sampleRate - omega) / (2.0 * sampleRate + omega);
 }
 
-// The largest magnitude among the channel's filter memories.
-float largestMemory(const WeightingFilters& state) {
-    __m128 largest = _mm_setzero_ps();
-    for (const float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
-        largest = _mm_max_ps(largest, vecmath::absolute(_mm_load_ps(memory)));
-    return vecmath::largestLane(largest);
-}
-
-// Whether every filter memory of the channel is exactly zero.
-bool atRest(const WeightingFilters& state) {
-    return largestMemory(state) == 0.0f;
-}
-
-// Decaying filters need not reach zero when denormals are flushed: once one feedback product
-// flushes to zero, the other is left unbalanced and the memories circle just above the smallest
-// normal float for good. Memories this far below any signal are cleared instead, so that the
-// filters come to rest; their power would flush to zero anyway.
-void settleNegligibleMemories(WeightingFilters& state) {
-    if (largestMemory(state) < kNegligibleMemory) {
-        for (float* memory : {state.x1, state.x2, state.u1, state.u2, state.y1, state.y2})
-            std::fill(memory, memory + 4, 0.0f);
-    }
-}
-
 } // namespace
 
 void WetShaper::prepare(double sampleRate, int channelCount, int frameSize) {
@@ -289,7 +262,7 @@ void WetShaper::process(const float* const* inA, const float* const* inB, float*
 }
 
 bool WetShaper::filtersAtRest() const {
-    return std::all_of(channelStates.begin(), channelStates.end(), atRest);
+    return std::all_of(channelStates.begin(), channelStates.end(), weighting::atRest);
 }
 
 void WetShaper::filterRun(const float* const* inA, const float* const* inB, float* const* wet,
@@ -300,7 +273,7 @@ void WetShaper::filterRun(const float* const* inA, const float* const* inB, floa
     // Filters at rest fed only zeros stay at rest and add no power: nothing to run.
     const auto running = [&](int c) {
         const WeightingInputs in = inputs(c);
-        return !atRest(channelStates[c]) || !spans::allZero(in.a, count) ||
+        return !weighting::atRest(channelStates[c]) || !spans::allZero(in.a, count) ||
                !spans::allZero(in.b, count) || !spans::allZero(in.wet, count);
     };
     for (int c = 0; c < channels;) {
@@ -311,13 +284,13 @@ void WetShaper::filterRun(const float* const* inA, const float* const* inB, floa
         if (pairRun != nullptr && c + 1 < channels && running(c + 1)) {
             pairRun(channelStates[c], channelStates[c + 1], inputs(c), inputs(c + 1), count,
                     weighting);
-            settleNegligibleMemories(channelStates[c]);
-            settleNegligibleMemories(channelStates[c + 1]);
+            weighting::settleNegligibleMemories(channelStates[c]);
+            weighting::settleNegligibleMemories(channelStates[c + 1]);
             c += 2;
             continue;
         }
         weighting::run(channelStates[c], inputs(c), count, weighting);
-        settleNegligibleMemories(channelStates[c]);
+        weighting::settleNegligibleMemories(channelStates[c]);
         ++c;
     }
 }
