@@ -44,37 +44,34 @@ Real perceivedMix(Real energyA, Real energyB, Real morph) {
     return perceivedFromLoudness(std::pow(energyA, exponent), std::pow(energyB, exponent), morph);
 }
 
-// The perceived mixes of two pairs of energies at once, (a0, b0) and (a1, b1), in vector lanes
-// and float precision (within a few millionths). Each pair is scaled by its larger energy
+// The perceived mixes of four pairs of energies at once, mixes[i] of (a[i], b[i]), in vector
+// lanes and float precision (within a few millionths). Each pair is scaled by its larger energy
 // first: the law is homogeneous, and so no power leaves the float range whatever the energies.
 // Any thread; never allocates.
-inline void perceivedMixes(double a0, double b0, double a1, double b1, double morph, double& mix0,
-                           double& mix1) {
-    const double scale0 = std::max(a0, b0);
-    const double scale1 = std::max(a1, b1);
-    const auto share = [](double energy, double scale) {
-        return scale > 0.0 ? static_cast<float>(energy / scale) : 0.0f;
+inline void perceivedMixes(const double* a, const double* b, double morph, double* mixes) {
+    double scale[4];
+    float shares[8];
+    for (int i = 0; i < 4; ++i) {
+        scale[i] = std::max(a[i], b[i]);
+        shares[2 * i] = scale[i] > 0.0 ? static_cast<float>(a[i] / scale[i]) : 0.0f;
+        shares[2 * i + 1] = scale[i] > 0.0 ? static_cast<float>(b[i] / scale[i]) : 0.0f;
+    }
+    // Lanes at or below the smallest normal float count as silent: their power is 0.
+    const auto power = [](__m128 x, float exponent) {
+        return _mm_and_ps(vecmath::exp(_mm_mul_ps(_mm_set1_ps(exponent), vecmath::log(x))),
+                          _mm_cmpgt_ps(x, _mm_set1_ps(FLT_MIN)));
     };
-    const __m128 smallest = _mm_set1_ps(FLT_MIN);
-    // Lanes at or below the smallest normal float count as silent: their loudness is 0.
-    const __m128 energies =
-        _mm_setr_ps(share(a0, scale0), share(b0, scale0), share(a1, scale1), share(b1, scale1));
-    const __m128 loudness =
-        _mm_and_ps(vecmath::exp(_mm_mul_ps(_mm_set1_ps(static_cast<float>(kLoudnessExponent)),
-                                           vecmath::log(energies))),
-                   _mm_cmpgt_ps(energies, smallest));
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, loudness);
+    constexpr auto exponent = static_cast<float>(kLoudnessExponent);
+    alignas(16) float loudness[8];
+    _mm_store_ps(loudness, power(_mm_loadu_ps(shares), exponent));
+    _mm_store_ps(loudness + 4, power(_mm_loadu_ps(shares + 4), exponent));
     const auto m = static_cast<float>(morph);
-    const __m128 mixes =
-        _mm_setr_ps(energyMix(lanes[0], lanes[1], m), energyMix(lanes[2], lanes[3], m), 0.0f, 0.0f);
-    const __m128 perceived =
-        _mm_and_ps(vecmath::exp(_mm_mul_ps(_mm_set1_ps(static_cast<float>(1.0 / kLoudnessExponent)),
-                                           vecmath::log(mixes))),
-                   _mm_cmpgt_ps(mixes, smallest));
-    _mm_store_ps(lanes, perceived);
-    mix0 = scale0 * lanes[0];
-    mix1 = scale1 * lanes[1];
+    alignas(16) float perceived[4];
+    for (int i = 0; i < 4; ++i)
+        perceived[i] = energyMix(loudness[2 * i], loudness[2 * i + 1], m);
+    _mm_store_ps(perceived, power(_mm_load_ps(perceived), 1.0f / exponent));
+    for (int i = 0; i < 4; ++i)
+        mixes[i] = scale[i] * perceived[i];
 }
 
 // The law's slow part: the inputs' energies and the targets averaged over kSlowAverageSeconds,

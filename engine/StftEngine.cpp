@@ -178,6 +178,7 @@ void StftEngine::processFrame(StftFramework& framework, bool afterSilence) {
     detectOnsets(onsetA, onsetB);
 
     const float morph = frameMorph;
+    workOutLoudnessTargets(framework, morph);
     const float fade =
         crossfadeFrames > 0 ? 1.0f - static_cast<float>(crossfadeFrames) * kCrossfadeStep : 1.0f;
     for (int c = 0; c < channelCount(); ++c) {
@@ -196,7 +197,7 @@ void StftEngine::processFrame(StftFramework& framework, bool afterSilence) {
         buildOutputSpectrum(channel, context, fade);
         const double wetEnergy = spans::weightedPowerSum(framework.analyzer().binWeight(),
                                                          outRe.data(), outIm.data(), numBins());
-        const float gain = matchLoudness(channel, analyses, wetEnergy, morph, onsetA || onsetB);
+        const float gain = matchLoudness(channel, wetEnergy, onsetA || onsetB);
         applyGainAndEdgeBlend(analyses, gain, wetEnergy, morph);
         framework.resynthesise(c, outRe.data(), outIm.data());
     }
@@ -266,9 +267,8 @@ void StftEngine::buildOutputSpectrum(StftChannel& channel, const MorphContext& c
     }
 }
 
-float StftEngine::matchLoudness(StftChannel& channel, const StftChannelFrames& analyses,
-                                double wetEnergy, float morph, bool onset) {
-    const double targetEnergy = loudnessTarget(channel, analyses, morph);
+float StftEngine::matchLoudness(StftChannel& channel, double wetEnergy, bool onset) {
+    const double targetEnergy = channel.target;
     const bool targetSilent = !(targetEnergy > kSilentTarget);
     float gain = 0.0f;
     if (!targetSilent && wetEnergy > kSilentOutput)
@@ -284,23 +284,39 @@ float StftEngine::matchLoudness(StftChannel& channel, const StftChannelFrames& a
     return gain;
 }
 
-double StftEngine::loudnessTarget(StftChannel& channel, const StftChannelFrames& analyses,
-                                  float morph) const {
-    const double energyA = analyses.analysisA.energy;
-    const double energyB = analyses.analysisB.energy;
-    loudness::SlowLevel<double>& level = channel.level;
-    level.observe(energyA, energyB, slowEnergyStep);
-    const double mix = loudness::energyMix<double>(energyA, energyB, morph);
-    if (!(morph > 0.0f && morph < 1.0f)) {
-        level.update(morph);
-        level.observeTarget(mix, slowEnergyStep);
-        return mix * level.balance;
+void StftEngine::workOutLoudnessTargets(StftFramework& framework, float morph) {
+    const bool between = morph > 0.0f && morph < 1.0f;
+    for (int first = 0; first < channelCount(); first += 2) {
+        const int count = std::min(2, channelCount() - first);
+        // Per channel the slow averages' pair, then the frame's.
+        double a[4] = {}, b[4] = {}, perceived[4] = {};
+        for (int k = 0; k < count; ++k) {
+            const StftChannelFrames& analyses = framework.channel(first + k);
+            loudness::SlowLevel<double>& level =
+                channelStates[static_cast<std::size_t>(first + k)].level;
+            level.observe(analyses.analysisA.energy, analyses.analysisB.energy, slowEnergyStep);
+            a[2 * k] = level.slowA;
+            b[2 * k] = level.slowB;
+            a[2 * k + 1] = analyses.analysisA.energy;
+            b[2 * k + 1] = analyses.analysisB.energy;
+        }
+        if (between)
+            loudness::perceivedMixes(a, b, morph, perceived);
+        for (int k = 0; k < count; ++k) {
+            StftChannel& channel = channelStates[static_cast<std::size_t>(first + k)];
+            const double mix = loudness::energyMix<double>(a[2 * k + 1], b[2 * k + 1], morph);
+            channel.target =
+                lawTarget(channel.level, mix, morph, perceived[2 * k], perceived[2 * k + 1]);
+        }
     }
-    // The averages' and this frame's perceived mixes side by side.
-    double slowPerceived = 0.0, framePerceived = 0.0;
-    loudness::perceivedMixes(level.slowA, level.slowB, energyA, energyB, morph, slowPerceived,
-                             framePerceived);
-    level.update(morph, slowPerceived);
+}
+
+double StftEngine::lawTarget(loudness::SlowLevel<double>& level, double mix, float morph,
+                             double slowPerceived, double framePerceived) const {
+    if (morph > 0.0f && morph < 1.0f)
+        level.update(morph, slowPerceived);
+    else
+        level.update(morph);
     const double target =
         level.travel == 1.0 ? mix : loudness::target(mix, framePerceived, level.travel);
     level.observeTarget(target, slowEnergyStep);

@@ -20,6 +20,7 @@ struct StftChannel {
     std::array<std::unique_ptr<Algorithm>, kAlgorithmCount> algorithms;
     float outputGain = 1.0f;           // last loudness-matching gain
     loudness::SlowLevel<double> level; // the loudness law's slow averages
+    double target = 0.0;               // this frame's loudness target
 };
 
 // The morph's frame step on the short-time Fourier framework: per frame it lets the selected
@@ -88,10 +89,13 @@ private:
     bool reassignmentWanted() const;
     void detectOnsets(bool& onsetA, bool& onsetB);
     void buildOutputSpectrum(StftChannel& channel, const MorphContext& context, float fade);
-    float matchLoudness(StftChannel& channel, const StftChannelFrames& analyses, double wetEnergy,
-                        float morph, bool onset);
-    double loudnessTarget(StftChannel& channel, const StftChannelFrames& analyses,
-                          float morph) const;
+    float matchLoudness(StftChannel& channel, double wetEnergy, bool onset);
+    // Every channel's loudness target for this frame, two channels' laws at a time.
+    void workOutLoudnessTargets(StftFramework& framework, float morph);
+    // One channel's target from its energy mix and the perceived mixes of its slow averages and
+    // of the frame (both used only for a Morph strictly between 0 and 1).
+    double lawTarget(loudness::SlowLevel<double>& level, double mix, float morph,
+                     double slowPerceived, double framePerceived) const;
     void applyGainAndEdgeBlend(const StftChannelFrames& analyses, float gain, double wetEnergy,
                                float morph);
     void keepBlendEnergy(double wetEnergy, double sourceEnergy, float weight);

@@ -54,7 +54,7 @@ void run(WeightingFilters& filters, WeightingInputs in, int count,
 }
 
 bool atRest(const WeightingFilters& filters) {
-    return largestMemory(filters) == 0.0f;
+    return filters.resting;
 }
 
 void settleNegligibleMemories(WeightingFilters& filters) {
@@ -62,7 +62,8 @@ void settleNegligibleMemories(WeightingFilters& filters) {
     // product flushes to zero, the other is left unbalanced and the memories circle just above
     // the smallest normal float for good. Memories this far below any signal are cleared
     // instead, so that the filters come to rest; their power would flush to zero anyway.
-    if (largestMemory(filters) < kNegligibleMemory) {
+    filters.resting = largestMemory(filters) < kNegligibleMemory;
+    if (filters.resting) {
         for (float* memory :
              {filters.x1, filters.x2, filters.u1, filters.u2, filters.y1, filters.y2})
             std::fill(memory, memory + 4, 0.0f);

@@ -10,6 +10,7 @@ struct WeightingFilters {
     alignas(16) float y1[4] = {}, y2[4] = {}; // low-pass section: last two outputs
     alignas(16) float power[4] = {};          // weighted power summed since it was last taken
     alignas(16) float rawPower[4] = {};       // the same lanes' unweighted power
+    bool resting = true; // every memory is exactly zero (kept by settleNegligibleMemories)
 };
 
 // The sections' coefficients: the high-pass section's feedback, the low-pass section's partial
@@ -37,7 +38,8 @@ void run(WeightingFilters& filters, WeightingInputs in, int count,
 // such filters stay at rest and add no power.
 bool atRest(const WeightingFilters& filters);
 
-// Audio thread; never allocates. Clears memories that have decayed far below any signal.
+// Audio thread; never allocates. Clears memories that have decayed far below any signal, and
+// notes whether the filters now rest; called after every run.
 void settleNegligibleMemories(WeightingFilters& filters);
 
 // Two channels' filters side by side, in the eight lanes of AVX registers: exactly what run

@@ -22,12 +22,16 @@ TEST(LoudnessLaw, PerceivedMixesInVectorLanesFollowTheDefinition) {
     for (double morph : {0.02, 0.3, 0.5, 0.97})
         for (double a : energies)
             for (double b : energies) {
-                double first = -1.0, second = -1.0;
-                loudness::perceivedMixes(a, b, b, a, morph, first, second);
-                const double expectedFirst = perceivedByDefinition(a, b, morph);
-                const double expectedSecond = perceivedByDefinition(b, a, morph);
-                EXPECT_NEAR(first, expectedFirst, 2e-5 * expectedFirst) << a << " " << b;
-                EXPECT_NEAR(second, expectedSecond, 2e-5 * expectedSecond) << a << " " << b;
+                // Each lane with its own pair: the pair, its mirror, and either against silence.
+                const double energiesA[] = {a, b, a, 0.0};
+                const double energiesB[] = {b, a, 0.0, b};
+                double mixes[4];
+                loudness::perceivedMixes(energiesA, energiesB, morph, mixes);
+                for (int i = 0; i < 4; ++i) {
+                    const double expected =
+                        perceivedByDefinition(energiesA[i], energiesB[i], morph);
+                    EXPECT_NEAR(mixes[i], expected, 2e-5 * expected) << a << " " << b << " " << i;
+                }
             }
 }
 

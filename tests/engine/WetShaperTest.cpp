@@ -309,7 +309,8 @@ TEST(WetShaper, SteadySineMorphsGainNoModulation) {
 }
 
 // With denormals flushed, a decaying filter can circle just above the smallest normal float
-// instead of reaching zero; the filters must still come to rest once the sound has stopped.
+// instead of reaching zero; the filters must still come to rest once the sound has stopped, and
+// not before.
 TEST(WetShaper, FiltersComeToRestAfterTheSoundStops) {
     WetShaper shaper;
     shaper.prepare(kRate, 1, 2048);
@@ -320,6 +321,7 @@ TEST(WetShaper, FiltersComeToRestAfterTheSoundStops) {
     const float* inputs[] = {a.data()};
     float* wets[] = {wet.data()};
     shaper.process(inputs, inputs, wets, share.data(), static_cast<int>(a.size()), 0.5f);
+    EXPECT_FALSE(shaper.filtersAtRest());
     std::fill(a.begin(), a.end(), 0.0f);
     std::fill(wet.begin(), wet.end(), 0.0f);
     shaper.process(inputs, inputs, wets, share.data(), static_cast<int>(a.size() / 2), 0.5f);
