@@ -313,10 +313,7 @@ void StftEngine::workOutLoudnessTargets(StftFramework& framework, float morph) {
 
 double StftEngine::lawTarget(loudness::SlowLevel<double>& level, double mix, float morph,
                              double slowPerceived, double framePerceived) const {
-    if (morph > 0.0f && morph < 1.0f)
-        level.update(morph, slowPerceived);
-    else
-        level.update(morph);
+    level.update(morph, slowPerceived);
     const double target =
         level.travel == 1.0 ? mix : loudness::target(mix, framePerceived, level.travel);
     level.observeTarget(target, slowEnergyStep);

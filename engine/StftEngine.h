@@ -93,7 +93,7 @@ private:
     // Every channel's loudness target for this frame, two channels' laws at a time.
     void workOutLoudnessTargets(StftFramework& framework, float morph);
     // One channel's target from its energy mix and the perceived mixes of its slow averages and
-    // of the frame (both used only for a Morph strictly between 0 and 1).
+    // of the frame (both read only for a Morph strictly between 0 and 1).
     double lawTarget(loudness::SlowLevel<double>& level, double mix, float morph,
                      double slowPerceived, double framePerceived) const;
     void applyGainAndEdgeBlend(const StftChannelFrames& analyses, float gain, double wetEnergy,
